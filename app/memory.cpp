@@ -1,0 +1,18 @@
+// The program's own allocation: the process heap, and none (a null pointer)
+// when memory runs out, so that constructors can report it as a result.
+#include <windows.h>
+
+#include <new>
+
+void* operator new(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void* operator new[](size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void operator delete(void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+void operator delete[](void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+void operator delete(void* p, size_t) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+void operator delete[](void* p, size_t) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+
+// A pure virtual call is a bug; end the process rather than pull in the
+// runtime's handler.
+extern "C" void __cxa_pure_virtual() { ExitProcess(3); }

@@ -1,0 +1,38 @@
+# Test bench: GoogleTest from the system sources, native tests under the
+# sanitizers, Windows tests under Wine with one persistent wineserver per run.
+set(SETUP_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${SETUP_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(SETUP_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/support/wine-run.sh)
+set(SETUP_WINE_BENCH ${CMAKE_SOURCE_DIR}/tests/support/wine-bench.sh)
+
+# setup_test(NAME name SOURCES ... [NATIVE] [WINDOWS] [LABELS ...] [TIMEOUT s])
+# NATIVE: built and run on the host (core code only). WINDOWS: built for the
+# Windows target and run under Wine. Both may be given.
+function(setup_test)
+  cmake_parse_arguments(T "NATIVE;WINDOWS" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  if(SETUP_WINDOWS AND T_WINDOWS)
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE setup_win setup_test_support gmock gtest_main ${T_LIBS} ws2_32)
+    add_test(NAME ${T_NAME} COMMAND ${SETUP_WINE_RUN} ${CMAKE_BINARY_DIR} $<TARGET_FILE:${T_NAME}>)
+    set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
+      LABELS "windows;${T_LABELS}")
+  elseif(NOT SETUP_WINDOWS AND T_NATIVE)
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE setup_core gmock gtest_main ${T_LIBS})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
+  endif()
+endfunction()
+
+if(SETUP_WINDOWS)
+  add_test(NAME wine_bench_start COMMAND ${SETUP_WINE_BENCH} start ${CMAKE_BINARY_DIR} $<TARGET_FILE:wine_warmup>)
+  add_test(NAME wine_bench_stop COMMAND ${SETUP_WINE_BENCH} stop ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_bench_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  set_tests_properties(wine_bench_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+endif()

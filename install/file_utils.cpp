@@ -1,0 +1,79 @@
+#include "install/file_utils.h"
+
+bool IsDirectoryPath(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFilePath(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+DWORD FileSizeOf(const char* path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(path, &entry);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  return entry.nFileSizeLow;
+}
+
+ByteString MakeTempFileName() {
+  char folder[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  char name[MAX_PATH + 1];
+  if (n == 0 || n >= sizeof folder || GetTempFileNameA(folder, "TMP", 0, name) == 0) return ByteString("");
+  return ByteString(name);
+}
+
+void FileHandle::Open(const char* path, DWORD disposition, bool readOnly) {
+  Close();
+  handle_ = CreateFileA(path, readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                        readOnly ? FILE_SHARE_READ : 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool FileHandle::Write(const void* data, DWORD length) {
+  DWORD written = 0;
+  return WriteFile(handle_, data, length, &written, nullptr) != 0;
+}
+
+void FileHandle::Close() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+MappedFile::MappedFile(const char* path, bool readOnly, DWORD size)
+    : view_(nullptr), mapping_(nullptr), file_(INVALID_HANDLE_VALUE) {
+  file_ = CreateFileA(path, readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      readOnly ? OPEN_EXISTING : CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  mapping_ = CreateFileMappingA(file_, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0, size, nullptr);
+  if (!mapping_) return;
+  view_ = MapViewOfFile(mapping_, readOnly ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0, 0);
+}
+
+MappedFile::~MappedFile() {
+  if (view_) UnmapViewOfFile(view_);
+  if (mapping_) CloseHandle(mapping_);
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+DWORD MappedFile::Size() const { return file_ == INVALID_HANDLE_VALUE ? 0 : GetFileSize(file_, nullptr); }
+
+TemporaryFile::~TemporaryFile() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  if (!name_.IsEmpty()) DeleteFileA(name_.Text());
+}
+
+bool TemporaryFile::Read(void* buffer, DWORD wanted, DWORD* read) {
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    handle_ = CreateFileA(name_.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+  }
+  DWORD count = 0;
+  BOOL ok = ReadFile(handle_, buffer, wanted, &count, nullptr);
+  if (read) *read = count;
+  return ok != 0;
+}

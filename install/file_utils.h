@@ -1,0 +1,70 @@
+#pragma once
+#include <windows.h>
+
+#include "install/byte_string.h"
+
+bool IsDirectoryPath(const char* path);
+bool IsFilePath(const char* path);
+// Low 32 bits of the first entry matching path (wildcards honoured); 0 when none.
+DWORD FileSizeOf(const char* path);
+// A new empty file in the temporary folder; the empty text when none can be made.
+ByteString MakeTempFileName();
+
+// One file handle, closed by its destruction.
+class FileHandle {
+ public:
+  FileHandle() : handle_(INVALID_HANDLE_VALUE) {}
+  FileHandle(const char* path, DWORD disposition, bool readOnly) : handle_(INVALID_HANDLE_VALUE) {
+    Open(path, disposition, readOnly);
+  }
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  void Open(const char* path, DWORD disposition, bool readOnly);
+  // Creates (or truncates) the file for writing.
+  void CreateForWriting(const char* path) { Open(path, CREATE_ALWAYS, false); }
+  bool Write(const void* data, DWORD length);
+  void Close();
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// A whole file mapped into memory. The view is null when any step failed.
+class MappedFile {
+ public:
+  MappedFile(const char* path, bool readOnly, DWORD size);
+  virtual ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  void* View() const { return view_; }
+  HANDLE File() const { return file_; }
+  // Size of the mapped file (0 when it could not be opened).
+  DWORD Size() const;
+
+ private:
+  void* view_;
+  HANDLE mapping_;
+  HANDLE file_;
+};
+
+// A uniquely named file in the temporary folder, deleted with the object.
+class TemporaryFile {
+ public:
+  TemporaryFile() : handle_(INVALID_HANDLE_VALUE), name_(MakeTempFileName()) {}
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const char* Name() const { return name_.Text(); }
+  // Reads from the current position (the start at the first read).
+  bool Read(void* buffer, DWORD wanted, DWORD* read);
+
+ private:
+  HANDLE handle_;
+  ByteString name_;
+};

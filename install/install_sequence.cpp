@@ -1,0 +1,180 @@
+#include "install/install_sequence.h"
+
+#include <string.h>
+
+#include "install/cancel_flag.h"
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "install/product.h"
+#include "install/registry.h"
+#include "install/text.h"
+
+static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
+static const char kStartFailure[] = "Failed to start Update";
+
+InstallSequence::InstallSequence(InstallHost& host)
+    : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false) {
+  install_folder_[0] = 0;
+  updater_path_[0] = 0;
+  pending_path_[0] = 0;
+}
+
+static void WorkingFolder(const char* install_folder, char* out, size_t cap) {
+  CopyText(out, cap, install_folder);
+  size_t n = strlen(out);
+  if (n) out[n - 1] = 0;  // drop the trailing backslash
+}
+
+void InstallSequence::Run() {
+  SetCancelRequested(false);
+  host_.SetStatusLine("Please wait...");
+  host_.ClearErrorLine();
+  host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
+
+  UpdaterFetcher* fetcher = host_.ContactSite(SETUP_FAMILY_NAME);
+  if (!fetcher) {
+    ContactFailure();
+    return;
+  }
+  fetcher_ = fetcher;
+  host_.SetStatusLine("");
+  if (IsCancelRequested()) {
+    CommonEnd();
+    return;
+  }
+
+  ByteString stored = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "");
+  CopyText(install_folder_, sizeof install_folder_, stored.Text());
+  if (!IsDirectoryPath(install_folder_)) install_folder_[0] = 0;
+
+  if (!install_folder_[0]) {
+    char chosen[MAX_PATH] = "";
+    if (host_.RunDriveDialog(chosen, sizeof chosen) != 1) {
+      host_.EnableInstallButton();
+      return;
+    }
+    CopyText(install_folder_, sizeof install_folder_, chosen);
+    folder_chosen_ = true;
+  }
+
+  char folder[MAX_PATH];
+  WorkingFolder(install_folder_, folder, sizeof folder);
+  if (!IsDirectoryPath(folder)) CreateDirectoryA(folder, nullptr);
+  SetCurrentDirectoryA(folder);
+
+  const char* updater = GetUpdaterPath();
+  if (!updater[0]) {
+    CommonEnd();
+    return;
+  }
+  WorkingFolder(install_folder_, folder, sizeof folder);
+
+  host_.MergeLaunchParameters();
+
+  char arguments[600];
+  bool started = ComposeArguments(arguments, sizeof arguments) && StartProcess(updater, arguments, folder);
+  if (!started && updater_present_ && !IsCancelRequested()) {
+    // The updater that was already there would not start: replace it with a
+    // fresh copy and try once more.
+    DeleteFileA(updater_path_);
+    started = FetchUpdater() && StartProcess(updater, arguments, folder);
+  }
+
+  if (started) {
+    if (folder_chosen_) RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", install_folder_);
+    host_.EnableInstallButton();
+    host_.PostCloseCommand();
+  } else if (!IsCancelRequested()) {
+    host_.SetErrorLine(kStartFailure);
+  }
+  CommonEnd();
+}
+
+void InstallSequence::CommonEnd() {
+  host_.SetStatusLine("");
+  host_.EnableInstallButton();
+  if (IsCancelRequested()) host_.PostCloseCommand();
+}
+
+void InstallSequence::ContactFailure() {
+  host_.SetStatusLine("");
+  if (IsCancelRequested()) {
+    host_.SetStatusLine(kContactFailure);
+  } else {
+    host_.SetErrorLine(kContactFailure);
+  }
+  host_.EnableInstallButton();
+}
+
+bool InstallSequence::ComposeArguments(char* out, size_t cap) {
+  bool ok = FormatText(out, cap, "/Setup=%s", SETUP_PRODUCT_NAME) >= 0;
+  ByteString codes = fetcher_->GetCodes();
+  if (ok && codes.IsPresent()) ok = AppendFormat(out, cap, " /Codes=%s", codes.Text());
+  if (ok && host_.HasEmbeddedPackage()) {
+    char self[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    ok = n > 0 && n < sizeof self && AppendFormat(out, cap, " /Bulk=\"%s\"", self);
+  }
+  if (!ok) LogPrint("Updater arguments do not fit %d bytes\r\n", static_cast<int>(cap));
+  return ok;
+}
+
+const char* InstallSequence::GetUpdaterPath() {
+  if (updater_path_[0]) return updater_path_;
+  // Both always fit (see the header); a path longer than the platform takes
+  // then fails to fetch or start, and the user sees "Failed to start Update".
+  FormatText(updater_path_, sizeof updater_path_, "%sUpdate.exe", install_folder_);
+  FormatText(pending_path_, sizeof pending_path_, "%sNewUpdate.exe", install_folder_);
+
+  if (IsFilePath(pending_path_)) {
+    DeleteFileA(updater_path_);
+    MoveFileA(pending_path_, updater_path_);
+  }
+  if (IsFilePath(updater_path_)) {
+    updater_present_ = true;
+    return IsCancelRequested() ? "" : updater_path_;
+  }
+  FetchUpdater();
+  if (IsCancelRequested()) {
+    DeleteFileA(updater_path_);
+    // A later run in this process settles the path afresh.
+    updater_path_[0] = 0;
+    return "";
+  }
+  return updater_path_;
+}
+
+bool InstallSequence::FetchUpdater() {
+  char updater[sizeof updater_path_];
+  char pending[sizeof pending_path_];
+  FormatText(updater, sizeof updater, "%sUpdate.exe", install_folder_);
+  FormatText(pending, sizeof pending, "%sNewUpdate.exe", install_folder_);
+  if (!fetcher_->GetCompressedFile("Update.exe", pending)) return false;
+  DeleteFileA(updater);
+  return MoveFileA(pending, updater) != 0;
+}
+
+bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments) {
+  return FormatText(out, cap, "\"%s\" %s", program, arguments) >= 0;
+}
+
+bool StartProcess(const char* program, const char* arguments, const char* folder) {
+  // Room for the quoted program path and the whole argument text.
+  char command[2 * MAX_PATH + 8 + 600];
+  if (!ComposeCommandLine(command, sizeof command, program, arguments)) {
+    LogPrint("Command line does not fit %d bytes\r\n", static_cast<int>(sizeof command));
+    return false;
+  }
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
+                      &startup, &process)) {
+    LogPrint("CreateProcess %s failed 0x%x\r\n", command, GetLastError());
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}

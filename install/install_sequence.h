@@ -1,0 +1,72 @@
+#pragma once
+#include <windows.h>
+
+#include "install/byte_string.h"
+
+// The updater source as the sequence sees it: the run's file fetcher.
+class UpdaterFetcher {
+ public:
+  virtual ~UpdaterFetcher() {}
+  // Fetches the cabinet of name and unpacks it so that the fresh updater
+  // stands at target; false on any failure and when cancelled.
+  virtual bool GetCompressedFile(const char* name, const char* target) = 0;
+  // The codes text for " /Codes=", or an absent text.
+  virtual ByteString GetCodes() = 0;
+};
+
+// What the sequence uses of the window, the site and the rest of the program.
+class InstallHost {
+ public:
+  virtual ~InstallHost() {}
+  // The main window's lines; all wait until the window has handled them.
+  virtual void SetStatusLine(const char* text) = 0;
+  virtual void SetErrorLine(const char* text) = 0;
+  virtual void ClearErrorLine() = 0;
+  virtual void EnableInstallButton() = 0;
+  virtual void PostCloseCommand() = 0;
+  virtual bool HasEmbeddedPackage() = 0;
+  // Builds the site connection, asks it for the family and builds the file
+  // fetcher on the answer. None when any of them fails. The fetcher lives
+  // until the process ends.
+  virtual UpdaterFetcher* ContactSite(const char* family) = 0;
+  // Runs the drive dialog modally; 1 with the chosen folder (ending in a
+  // backslash) in folder, anything else when cancelled.
+  virtual int RunDriveDialog(char* folder, size_t cap) = 0;
+  // Merges the executable's parameter block into the stored web parameters.
+  virtual void MergeLaunchParameters() = 0;
+};
+
+// The worker's procedure from "Please wait..." to the start of the updater.
+// Its state (folder, updater path) lasts across runs of one process.
+class InstallSequence {
+ public:
+  explicit InstallSequence(InstallHost& host);
+  void Run();
+
+  // The updater path, fetching the updater when it is missing; the empty text
+  // when the cancel flag is set. Answered from a cache after the first call.
+  const char* GetUpdaterPath();
+  bool FetchUpdater();
+
+ private:
+  void ContactFailure();
+  void CommonEnd();
+  bool ComposeArguments(char* out, size_t cap);
+  bool StartUpdater(const char* arguments, const char* folder);
+
+  InstallHost& host_;
+  UpdaterFetcher* fetcher_;
+  char install_folder_[MAX_PATH];
+  bool folder_chosen_;
+  // The folder (at most 259 characters) plus "NewUpdate.exe" always fits, so
+  // these paths are never cut.
+  char updater_path_[MAX_PATH + 16];
+  char pending_path_[MAX_PATH + 16];
+  bool updater_present_;
+};
+
+// Composes the quoted program path, a space and the arguments into out and
+// creates the process in folder, not waited for. False when the command line
+// does not fit (it is never cut) or the process cannot be created.
+bool StartProcess(const char* program, const char* arguments, const char* folder);
+bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments);

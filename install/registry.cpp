@@ -1,0 +1,41 @@
+#include "install/registry.h"
+
+#include <string.h>
+
+#include "install/text.h"
+
+ByteString RegGetString(HKEY root, const char* keyPath, const char* valueName, const char* defaultText) {
+  char buffer[260];
+  CopyText(buffer, sizeof buffer, defaultText);  // an over-long default reads as empty
+  HKEY key;
+  if (RegOpenKeyA(root, keyPath, &key) == ERROR_SUCCESS) {
+    // Read into a scratch buffer so that a value that does not fit leaves the
+    // default in place instead of unspecified bytes.
+    char value[260];
+    DWORD size = sizeof value;
+    LONG status = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (status == ERROR_SUCCESS && size <= sizeof value) {
+      if (size == 0) {
+        buffer[0] = 0;
+      } else if (memchr(value, 0, size)) {
+        memcpy(buffer, value, size);
+      } else if (size < sizeof value) {
+        memcpy(buffer, value, size);  // stored without its zero
+        buffer[size] = 0;
+      }
+      // 260 bytes without a zero: the default stands.
+    }
+  }
+  return ByteString(buffer);
+}
+
+LONG RegSetString(HKEY root, const char* keyPath, const char* valueName, const char* text) {
+  HKEY key;
+  LONG status = RegCreateKeyA(root, keyPath, &key);
+  if (status != ERROR_SUCCESS) return status;
+  if (!text) text = "";
+  RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(strlen(text) + 1));
+  return RegCloseKey(key);
+}

@@ -1,0 +1,11 @@
+#pragma once
+#include <windows.h>
+
+#include "install/byte_string.h"
+
+// One string value under root\keyPath. A read always yields a text: the
+// default (empty when none) when the key or value is missing, or when the
+// stored data do not fit 259 characters and a zero.
+ByteString RegGetString(HKEY root, const char* keyPath, const char* valueName, const char* defaultText);
+// Creates missing keys; stores the text with its terminating zero as REG_SZ.
+LONG RegSetString(HKEY root, const char* keyPath, const char* valueName, const char* text);

@@ -1,0 +1,141 @@
+#include "install/text.h"
+
+#include <string.h>
+
+bool CopyText(char* out, size_t cap, const char* text) {
+  if (cap == 0) return false;
+  size_t n = text ? strlen(text) : 0;
+  if (n >= cap) {
+    out[0] = 0;
+    return false;
+  }
+  if (n) memcpy(out, text, n);
+  out[n] = 0;
+  return true;
+}
+
+bool AppendText(char* out, size_t cap, const char* text) {
+  size_t have = strnlen(out, cap);
+  if (have >= cap) return false;  // no terminator inside: refuse to touch it
+  size_t n = text ? strlen(text) : 0;
+  if (n >= cap - have) return false;
+  if (n) memcpy(out + have, text, n);
+  out[have + n] = 0;
+  return true;
+}
+
+namespace {
+
+struct Sink {
+  char* out;
+  size_t cap;
+  size_t len;
+  bool overflow;
+  void Put(char c) {
+    if (len + 1 >= cap) {
+      overflow = true;
+      return;
+    }
+    out[len++] = c;
+  }
+  void Put(const char* s, size_t n) {
+    for (size_t i = 0; i < n && !overflow; ++i) Put(s[i]);
+  }
+};
+
+size_t UnsignedDigits(unsigned long long v, unsigned base, char* digits) {
+  size_t n = 0;
+  do {
+    unsigned d = static_cast<unsigned>(v % base);
+    digits[n++] = static_cast<char>(d < 10 ? '0' + d : 'a' + d - 10);
+    v /= base;
+  } while (v);
+  return n;
+}
+
+void PutNumber(Sink& sink, unsigned long long v, unsigned base, bool negative) {
+  char digits[24];
+  size_t n = UnsignedDigits(v, base, digits);
+  if (negative) sink.Put('-');
+  while (n) sink.Put(digits[--n]);
+}
+
+}  // namespace
+
+int FormatTextV(char* out, size_t cap, const char* format, va_list args) {
+  if (cap == 0) return -1;
+  Sink sink = {out, cap, 0, false};
+  for (const char* p = format; *p && !sink.overflow; ++p) {
+    if (*p != '%') {
+      sink.Put(*p);
+      continue;
+    }
+    ++p;
+    bool is_long = false;
+    while (*p == 'l') {
+      is_long = true;
+      ++p;
+    }
+    switch (*p) {
+      case 's': {
+        const char* s = va_arg(args, const char*);
+        if (s) sink.Put(s, strlen(s));
+        break;
+      }
+      case 'd': {
+        long long v = is_long ? va_arg(args, long) : va_arg(args, int);
+        unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        PutNumber(sink, m, 10, v < 0);
+        break;
+      }
+      case 'u':
+      case 'x': {
+        unsigned long long v = is_long ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+        PutNumber(sink, v, *p == 'u' ? 10 : 16, false);
+        break;
+      }
+      case 'c':
+        sink.Put(static_cast<char>(va_arg(args, int)));
+        break;
+      case '%':
+        sink.Put('%');
+        break;
+      case 0:
+        --p;  // a lone % at the end prints nothing
+        break;
+      default:
+        sink.Put('%');
+        sink.Put(*p);
+        break;
+    }
+  }
+  if (sink.overflow) {
+    out[0] = 0;
+    return -1;
+  }
+  out[sink.len] = 0;
+  return static_cast<int>(sink.len);
+}
+
+int FormatText(char* out, size_t cap, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = FormatTextV(out, cap, format, args);
+  va_end(args);
+  return n;
+}
+
+bool AppendFormat(char* out, size_t cap, const char* format, ...) {
+  size_t have = strnlen(out, cap);
+  if (have >= cap) return false;
+  char saved = out[have];
+  va_list args;
+  va_start(args, format);
+  int n = FormatTextV(out + have, cap - have, format, args);
+  va_end(args);
+  if (n < 0) {
+    out[have] = saved;
+    return false;
+  }
+  return true;
+}

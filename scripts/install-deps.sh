@@ -1,0 +1,16 @@
+#!/bin/bash
+# Installs, with apt-get, what building and testing need on Debian 12.
+set -e
+packages="cmake ninja-build g++ make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth x11-utils gcab nginx-light imagemagick googletest python3"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,104 @@
+#include "tests/support/test_support.h"
+
+#include <stdlib.h>
+
+namespace testing_support {
+
+std::string TestAddress(int a, int b) {
+  const char* octet = getenv("SETUP_TEST_OCTET");
+  int o = octet ? atoi(octet) : 77;
+  if (o < 1 || o > 254) o = 77;
+  return "127." + std::to_string(o) + "." + std::to_string(a) + "." + std::to_string(b);
+}
+
+static void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = path + "\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+ScratchFolder::ScratchFolder() {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  static unsigned counter = 0;
+  for (;;) {
+    path_ = std::string(temp) + "setup-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+  }
+}
+
+ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
+
+void DeleteMachineKey(const char* path) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, path); RegDeleteKeyA(HKEY_LOCAL_MACHINE, path); }
+
+std::string ReadMachineValueBytes(const char* key, const char* value) {
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return "<absent>";
+  char buffer[4096];
+  DWORD size = sizeof buffer;
+  LONG status = RegQueryValueExA(k, value, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(k);
+  if (status != ERROR_SUCCESS) return "<absent>";
+  return std::string(buffer, size);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  std::string bytes;
+  char buffer[65536];
+  DWORD n;
+  while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n) bytes.append(buffer, n);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD n = 0;
+  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  CloseHandle(file);
+  return ok && n == bytes.size();
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ProgramFolder() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string s = path;
+  return s.substr(0, s.find_last_of('\\'));
+}
+
+int RunAndWait(const std::string& command_line, DWORD timeout_ms) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  std::string line = command_line;
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+}  // namespace testing_support

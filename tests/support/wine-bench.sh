@@ -1,0 +1,64 @@
+#!/bin/bash
+# Starts or stops the Wine bench of one build folder: an Xvfb display, a
+# persistent wineserver for the prefix in <build>/wineprefix, and a warm-up.
+#   wine-bench.sh start <build> [warmup.exe]
+#   wine-bench.sh stop <build>
+set -u
+cmd=$1; build=$(cd "$2" && pwd)
+state=$build/wine-bench
+export WINEPREFIX=$build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=/usr/lib/wine/wine64
+SERVER=/usr/lib/wine/wineserver
+mkdir -p "$state"
+
+stop() {
+  if [ -f "$state/wineserver.pid" ]; then
+    "$SERVER" -k >/dev/null 2>&1
+    pid=$(cat "$state/wineserver.pid")
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+    rm -f "$state/wineserver.pid"
+  fi
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+    rm -f "$state/xvfb.pid"
+  fi
+}
+
+case $cmd in
+start)
+  stop
+  # A display of our own, unless the caller insists on one.
+  if [ -n "${SETUP_TEST_DISPLAY:-}" ]; then
+    echo "$SETUP_TEST_DISPLAY" > "$state/display"
+  else
+    n=90
+    while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! > "$state/xvfb.pid"
+    echo ":$n" > "$state/display"
+    for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
+  fi
+  export DISPLAY=$(cat "$state/display")
+  "$SERVER" -f -p </dev/null >/dev/null 2>&1 &
+  echo $! > "$state/wineserver.pid"
+  sleep 0.2
+  if [ ! -f "$WINEPREFIX/.setup-ready" ]; then
+    "$WINE" wineboot -i >"$state/wineboot.log" 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$state/reg.log" 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$state/reg.log" 2>&1
+    touch "$WINEPREFIX/.setup-ready"
+  fi
+  # Starts Wine's helper processes with their output to a file, so that no
+  # test's captured output is held open by them.
+  if [ -n "${3:-}" ]; then "$WINE" "$3" >"$state/warmup.log" 2>&1; fi
+  echo "wine bench ready: prefix $WINEPREFIX display $DISPLAY"
+  ;;
+stop)
+  stop
+  echo "wine bench stopped"
+  ;;
+*) echo "usage: $0 start|stop <build> [warmup.exe]" >&2; exit 2 ;;
+esac
