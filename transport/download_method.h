@@ -1,0 +1,17 @@
+#pragma once
+#include "install/byte_string.h"
+
+class HostConnection;
+
+// One HTTP transport. GetFile fetches the connection's URL for path (relative
+// to its base path, query text included) into local_file.
+class DownloadMethod {
+ public:
+  explicit DownloadMethod(const char* kind) : kind_(kind) {}
+  virtual bool GetFile(const char* path, const char* local_file) = 0;
+  virtual ~DownloadMethod() {}
+  const char* Kind() const { return kind_.Text(); }
+
+ private:
+  ByteString kind_;
+};
