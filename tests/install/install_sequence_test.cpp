@@ -1,0 +1,298 @@
+#include "install/install_sequence.h"
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "install/cancel_flag.h"
+#include "install/product.h"
+#include "install/registry.h"
+#include "tests/support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string TestUpdaterPath() { return ProgramFolder() + "\\..\\support\\test_updater.exe"; }
+
+std::string SelfPath() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  return path;
+}
+
+// Stands in for the run's file fetcher: copies the test updater to the target
+// (the way a cabinet unpacks "NewUpdate.exe") unless told otherwise.
+class FakeFetcher : public UpdaterFetcher {
+ public:
+  bool GetCompressedFile(const char* name, const char* target) override {
+    calls.push_back(std::string(name) + " -> " + target);
+    if (during_fetch) during_fetch();
+    if (!succeed) return false;
+    return CopyFileA(source.c_str(), target, FALSE) != 0;
+  }
+  ByteString GetCodes() override { return codes; }
+
+  std::vector<std::string> calls;
+  std::function<void()> during_fetch;
+  bool succeed = true;
+  std::string source = TestUpdaterPath();
+  ByteString codes;
+};
+
+class FakeHost : public InstallHost {
+ public:
+  void SetStatusLine(const char* text) override {
+    status = text;
+    events.push_back("status:" + status);
+  }
+  void SetErrorLine(const char* text) override {
+    if (error.empty()) error = text;
+    events.push_back(std::string("error:") + text);
+  }
+  void ClearErrorLine() override {
+    error.clear();
+    events.push_back("clear");
+  }
+  void EnableInstallButton() override { button_enabled = true; }
+  void PostCloseCommand() override { ++close_posts; }
+  bool HasEmbeddedPackage() override { return package; }
+  UpdaterFetcher* ContactSite(const char* family) override {
+    events.push_back(std::string("contact:") + family);
+    if (during_contact) during_contact();
+    return contact_ok ? &fetcher : nullptr;
+  }
+  int RunDriveDialog(char* folder, size_t cap) override {
+    ++dialog_runs;
+    if (dialog_result == 1 && dialog_folder.size() < cap) memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    return dialog_result;
+  }
+  void MergeLaunchParameters() override { events.push_back("merge"); }
+
+  FakeFetcher fetcher;
+  std::vector<std::string> events;
+  std::string status = "untouched", error;
+  bool button_enabled = false;
+  int close_posts = 0;
+  bool package = false;
+  bool contact_ok = true;
+  std::function<void()> during_contact;
+  int dialog_runs = 0;
+  int dialog_result = 1;
+  std::string dialog_folder;
+};
+
+class InstallSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+    SetCancelRequested(false);
+    log_ = updater_log_folder_.File("updater.log");
+    SetEnvironmentVariableA("SETUP_TEST_UPDATER_LOG", log_.c_str());
+    install_ = folder_.Path() + "\\Pellomar\\";
+    host_.dialog_folder = install_;
+    GetCurrentDirectoryA(sizeof cwd_, cwd_);
+  }
+  void TearDown() override {
+    SetCurrentDirectoryA(cwd_);
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+    SetCancelRequested(false);
+  }
+  // The updater is not waited for by the sequence; the test waits for its record.
+  std::string WaitForUpdaterLog() {
+    for (int i = 0; i < 200; ++i) {
+      std::string text = ReadWholeFile(log_);
+      if (text.find("\r\n") != std::string::npos && text.rfind("\r\n") == text.size() - 2 &&
+          std::count(text.begin(), text.end(), '\n') >= 2)
+        return text;
+      Sleep(50);
+    }
+    return ReadWholeFile(log_);
+  }
+  void StoreInstallDir(const std::string& folder) {
+    RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", folder.c_str());
+  }
+  std::string Updater() const { return install_ + "Update.exe"; }
+
+  ScratchFolder folder_, updater_log_folder_;
+  std::string log_, install_;
+  char cwd_[MAX_PATH];
+  FakeHost host_;
+};
+
+}  // namespace
+
+TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt) {
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(1, host_.dialog_runs);
+  ASSERT_EQ(1u, host_.fetcher.calls.size());
+  EXPECT_EQ("Update.exe -> " + install_ + "NewUpdate.exe", host_.fetcher.calls[0]);
+  EXPECT_TRUE(FileExists(Updater()));
+  EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe"));
+  std::string record = WaitForUpdaterLog();
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", record);
+  EXPECT_EQ(install_, RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+  EXPECT_EQ("", host_.status);
+  EXPECT_EQ("", host_.error);
+  EXPECT_TRUE(host_.button_enabled);
+  EXPECT_EQ(1, host_.close_posts);
+  std::vector<std::string> expected_start = {"status:Please wait...", "clear",
+                                             "status:Contacting Pellomar site. Please wait ...",
+                                             "contact:Pellomar", "status:", "merge", "status:"};
+  EXPECT_EQ(expected_start, host_.events);
+}
+
+TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
+  StoreInstallDir(install_);
+  host_.fetcher.codes.Assign(",,user,pass");
+  host_.package = true;
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu /Codes=,,user,pass /Bulk=\"" + SelfPath() + "\"\r\n" +
+                folder_.Path() + "\\Pellomar\r\n",
+            WaitForUpdaterLog());
+  EXPECT_EQ(1, host_.close_posts);
+}
+
+TEST_F(InstallSequenceTest, StoredFolderThatIsGoneLeadsToTheDialogAndIsReplaced) {
+  StoreInstallDir(folder_.Path() + "\\Vanished\\");
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(1, host_.dialog_runs);
+  WaitForUpdaterLog();
+  EXPECT_EQ(install_, RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+}
+
+TEST_F(InstallSequenceTest, PendingUpdaterReplacesTheOldOneWithoutFetch) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(WriteWholeFile(Updater(), "old updater, not a program"));
+  ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), (install_ + "NewUpdate.exe").c_str(), FALSE));
+  StoreInstallDir(install_);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe"));
+  EXPECT_NE(std::string::npos, WaitForUpdaterLog().find("/Setup=Tamsu"));
+  EXPECT_EQ(1, host_.close_posts);
+}
+
+TEST_F(InstallSequenceTest, PresentUpdaterThatWillNotStartIsReplacedByAFreshCopy) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(WriteWholeFile(Updater(), "broken"));
+  StoreInstallDir(install_);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  ASSERT_EQ(1u, host_.fetcher.calls.size());
+  EXPECT_NE(std::string::npos, WaitForUpdaterLog().find("/Setup=Tamsu"));
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_EQ("", host_.error);
+}
+
+TEST_F(InstallSequenceTest, FailedFetchShowsStartFailureAndStaysOpen) {
+  host_.fetcher.succeed = false;
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("", host_.status);
+  EXPECT_TRUE(host_.button_enabled);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
+  EXPECT_FALSE(FileExists(log_));
+}
+
+TEST_F(InstallSequenceTest, CancelDuringFetchDeletesTheUpdaterAndCloses) {
+  host_.fetcher.during_fetch = [] { SetCancelRequested(true); };
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_FALSE(FileExists(Updater()));
+  EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe"));
+  EXPECT_EQ("", host_.error);
+  EXPECT_EQ("", host_.status);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_FALSE(FileExists(log_));
+  // A later run in the same process settles the updater afresh.
+  SetCancelRequested(false);
+  host_.fetcher.during_fetch = nullptr;
+  host_.close_posts = 0;
+  sequence.Run();
+  EXPECT_EQ(2u, host_.fetcher.calls.size());
+  EXPECT_NE(std::string::npos, WaitForUpdaterLog().find("/Setup=Tamsu"));
+  EXPECT_EQ(1, host_.close_posts);
+}
+
+TEST_F(InstallSequenceTest, CancelNoticedAfterTheContactEndsTheRun) {
+  host_.during_contact = [] { SetCancelRequested(true); };
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_EQ("", host_.status);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_TRUE(host_.button_enabled);
+}
+
+TEST_F(InstallSequenceTest, ContactFailureGoesToErrorLineOrToStatusWhenCancelled) {
+  host_.contact_ok = false;
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  EXPECT_EQ("Can't contact Pellomar site", host_.error);
+  EXPECT_EQ("", host_.status);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_TRUE(host_.button_enabled);
+
+  FakeHost cancelled;
+  cancelled.contact_ok = false;
+  cancelled.during_contact = [] { SetCancelRequested(true); };
+  InstallSequence sequence(cancelled);
+  sequence.Run();
+  EXPECT_EQ("Can't contact Pellomar site", cancelled.status);
+  EXPECT_EQ("", cancelled.error);
+  EXPECT_EQ(0, cancelled.close_posts);
+  EXPECT_TRUE(cancelled.button_enabled);
+}
+
+TEST_F(InstallSequenceTest, CancelledDriveDialogLeavesTheWindowIdleAndSilent) {
+  host_.dialog_result = 2;
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("", host_.status);
+  EXPECT_EQ("", host_.error);
+  EXPECT_TRUE(host_.button_enabled);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+}
+
+TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
+  // 259 characters with the trailing backslash: the longest folder the buffer takes.
+  std::string base = folder_.Path() + "\\";
+  std::string longest = base + std::string(258 - base.size(), 'd') + "\\";
+  ASSERT_EQ(259u, longest.size());
+  host_.dialog_folder = longest;
+  host_.package = true;
+  host_.fetcher.codes.Assign(std::string(99, 'c').c_str());
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_FALSE(FileExists(log_));
+}
+
+TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {
+  char line[64];
+  EXPECT_TRUE(ComposeCommandLine(line, sizeof line, "C:\\Program Files\\Pellomar\\Update.exe", "/Setup=Tamsu"));
+  EXPECT_STREQ("\"C:\\Program Files\\Pellomar\\Update.exe\" /Setup=Tamsu", line);
+  char small[16];
+  EXPECT_FALSE(ComposeCommandLine(small, sizeof small, "C:\\Update.exe", "/Setup=Tamsu"));
+  EXPECT_STREQ("", small);
+  ScratchFolder folder;
+  EXPECT_FALSE(StartProcess((folder.Path() + "\\missing.exe").c_str(), "/Setup=Tamsu", folder.Path().c_str()));
+}

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "install/registry.h"
+#include "tests/support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+const char kKey[] = "Software\\SetupTests\\Utilities";
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { DeleteMachineKey("Software\\SetupTests"); }
+  void TearDown() override { DeleteMachineKey("Software\\SetupTests"); }
+};
+
+void StoreRaw(const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, kKey, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
+  RegCloseKey(key);
+}
+}  // namespace
+
+TEST_F(Registry, DefaultsVersusPresentEmpty) {
+  EXPECT_STREQ("Unknown", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Missing", "Unknown").Text());
+  ByteString none = RegGetString(HKEY_LOCAL_MACHINE, kKey, "Missing", nullptr);
+  EXPECT_TRUE(none.IsPresent());
+  EXPECT_STREQ("", none.Text());
+  StoreRaw("Empty", REG_SZ, "", 1);
+  EXPECT_STREQ("", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Empty", "Unknown").Text());
+  StoreRaw("Value", REG_SZ, "abc", 4);
+  EXPECT_STREQ("abc", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Value", "Unknown").Text());
+}
+
+TEST_F(Registry, SetCreatesNestedKeysAndStoresTheZero) {
+  const char* deep = "Software\\SetupTests\\A\\B\\C";
+  EXPECT_EQ(0, RegSetString(HKEY_LOCAL_MACHINE, deep, "InstallDir", "C:\\X\\"));
+  EXPECT_EQ(std::string("C:\\X\\\0", 6), ReadMachineValueBytes(deep, "InstallDir"));
+  EXPECT_STREQ("C:\\X\\", RegGetString(HKEY_LOCAL_MACHINE, deep, "InstallDir", "").Text());
+  EXPECT_EQ(0, RegSetString(HKEY_LOCAL_MACHINE, deep, "Empty", ""));
+  EXPECT_EQ(std::string("\0", 1), ReadMachineValueBytes(deep, "Empty"));
+}
+
+TEST_F(Registry, OverLongOrUnterminatedDataYieldsTheDefault) {
+  std::string fits(259, 'a');
+  StoreRaw("Fits", REG_SZ, fits.c_str(), 260);
+  EXPECT_EQ(fits, RegGetString(HKEY_LOCAL_MACHINE, kKey, "Fits", "dflt").Text());
+  std::string too_long(300, 'b');
+  StoreRaw("Long", REG_SZ, too_long.c_str(), 301);
+  EXPECT_STREQ("dflt", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Long", "dflt").Text());
+  std::string no_zero(260, 'c');
+  StoreRaw("NoZero", REG_BINARY, no_zero.data(), 260);
+  EXPECT_STREQ("dflt", RegGetString(HKEY_LOCAL_MACHINE, kKey, "NoZero", "dflt").Text());
+  StoreRaw("Short", REG_BINARY, "xyz", 3);  // stored without a zero, but it fits
+  EXPECT_STREQ("xyz", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Short", "dflt").Text());
+}
+
+TEST(FileUtilities, PathQuestionsAndSizes) {
+  ScratchFolder folder;
+  std::string file = folder.File("f.bin");
+  EXPECT_FALSE(IsDirectoryPath(file.c_str()));
+  EXPECT_FALSE(IsFilePath(file.c_str()));
+  EXPECT_EQ(0u, FileSizeOf(file.c_str()));
+  ASSERT_TRUE(WriteWholeFile(file, ""));
+  EXPECT_TRUE(IsFilePath(file.c_str()));
+  EXPECT_FALSE(IsDirectoryPath(file.c_str()));
+  EXPECT_EQ(0u, FileSizeOf(file.c_str()));
+  ASSERT_TRUE(WriteWholeFile(file, std::string(1234, 'x')));
+  EXPECT_EQ(1234u, FileSizeOf(file.c_str()));
+  EXPECT_EQ(1234u, FileSizeOf(folder.File("*.bin").c_str()));  // wildcards honoured
+  EXPECT_TRUE(IsDirectoryPath(folder.Path().c_str()));
+  EXPECT_FALSE(IsFilePath(folder.Path().c_str()));
+}
+
+TEST(FileUtilities, FileHandleCreatesTruncatesAndWrites) {
+  ScratchFolder folder;
+  std::string path = folder.File("out.txt");
+  ASSERT_TRUE(WriteWholeFile(path, "old content that is longer"));
+  {
+    FileHandle file;
+    file.CreateForWriting(path.c_str());
+    ASSERT_TRUE(file.IsOpen());
+    EXPECT_TRUE(file.Write("new", 3));
+  }
+  EXPECT_EQ("new", ReadWholeFile(path));
+  FileHandle missing(folder.File("no\\such\\dir.txt").c_str(), CREATE_ALWAYS, false);
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_FALSE(missing.Write("x", 1));
+}
+
+TEST(FileUtilities, MappedFileReadsAndCreatesWithSize) {
+  ScratchFolder folder;
+  std::string path = folder.File("map.bin");
+  ASSERT_TRUE(WriteWholeFile(path, "mapped bytes"));
+  {
+    MappedFile map(path.c_str(), true, 0);
+    ASSERT_NE(nullptr, map.View());
+    EXPECT_EQ(12u, map.Size());
+    EXPECT_EQ(0, memcmp(map.View(), "mapped bytes", 12));
+  }
+  std::string created = folder.File("new.bin");
+  {
+    MappedFile map(created.c_str(), false, 5);
+    ASSERT_NE(nullptr, map.View());
+    memcpy(map.View(), "hello", 5);
+  }
+  EXPECT_EQ("hello", ReadWholeFile(created));
+  MappedFile missing(folder.File("absent.bin").c_str(), true, 0);
+  EXPECT_EQ(nullptr, missing.View());
+}
+
+TEST(FileUtilities, TemporaryFileIsDeletedOnEveryPath) {
+  std::string never_read, read_to_end;
+  {
+    TemporaryFile temp;
+    never_read = temp.Name();
+    ASSERT_FALSE(never_read.empty());
+    EXPECT_TRUE(FileExists(never_read));
+  }
+  EXPECT_FALSE(FileExists(never_read));
+  {
+    TemporaryFile temp;
+    read_to_end = temp.Name();
+    ASSERT_TRUE(WriteWholeFile(read_to_end, "0123456789"));
+    char buffer[8];
+    DWORD n = 99;
+    ASSERT_TRUE(temp.Read(buffer, sizeof buffer, &n));
+    EXPECT_EQ(8u, n);
+    ASSERT_TRUE(temp.Read(buffer, sizeof buffer, &n));
+    EXPECT_EQ(2u, n);
+    ASSERT_TRUE(temp.Read(buffer, sizeof buffer, &n));
+    EXPECT_EQ(0u, n);
+  }
+  EXPECT_FALSE(FileExists(read_to_end));
+  {
+    TemporaryFile temp;
+    std::string name = temp.Name();
+    DeleteFileA(name.c_str());  // someone removed it: the read fails, nothing else breaks
+    char c;
+    DWORD n = 0;
+    EXPECT_FALSE(temp.Read(&c, 1, &n));
+  }
+}
+
+TEST(DiagnosticLog, ClosedSinkWritesNothingOpenSinkFollowsTheLineRules) {
+  ScratchFolder folder;
+  std::string path = folder.File("log.txt");
+  LogPrint("%s\n", "not written");  // sink closed: nothing to check but that it returns
+  HANDLE sink = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, sink);
+  LogSetSink(sink);
+  LogPrint("a\r\nb\n");
+  LogPrint("%s,%s %d, 0x%x\r\n", "connect", "SocketMethod", 122, 0x274d);
+  LogPrint("x");
+  LogPrint("\r");
+  LogPrint("\n");
+  LogSetSink(INVALID_HANDLE_VALUE);
+  LogPrint("after close\n");
+  CloseHandle(sink);
+  EXPECT_EQ("a\r\nb\r\nconnect,SocketMethod 122, 0x274d\r\nx\r\n", ReadWholeFile(path));
+}
+
+TEST(DiagnosticLog, ModuleVersionTexts) {
+  char text[MAX_PATH + 64];
+  ScratchFolder folder;
+  std::string plain = folder.File("plain.txt");
+  ASSERT_TRUE(WriteWholeFile(plain, "no version here"));
+  ModuleVersionText(plain.c_str(), text, sizeof text);
+  EXPECT_STREQ("Failed 1", text);
+  // Wine's own system libraries carry version resources with a product version.
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, sizeof system);
+  std::string kernel = std::string(system) + "\\kernel32.dll";
+  ModuleVersionText(kernel.c_str(), text, sizeof text);
+  EXPECT_STRNE("Failed 1", text);
+  EXPECT_STRNE("Failed 2", text);
+  EXPECT_NE(0u, strlen(text));
+  std::string ours = ProgramFolder() + "\\version_ours.exe";
+  ModuleVersionText(ours.c_str(), text, sizeof text);
+  EXPECT_STREQ("9.8.7", text);
+  std::string other = ProgramFolder() + "\\version_other.exe";
+  ModuleVersionText(other.c_str(), text, sizeof text);
+  EXPECT_EQ(other + " unknown version", text);
+}
