@@ -36,3 +36,13 @@ if(SETUP_WINDOWS)
   set_tests_properties(wine_bench_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine_bench_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 endif()
+
+# The program a user runs: system DLLs only; the shipped 32-bit one under 64 KiB.
+if(SETUP_WINDOWS AND TARGET Setup)
+  add_test(NAME setup_image_win64 COMMAND ${CMAKE_SOURCE_DIR}/tests/support/check-image.sh ${SETUP_OBJDUMP} $<TARGET_FILE:Setup>)
+  set(SETUP_I686_SETUP "" CACHE FILEPATH "The shipped 32-bit Setup.exe, checked by the tests")
+  if(SETUP_I686_SETUP)
+    add_test(NAME setup_image_i686 COMMAND ${CMAKE_SOURCE_DIR}/tests/support/check-image.sh
+      i686-w64-mingw32-objdump ${SETUP_I686_SETUP} 65536)
+  endif()
+endif()
