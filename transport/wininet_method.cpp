@@ -1,0 +1,243 @@
+#include "transport/wininet_method.h"
+
+#include <wininet.h>
+
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "transport/host_connection.h"
+
+namespace {
+
+const char* const kEntryNames[kWinInetEntryCount] = {
+    "InternetOpenA",        "InternetOpenUrlA",   "InternetReadFile",     "InternetCloseHandle",
+    "HttpSendRequestA",     "InternetErrorDlg",   "InternetQueryOptionA", "InternetSetOptionA",
+    "HttpOpenRequestA",     "InternetConnectA",   "InternetCrackUrlA",    "HttpQueryInfoA",
+};
+
+TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
+
+typedef HINTERNET(WINAPI* InternetOpenFn)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
+typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetCloseHandleFn)(HINTERNET);
+typedef BOOL(WINAPI* HttpSendRequestFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
+typedef DWORD(WINAPI* InternetErrorDlgFn)(HWND, HINTERNET, DWORD, DWORD, LPVOID*);
+typedef BOOL(WINAPI* InternetQueryOptionFn)(HINTERNET, DWORD, LPVOID, LPDWORD);
+typedef BOOL(WINAPI* InternetSetOptionFn)(HINTERNET, DWORD, LPVOID, DWORD);
+typedef HINTERNET(WINAPI* HttpOpenRequestFn)(HINTERNET, LPCSTR, LPCSTR, LPCSTR, LPCSTR, LPCSTR*, DWORD,
+                                             DWORD_PTR);
+typedef HINTERNET(WINAPI* InternetConnectFn)(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
+                                             DWORD_PTR);
+typedef BOOL(WINAPI* HttpQueryInfoFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+
+template <typename Fn>
+Fn Entry(WinInetEntry slot) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(g_library.entries[slot]));
+}
+
+const char kUnit[] = "WinInetMethod";
+const DWORD kSendLimitMs = 20000;
+const DWORD kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
+const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                      FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+// Proxy credentials are read back in buffers as long as the prompt's fields
+// (999 characters): a longer name fails the read and is stored empty.
+const DWORD kReadBackSize = 1000;
+
+// What the sending thread needs and what it leaves behind. Lives on the
+// caller's stack: the caller always waits for the thread to end.
+struct SendJob {
+  HttpSendRequestFn send;
+  HINTERNET request;
+  DWORD error;
+};
+
+DWORD WINAPI SendThread(void* argument) {
+  SendJob* job = static_cast<SendJob*>(argument);
+  BOOL sent = job->send(job->request, nullptr, 0, nullptr, 0);
+  job->error = sent ? 0 : GetLastError();
+  return sent ? 1 : 0;
+}
+
+// Closes the request handle and the output file on every way out of GetFile.
+class RequestScope {
+ public:
+  explicit RequestScope(HINTERNET& request) : request_(request) {}
+  ~RequestScope() {
+    if (request_) Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request_);
+    request_ = nullptr;
+  }
+  RequestScope(const RequestScope&) = delete;
+  RequestScope& operator=(const RequestScope&) = delete;
+
+ private:
+  HINTERNET& request_;
+};
+
+}  // namespace
+
+TransportLibrary& WinInetLibrary() { return g_library; }
+
+CWinInetMethod::CWinInetMethod(HostConnection& connection)
+    : DownloadMethod("WinInet"), session_(nullptr), connection_(nullptr), host_(connection) {
+  AddTransportObject(g_library);
+}
+
+CWinInetMethod::~CWinInetMethod() {
+  // Closing the session also ends its connection handle.
+  if (session_ && IsTransportLibraryLoaded(g_library)) Entry<InternetCloseHandleFn>(kInternetCloseHandle)(session_);
+  session_ = nullptr;
+  connection_ = nullptr;
+  if (RemoveTransportObject(g_library)) ReleaseTransportLibrary(g_library);
+}
+
+bool CWinInetMethod::OpenSession() {
+  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "WININET.DLL")) return false;
+  if (!session_) {
+    session_ = Entry<InternetOpenFn>(kInternetOpenA)("Quorvale Connection", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                                     nullptr, 0);
+    if (!session_) {
+      LogTransportStep("InternetOpen", kUnit, 62);
+      return false;
+    }
+  }
+  if (!connection_) {
+    connection_ = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_.host.Text(), INTERNET_DEFAULT_HTTP_PORT,
+                                                              nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!connection_) {
+      LogTransportStep("InternetConnect", kUnit, 67);
+      return false;
+    }
+  }
+  return true;
+}
+
+void CWinInetMethod::SetCredentialOption(void* request, DWORD option, const ByteString& text) {
+  if (!text.IsPresent() || text.IsEmpty()) return;
+  Entry<InternetSetOptionFn>(kInternetSetOptionA)(request, option, const_cast<char*>(text.Text()),
+                                                  static_cast<DWORD>(text.Length()));
+}
+
+bool CWinInetMethod::SendWithTimeout(void*& request) {
+  HttpSendRequestFn send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
+  if (host_.connected) return send(request, nullptr, 0, nullptr, 0) != FALSE;
+
+  SendJob job = {send, request, 0};
+  HANDLE thread = CreateThread(nullptr, 0, SendThread, &job, 0, nullptr);
+  if (!thread) return false;  // no bounded send possible: the attempt fails
+  if (WaitForSingleObject(thread, kSendLimitMs) == WAIT_TIMEOUT) {
+    // Closing the request ends the send still pending in the thread.
+    Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request);
+    request = nullptr;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    SetLastError(ERROR_INTERNET_TIMEOUT);
+    return false;
+  }
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  // The send's own error, so that the caller's diagnostic line shows it.
+  SetLastError(job.error);
+  return code != 0;
+}
+
+bool CWinInetMethod::ProxyAuthRequired(void* request) {
+  LogPrint("Waypoint 0\r\n");
+  DWORD status = 0;
+  DWORD length = sizeof status;
+  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                                               &length, nullptr)) {
+    LogTransportStep("HttpQueryInfo", kUnit, 106);
+    return false;
+  }
+  LogPrint("Waypoint 1\r\n");
+  if (status == HTTP_STATUS_PROXY_AUTH_REQ) return true;
+  LogPrint("Http Status %d\r\n", static_cast<int>(status));
+  return false;
+}
+
+bool CWinInetMethod::AskProxyCredentials(void* request) {
+  LogPrint("Waypoint 2\r\n");
+  DWORD answer = Entry<InternetErrorDlgFn>(kInternetErrorDlg)(host_.owner, request, HTTP_STATUS_PROXY_AUTH_REQ,
+                                                               kCredentialsDialogFlags, nullptr);
+  LogPrint("Waypoint 3\r\n");
+  if (answer != ERROR_INTERNET_FORCE_RETRY) return false;
+
+  InternetQueryOptionFn query = Entry<InternetQueryOptionFn>(kInternetQueryOptionA);
+  char text[kReadBackSize];
+  // Each read gets the full length, so a password longer than the name is
+  // read whole; the last byte stays a terminator whatever the library does.
+  DWORD length = sizeof text - 1;
+  text[sizeof text - 1] = '\0';
+  if (!query(request, INTERNET_OPTION_PROXY_USERNAME, text, &length)) text[0] = '\0';
+  host_.proxy_user.Assign(text);
+  length = sizeof text - 1;
+  if (!query(request, INTERNET_OPTION_PROXY_PASSWORD, text, &length)) text[0] = '\0';
+  host_.proxy_password.Assign(text);
+  return true;
+}
+
+bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
+  if (!OpenSession()) return false;
+  LogPrint("CWinInetMethod::GetFile %s, %s\n", host_.base_path.Text(), path);
+
+  const char* full_path = host_.FullPath(path);
+  HINTERNET request = nullptr;
+  if (!full_path) {
+    // Over-long: refused rather than sent cut.
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    LogTransportStep("HttpOpenRequest", kUnit, 182);
+    return false;
+  }
+  request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(connection_, "GET", full_path, nullptr, nullptr, nullptr,
+                                                        kRequestFlags, 0);
+  if (!request) {
+    LogTransportStep("HttpOpenRequest", kUnit, 182);
+    return false;
+  }
+  RequestScope request_scope(request);
+  FileHandle output;
+  output.CreateForWriting(local_file);
+  if (!output.IsOpen()) {
+    LogTransportStep("CNewFile", kUnit, 184);
+    return false;
+  }
+
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
+  SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
+  SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
+
+  if (!SendWithTimeout(request)) {
+    DWORD send_error = GetLastError();
+    if (ProxyAuthRequired(request) && AskProxyCredentials(request)) {
+      if (!SendWithTimeout(request)) {
+        LogTransportStep("2nd SendRequest", kUnit, 191);
+        return false;
+      }
+    } else {
+      // The line names the send's error, not that of the status query.
+      SetLastError(send_error);
+      LogTransportStep("SendRequest", kUnit, 192);
+      return false;
+    }
+  }
+
+  InternetReadFileFn read = Entry<InternetReadFileFn>(kInternetReadFile);
+  char buffer[4096];
+  for (;;) {
+    DWORD count = 0;
+    if (!read(request, buffer, sizeof buffer, &count)) {
+      LogTransportStep("InternetReadFile", kUnit, 199);
+      return false;
+    }
+    if (count == 0) return true;
+    // A short write counts as failure: the file would miss bytes.
+    DWORD written = 0;
+    if (!WriteFile(output.Handle(), buffer, count, &written, nullptr) || written != count) {
+      LogTransportStep("Write", kUnit, 203);
+      return false;
+    }
+  }
+}
