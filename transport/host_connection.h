@@ -1,5 +1,11 @@
 #pragma once
+#include <stddef.h>
+
+#ifdef _WIN32
 #include <windows.h>
+#else
+typedef struct HWND__* HWND;  // the text helpers also build natively
+#endif
 
 #include "install/byte_string.h"
 #include "transport/download_method.h"
@@ -13,6 +19,11 @@ class HostConnection {
   // Scheme "http"; the base path made to begin and end with "/"; transports
   // created in the order WinInet, Socket, URL download.
   HostConnection(const char* host, HWND owner, const char* base_path);
+  // For tests: the same record without transports; AdoptTransport appends
+  // owned ones in the order they are to be tried.
+  struct NoTransports {};
+  HostConnection(const char* host, HWND owner, const char* base_path, NoTransports);
+  bool AdoptTransport(DownloadMethod* transport);
   ~HostConnection();
   HostConnection(const HostConnection&) = delete;
   HostConnection& operator=(const HostConnection&) = delete;
@@ -48,8 +59,45 @@ class HostConnection {
   HWND owner;
   DownloadMethod* chosen;
   DownloadMethod* transports[kTransportCount];
+
+ private:
+  void Init(const char* host_text, HWND owner_window, const char* base);
 };
+
+// Buffer sizes of the connection's texts (terminating zero included). The
+// credential buffers hold a 999-character proxy name and password, the most
+// the proxy prompt takes; the others refuse a longer text.
+enum {
+  kUrlBufferSize = 260,          // URL, full path, encoded download path
+  kUrlCredentialsBufferSize = 100,
+  kCodesBufferSize = 100,
+  kCredentialPairBufferSize = 2000,
+  kBase64BufferSize = 2700,
+  kHeaderLineBufferSize = 2800,
+  kRequestBufferSize = 4096,
+};
+
+// Standard Base64 (RFC 4648) of count bytes with a terminating zero. False,
+// with out holding the empty text, when the result does not fit in cap.
+bool Base64Encode(const unsigned char* bytes, int count, char* out, size_t cap);
+// "<header>: Basic <base64 of user:password>\r\n". An absent text stands for
+// the empty one. Absent when the line would exceed its buffer.
+ByteString BasicAuthLine(const char* user, const char* password, const char* header);
 
 // The site's host names and numeric addresses (deployment settings).
 const char* HostToAddress(const char* name);
 const char* AddressToHost(const char* address);
+// Tests point the table at their own loopback addresses; null restores the
+// built-in table. The texts must outlive their use.
+void SetKnownHostsForTesting(const char* const* names, const char* const* addresses);
+
+// "Rand=" and a number: a fold of the UTC time on first use, then every
+// second number after it. The counter is shared by the whole process.
+ByteString RandomParameter();
+// The eight fields of the UTC time: year, month, day of week, day, hour,
+// minute, second, milliseconds.
+typedef void (*RandomClock)(unsigned short fields[8]);
+// Tests fix the clock and start the counter afresh; null restores the
+// system clock.
+void SetRandomClockForTesting(RandomClock clock);
+unsigned FoldTimeFields(const unsigned short fields[8]);

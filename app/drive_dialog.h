@@ -1,0 +1,86 @@
+#pragma once
+#include <windows.h>
+
+#include <stdint.h>
+
+// Free space the product needs (about 50.5 Mb).
+const uint64_t kRequiredFreeBytes = 52969472;
+
+// Bytes free to the caller on the drive of letter; 0 when unknown.
+uint64_t FreeSpaceOf(char letter);
+
+// The drive list of the drive dialog. It shows the drives the way the
+// system's file dialogs do by borrowing the drive list of a hidden classic
+// file-open dialog that a thread of its own runs. When that list does not
+// come within 10 seconds, or its entries do not begin with drive letters, the
+// list is filled from the system's drive enumeration and drawn here.
+class DriveList {
+ public:
+  DriveList();
+  ~DriveList();  // ends the hidden dialog
+  DriveList(const DriveList&) = delete;
+  DriveList& operator=(const DriveList&) = delete;
+
+  // Subclasses the drop-down list and fills it; returns once it is filled,
+  // pumping the calling thread's messages meanwhile.
+  void AttachAndFill(HWND list, HWND dialog);
+  // Whether the entries came from the hidden dialog (else from the system's
+  // drive enumeration).
+  bool Borrowed() const { return borrowed_; }
+
+ private:
+  friend UINT_PTR CALLBACK DonorHook(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
+  static DWORD WINAPI DonorThread(void* parameter);
+  void FillFromDonor();
+  void FillFromSystem();
+  void DrawEntry(const DRAWITEMSTRUCT* item);
+  void Detach();
+
+  HWND list_;
+  WNDPROC previous_;
+  bool filled_;
+  HWND donor_list_;
+  HWND donor_dialog_;
+  HWND dialog_;
+  HANDLE donor_thread_;
+  bool borrowed_;
+};
+
+// The dialog that asks on which drive the product goes, when no folder is
+// stored. Modal, on the calling thread, without an owner.
+class DriveDialog {
+ public:
+  typedef uint64_t (*FreeSpaceFunction)(char letter);
+
+  // free_space: where free bytes come from (FreeSpaceOf; tests give others).
+  explicit DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space = FreeSpaceOf);
+  DriveDialog(const DriveDialog&) = delete;
+  DriveDialog& operator=(const DriveDialog&) = delete;
+
+  // 1 when OK was chosen (Folder() then ends in a backslash), 2 when
+  // cancelled or the dialog could not be shown.
+  int Run();
+  const char* Folder() const { return folder_; }
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void Initialise();
+  void UpdateFreeSpace();
+  char SelectedLetter();
+  void Choose();
+
+  HWND window_;
+  char folder_[MAX_PATH];
+  bool enough_space_;
+  HWND heading_;
+  HWND requirement_;
+  HWND free_space_;
+  DriveList list_;
+  HINSTANCE instance_;
+  FreeSpaceFunction free_space_of_;
+};
+
+// Runs the drive dialog; 1 with the chosen folder copied into folder, else 2.
+int ChooseInstallFolder(HINSTANCE instance, char* folder, size_t cap);

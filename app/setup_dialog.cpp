@@ -1,0 +1,262 @@
+#include "app/setup_dialog.h"
+
+#include "install/cancel_flag.h"
+#include "install/diagnostic_log.h"
+#include "install/product.h"
+#include "install/text.h"
+#include "resources/resource_ids.h"
+
+// Requests of the worker, sent to the dialog so that the window's thread does
+// the window work.
+enum {
+  kShowStatus = WM_APP + 1,  // lparam: text
+  kShowError = WM_APP + 2,   // lparam: text
+  kClearError = WM_APP + 3,
+  kEnableInstall = WM_APP + 4,
+};
+
+static const int kInstallButton = 1;
+static const int kCancelCommand = 2;
+
+SetupDialog::SetupDialog(HINSTANCE instance, EmbeddedPackage* package)
+    : window_(nullptr),
+      picture_(instance, IDB_PICTURE),
+      font_(nullptr),
+      package_(package),
+      worker_(nullptr),
+      worker_id_(0),
+      icon_(LoadIconA(instance, MAKEINTRESOURCEA(IDI_SETUP))),
+      instance_(instance),
+      procedure_(nullptr),
+      context_(nullptr),
+      status_line_(nullptr),
+      error_line_(nullptr),
+      erasing_(false) {}
+
+SetupDialog::~SetupDialog() {
+  if (window_) DestroyWindow(window_);
+  if (font_) DeleteObject(font_);
+  // The package stays open: a worker may still read it until the process ends.
+}
+
+void SetupDialog::SetWorker(WorkerProcedure procedure, void* context) {
+  procedure_ = procedure;
+  context_ = context;
+}
+
+HWND SetupDialog::Create() {
+  return CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_SETUP), nullptr, DialogProc,
+                            reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK SetupDialog::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  SetupDialog* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<SetupDialog*>(lparam);
+    SetWindowLongPtrA(window, DWLP_USER, lparam);
+    self->window_ = window;
+  } else {
+    self = reinterpret_cast<SetupDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (!self) return FALSE;
+  }
+  return self->Handle(message, wparam, lparam);
+}
+
+// Answers a message whose result goes through DWLP_MSGRESULT.
+static INT_PTR Answer(HWND window, LRESULT result) {
+  SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+INT_PTR SetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      Initialise();
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == kInstallButton) {
+        StartWorker();
+        return TRUE;
+      }
+      if (LOWORD(wparam) == kCancelCommand) {
+        Cancel();
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      Cancel();
+      return TRUE;
+    case WM_DESTROY:
+      window_ = nullptr;
+      return FALSE;
+    case WM_ERASEBKGND: {
+      if (erasing_) return FALSE;
+      erasing_ = true;
+      LRESULT erased = DefDlgProcA(window_, WM_ERASEBKGND, wparam, lparam);
+      erasing_ = false;
+      picture_.Draw(reinterpret_cast<HDC>(wparam), 3, 3);
+      return Answer(window_, erased);
+    }
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      HWND control = reinterpret_cast<HWND>(lparam);
+      if (control == status_line_) return FALSE;
+      if (control == error_line_) SetTextColor(dc, RGB(255, 0, 0));
+      SetBkMode(dc, TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    }
+    case WM_QUERYNEWPALETTE:
+      if (!IsWindowVisible(window_)) return Answer(window_, FALSE);
+      RealiseFixedPalette(false);
+      return Answer(window_, TRUE);
+    case WM_PALETTECHANGED:
+      if (reinterpret_cast<HWND>(wparam) != window_) RealiseFixedPalette(true);
+      return Answer(window_, 0);
+    case kShowStatus:
+      ShowStatus(reinterpret_cast<const char*>(lparam));
+      return TRUE;
+    case kShowError:
+      ShowError(reinterpret_cast<const char*>(lparam));
+      return TRUE;
+    case kClearError:
+      SetWindowTextA(error_line_, "");
+      ShowError("");
+      return TRUE;
+    case kEnableInstall:
+      EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+void CentreInWorkArea(HWND window) {
+  RECT area;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) return;
+  RECT frame;
+  GetWindowRect(window, &frame);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  int left = (area.left + area.right) / 2 - width / 2;
+  if (left + width > area.right) left = area.right - width;
+  if (left < area.left) left = area.left;
+  int top = (area.top + area.bottom) / 2 - height / 2;
+  if (top + height > area.bottom) top = area.bottom - height;
+  if (top < area.top) top = area.top;
+  SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void SetupDialog::Initialise() {
+  char title[64];
+  FormatText(title, sizeof title, "%s Setup", SETUP_PRODUCT_NAME);
+  SetWindowTextA(window_, title);
+  if (icon_) SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+
+  status_line_ = GetDlgItem(window_, IDC_STATUS_LINE);
+  error_line_ = GetDlgItem(window_, IDC_ERROR_LINE);
+  HWND thanks = GetDlgItem(window_, IDC_THANKS);
+
+  // The lines keep the height the template's font gave them.
+  RECT line;
+  GetWindowRect(status_line_, &line);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&line), 2);
+  int h = line.bottom - line.top;
+  MoveWindow(status_line_, 10, 195, 296, h, FALSE);
+  MoveWindow(error_line_, 10, 195 + h, 296, h, FALSE);
+  MoveWindow(thanks, 125, 4, 170, 153, FALSE);
+
+  RECT outer, client;
+  GetWindowRect(window_, &outer);
+  GetClientRect(window_, &client);
+  int width = 300 + (outer.right - outer.left) - (client.right - client.left);
+  int height = 199 + 2 * h + (outer.bottom - outer.top) - (client.bottom - client.top);
+  SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  LOGFONTA face;
+  ZeroMemory(&face, sizeof face);
+  face.lfHeight = -12;
+  face.lfWeight = FW_BOLD;
+  CopyText(face.lfFaceName, sizeof face.lfFaceName, "Verdana");
+  font_ = CreateFontIndirectA(&face);
+  if (font_) SendMessageA(thanks, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+
+  CentreInWorkArea(window_);
+}
+
+DWORD WINAPI SetupDialog::WorkerThread(void* parameter) {
+  SetupDialog* self = static_cast<SetupDialog*>(parameter);
+  if (self->procedure_) self->procedure_(self->context_);
+  return 0;
+}
+
+void SetupDialog::StartWorker() {
+  // One worker at a time: a second sequence would share the first's state.
+  if (worker_ && WaitForSingleObject(worker_, 0) == WAIT_TIMEOUT) return;
+  SetCancelRequested(false);
+  // Working from here on, so Cancel asks the worker to stop instead of
+  // ending the process while it writes.
+  EnableWindow(GetDlgItem(window_, kInstallButton), FALSE);
+  if (worker_) CloseHandle(worker_);
+  worker_ = CreateThread(nullptr, 0, WorkerThread, this, 0, &worker_id_);
+  if (!worker_) {
+    LogPrint("CreateThread failed 0x%x\r\n", GetLastError());
+    EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
+  }
+}
+
+void SetupDialog::Cancel() {
+  if (IsWindowEnabled(GetDlgItem(window_, kInstallButton))) {
+    DestroyWindow(window_);
+    PostQuitMessage(0);
+    return;
+  }
+  ShowStatus("Cancelling Please wait");
+  SetCancelRequested(true);
+}
+
+void SetupDialog::ShowStatus(const char* text) {
+  SetWindowTextA(status_line_, text);
+  UpdateWindow(status_line_);
+}
+
+void SetupDialog::ShowError(const char* text) {
+  if (GetWindowTextLengthA(error_line_) > 0) return;
+  // The line is transparent: the window behind it is erased first.
+  RECT area;
+  GetWindowRect(error_line_, &area);
+  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&area), 2);
+  InvalidateRect(window_, &area, TRUE);
+  SetWindowTextA(error_line_, text);
+}
+
+void SetupDialog::RealiseFixedPalette(bool background) {
+  struct {
+    WORD version;
+    WORD count;
+    PALETTEENTRY entries[3];
+  } fixed = {0x300, 3, {{255, 223, 170, 0}, {149, 130, 99, 0}, {0, 0, 128, 0}}};
+  HDC dc = GetWindowDC(window_);
+  if (!dc) return;
+  HPALETTE palette = CreatePalette(reinterpret_cast<LOGPALETTE*>(&fixed));
+  if (palette) {
+    HPALETTE old = SelectPalette(dc, palette, background ? TRUE : FALSE);
+    RealizePalette(dc);
+    SelectPalette(dc, old, TRUE);
+    DeleteObject(palette);
+  }
+  ReleaseDC(window_, dc);
+  InvalidateRect(window_, nullptr, TRUE);
+}
+
+void SetupDialog::SetStatusLine(const char* text) {
+  SendMessageA(window_, kShowStatus, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+}
+
+void SetupDialog::SetErrorLine(const char* text) {
+  SendMessageA(window_, kShowError, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+}
+
+void SetupDialog::ClearErrorLine() { SendMessageA(window_, kClearError, 0, 0); }
+
+void SetupDialog::EnableInstallButton() { SendMessageA(window_, kEnableInstall, 0, 0); }
+
+void SetupDialog::PostCloseCommand() { PostMessageA(window_, WM_COMMAND, kCancelCommand, 0); }

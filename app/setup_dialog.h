@@ -1,0 +1,68 @@
+#pragma once
+#include <windows.h>
+
+#include "app/dib_picture.h"
+
+class EmbeddedPackage;
+
+// The main window: picture, thank-you text, a status line and a red error
+// line. Its hidden Install button's enabled state is the idle mark: disabled
+// while a worker runs, enabled by the worker when it ends.
+class SetupDialog {
+ public:
+  typedef void (*WorkerProcedure)(void* context);
+
+  // package: the executable's embedded package or null; owned from here on
+  // and kept open until the process ends.
+  SetupDialog(HINSTANCE instance, EmbeddedPackage* package);
+  ~SetupDialog();
+  SetupDialog(const SetupDialog&) = delete;
+  SetupDialog& operator=(const SetupDialog&) = delete;
+
+  // What each Install command runs on a new worker thread.
+  void SetWorker(WorkerProcedure procedure, void* context);
+  // Creates the window, hidden, from its template; null on failure.
+  HWND Create();
+  HWND Window() const { return window_; }
+  EmbeddedPackage* Package() const { return package_; }
+  const DibPicture& Picture() const { return picture_; }
+  HFONT Font() const { return font_; }
+
+  // Callable from the worker: each waits until the window's thread has
+  // handled it, so the lines show the text before the worker goes on.
+  void SetStatusLine(const char* text);
+  // Only when the error line is empty: the first error of a run stays.
+  void SetErrorLine(const char* text);
+  void ClearErrorLine();
+  void EnableInstallButton();
+  void PostCloseCommand();
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void Initialise();
+  void StartWorker();
+  void Cancel();
+  void ShowStatus(const char* text);
+  void ShowError(const char* text);
+  void RealiseFixedPalette(bool background);
+  static DWORD WINAPI WorkerThread(void* parameter);
+
+  HWND window_;
+  DibPicture picture_;
+  HFONT font_;
+  EmbeddedPackage* package_;
+  HANDLE worker_;
+  DWORD worker_id_;
+  HICON icon_;
+  HINSTANCE instance_;
+  WorkerProcedure procedure_;
+  void* context_;
+  HWND status_line_;
+  HWND error_line_;
+  bool erasing_;  // the default erase calls back into the dialog: decline then
+};
+
+// Centres window in the desktop's work area, keeping it inside; neither
+// resized nor activated.
+void CentreInWorkArea(HWND window);

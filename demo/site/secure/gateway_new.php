@@ -1,0 +1,1 @@
+http://www.brannock.test/pellomar/

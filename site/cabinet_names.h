@@ -1,0 +1,17 @@
+#pragma once
+#include <stddef.h>
+
+// Path rules for unpacking a cabinet, free of platform calls.
+
+// The folder of a target path: everything before its last "\"; "." when the
+// path has no "\" or its only "\" is the first character. False (out empty)
+// when the folder does not fit cap bytes.
+bool CabinetTargetFolder(const char* target, char* out, size_t cap);
+
+// True when an entry name stays inside the folder it is unpacked into: not
+// empty, not absolute, no drive or stream colon, no ".." component (nor one
+// that the platform would read as "..": dots and trailing spaces only).
+bool IsContainedEntryName(const char* name);
+
+// folder + "\" + name into out; false (out empty) when it does not fit.
+bool ComposeEntryTarget(char* out, size_t cap, const char* folder, const char* name);

@@ -1,0 +1,217 @@
+#include "site/file_fetcher.h"
+
+#include <setupapi.h>
+#include <string.h>
+
+#include <new>
+
+#include "install/cancel_flag.h"
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "install/text.h"
+#include "package/embedded_package.h"
+#include "site/cabinet_names.h"
+#include "site/file_text.h"
+#include "site/product_query.h"
+#include "transport/host_connection.h"
+
+// Both relative to the current directory, which the install sequence has
+// made the installation folder.
+static const char kArrivalFile[] = "http_tmp1.tmp";
+static const char kCabinetFile[] = "http_tmp2.tmp";
+static const char kUncompressedSuffix[] = "_uncompressed";
+
+typedef BOOL(WINAPI* IterateCabinetFunction)(PCSTR, DWORD, PSP_FILE_CALLBACK_A, PVOID);
+
+CabinetUnpacking::~CabinetUnpacking() {
+  while (written_) {
+    Written* next = written_->next;
+    delete written_;
+    written_ = next;
+  }
+}
+
+bool CabinetUnpacking::Remember(const char* path) {
+  Written* entry = new (std::nothrow) Written;
+  if (!entry) return false;
+  entry->path.Assign(path);
+  if (!entry->path.IsPresent()) {
+    delete entry;
+    return false;
+  }
+  entry->next = written_;
+  written_ = entry;
+  return true;
+}
+
+void CabinetUnpacking::RemoveWritten() {
+  for (Written* entry = written_; entry; entry = entry->next) {
+    if (DeleteFileA(entry->path.Text())) LogPrint("Removed %s\r\n", entry->path.Text());
+  }
+}
+
+static const char* QueryHost(ProductQuery* query) { return query ? query->Host() : ""; }
+static const char* QueryPath(ProductQuery* query) { return query ? query->Path() : ""; }
+
+FileFetcher::FileFetcher(HWND owner, ProductQuery* query, EmbeddedPackage* package)
+    : HostClient(QueryHost(query), owner, QueryPath(query)), folder_(nullptr) {
+  if (package && query && package->IsOpen()) folder_ = package->OpenFolder(query->Name());
+}
+
+FileFetcher::~FileFetcher() { delete folder_; }
+
+ByteString FileFetcher::GetCodes() {
+  const char* codes = Connection() ? Connection()->GetCodes() : nullptr;
+  return codes ? ByteString(codes) : ByteString();
+}
+
+static bool HasExpectedSize(const char* path, int expected_size) {
+  if (expected_size == FileFetcher::kAnySize) return true;
+  if (expected_size == FileFetcher::kNotHtml) {
+    // Error pages come back as HTML; only the text before a zero byte counts.
+    FileText text(path);
+    bool html = strchr(text.Text(), '<') != nullptr;
+    if (html) LogPrint("GetFile: %s is an HTML page\r\n", path);
+    return !html;
+  }
+  DWORD size = FileSizeOf(path);
+  if (size != static_cast<DWORD>(expected_size)) {
+    LogPrint("GetFile: %s has %u bytes, expected %u\r\n", path, static_cast<unsigned>(size),
+             static_cast<unsigned>(expected_size));
+    return false;
+  }
+  return true;
+}
+
+bool FileFetcher::GetFile(const char* name, const char* target, int expected_size) {
+  if (IsCancelRequested()) return false;
+  LogPrint("GetFile %s to %s (%d)\n", name, target, expected_size);
+
+  // A package that holds the file spares the network, the connection test included.
+  bool from_package = folder_ && folder_->ExtractFile(name, kArrivalFile);
+  if (!from_package && !Download(name, kArrivalFile)) {
+    DeleteFileA(kArrivalFile);
+    return false;
+  }
+  if (!HasExpectedSize(kArrivalFile, expected_size)) return false;
+  if (IsCancelRequested()) {
+    DeleteFileA(kArrivalFile);
+    return false;
+  }
+  if (strcmp(target, kArrivalFile) != 0) {
+    // The updater may be running from "Update.exe"; it takes "NewUpdate.exe" over itself.
+    if (strcmp(target, "Update.exe") == 0) target = "NewUpdate.exe";
+    LogPrint("before DeleteFile\n");
+    DeleteFileA(target);
+    LogPrint("After DeleteFile\n");
+    if (!MoveFileA(kArrivalFile, target)) {
+      LogPrint("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target, GetLastError());
+      return false;
+    }
+    Sleep(100);
+    LogPrint("After Sleep\n");
+  }
+  return !IsCancelRequested();
+}
+
+// The cabinet reader from the system directory only, never from the current
+// (installation) folder, where a download could have planted one.
+static HMODULE LoadCabinetReader() {
+  char path[MAX_PATH];
+  UINT n = GetSystemDirectoryA(path, sizeof path);
+  if (n == 0 || n >= sizeof path || !AppendText(path, sizeof path, "\\setupapi.DLL")) return nullptr;
+  return LoadLibraryA(path);
+}
+
+bool FileFetcher::UnpackCabinet(HMODULE setupapi, const char* folder) {
+  IterateCabinetFunction iterate =
+      reinterpret_cast<IterateCabinetFunction>(reinterpret_cast<void*>(GetProcAddress(setupapi, "SetupIterateCabinetA")));
+  if (!iterate) return false;
+  CabinetUnpacking unpacking(folder);
+  LogPrint("Before pSetupIterateCabinet '%s'\n", kCabinetFile);
+  BOOL ok = iterate(kCabinetFile, 0, CabinetCallback, &unpacking);
+  LogPrint("After pSetupIterateCabinet\n");
+  if (ok && !unpacking.Failed()) return true;
+  // A cut cabinet can leave a partial file behind that a later run would
+  // take for a pending updater.
+  unpacking.RemoveWritten();
+  return false;
+}
+
+bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
+  LogPrint("Before LoadLibrary(setupapi.DLL)\n");
+  HMODULE setupapi = LoadCabinetReader();
+  if (setupapi && GetProcAddress(setupapi, "SetupIterateCabinetA")) {
+    // The cabinet is kept under the plain file name.
+    bool fetched = GetFile(name, kCabinetFile, kAnySize);
+    bool unpacked = false;
+    if (fetched) {
+      char folder[MAX_PATH];
+      if (CabinetTargetFolder(target, folder, sizeof folder)) {
+        unpacked = UnpackCabinet(setupapi, folder);
+      } else {
+        LogPrint("Folder of %s over %d characters\r\n", target, MAX_PATH - 1);
+      }
+    }
+    // Also when cancelled after the cabinet arrived: it is never left behind.
+    DeleteFileA(kCabinetFile);
+    if (unpacked) {
+      FreeLibrary(setupapi);
+      return true;
+    }
+  }
+  char plain[MAX_PATH];
+  bool result = false;
+  if (FormatText(plain, sizeof plain, "%s%s", name, kUncompressedSuffix) >= 0) {
+    result = GetFile(plain, target, kAnySize);
+  } else {
+    // Never fetch a cut name: it could name another file.
+    LogPrint("%s%s over %d characters\r\n", name, kUncompressedSuffix, MAX_PATH - 1);
+  }
+  if (setupapi) FreeLibrary(setupapi);
+  return result;
+}
+
+UINT CALLBACK FileFetcher::CabinetCallback(PVOID context, UINT notification, UINT_PTR first, UINT_PTR second) {
+  (void)second;
+  CabinetUnpacking* unpacking = static_cast<CabinetUnpacking*>(context);
+  switch (notification) {
+    case SPFILENOTIFY_CABINETINFO:
+      return NO_ERROR;
+    case SPFILENOTIFY_FILEINCABINET: {
+      FILE_IN_CABINET_INFO_A* info = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(first);
+      const char* entry = info->NameInCabinet ? info->NameInCabinet : "";
+      // An entry must land inside the folder; one that would leave it fails
+      // the whole unpacking, so nothing of a hostile cabinet is kept.
+      if (!IsContainedEntryName(entry)) {
+        LogPrint("Cabinet entry '%s' leaves the folder\r\n", entry);
+        unpacking->SetFailed();
+        info->Win32Error = ERROR_INVALID_NAME;
+        return FILEOP_ABORT;
+      }
+      if (!ComposeEntryTarget(info->FullTargetName, sizeof info->FullTargetName, unpacking->Folder(), entry)) {
+        LogPrint("Cabinet entry '%s' over %d characters in %s\r\n", entry,
+                 static_cast<int>(sizeof info->FullTargetName - 1), unpacking->Folder());
+        unpacking->SetFailed();
+        info->Win32Error = ERROR_FILENAME_EXCED_RANGE;
+        return FILEOP_ABORT;
+      }
+      if (!unpacking->Remember(info->FullTargetName)) {
+        unpacking->SetFailed();
+        info->Win32Error = ERROR_NOT_ENOUGH_MEMORY;
+        return FILEOP_ABORT;
+      }
+      return FILEOP_DOIT;
+    }
+    case SPFILENOTIFY_NEEDNEWCABINET:
+      // Cabinet sets spread over several files are not supported.
+      return NO_ERROR;
+    case SPFILENOTIFY_FILEEXTRACTED: {
+      FILEPATHS_A* paths = reinterpret_cast<FILEPATHS_A*>(first);
+      if (paths && paths->Win32Error != NO_ERROR) unpacking->SetFailed();
+      return NO_ERROR;
+    }
+    default:
+      return 1;
+  }
+}

@@ -1,0 +1,68 @@
+#pragma once
+#include <windows.h>
+
+#include "install/byte_string.h"
+#include "install/install_sequence.h"
+#include "site/host_client.h"
+
+// One run of the cabinet reader: where entries go, which files it was told
+// to write (so that a failed run can remove them) and whether it failed.
+class CabinetUnpacking {
+ public:
+  explicit CabinetUnpacking(const char* folder) : folder_(folder), written_(nullptr), failed_(false) {}
+  ~CabinetUnpacking();
+  CabinetUnpacking(const CabinetUnpacking&) = delete;
+  CabinetUnpacking& operator=(const CabinetUnpacking&) = delete;
+
+  const char* Folder() const { return folder_; }
+  bool Failed() const { return failed_; }
+  void SetFailed() { failed_ = true; }
+  // Notes a file the reader is about to write; false when memory ran out.
+  bool Remember(const char* path);
+  // Deletes every remembered file.
+  void RemoveWritten();
+
+ private:
+  struct Written {
+    ByteString path;
+    Written* next;
+  };
+  const char* folder_;
+  Written* written_;
+  bool failed_;
+};
+
+class EmbeddedPackage;
+class PackageFolder;
+class ProductQuery;
+
+// Brings named files of the product into place: from the package folder
+// named after the query when it holds them, else from the download area the
+// gateway named, over a connection of its own.
+class FileFetcher : public HostClient, public UpdaterFetcher {
+ public:
+  // Checks GetFile applies to the fetched file.
+  enum { kAnySize = -2, kNotHtml = -1 };
+
+  FileFetcher(HWND owner, ProductQuery* query, EmbeddedPackage* package);
+  ~FileFetcher() override;
+
+  // Fetches name into target. expected_size: the exact size the file must
+  // have, kNotHtml (no "<" in its text) or kAnySize. A target of exactly
+  // "Update.exe" lands as "NewUpdate.exe" (the running updater may hold
+  // the old one). False when cancelled before or after.
+  bool GetFile(const char* name, const char* target, int expected_size);
+  // Fetches the cabinet of name and unpacks it into target's folder; when
+  // that fails, fetches name + "_uncompressed" straight to target.
+  bool GetCompressedFile(const char* name, const char* target) override;
+  // The connection's codes text, absent until a proxy asked for credentials.
+  ByteString GetCodes() override;
+
+  // The cabinet reader's notification handler; context is a CabinetUnpacking.
+  static UINT CALLBACK CabinetCallback(PVOID context, UINT notification, UINT_PTR first, UINT_PTR second);
+
+ private:
+  bool UnpackCabinet(HMODULE setupapi, const char* folder);
+
+  PackageFolder* folder_;
+};

@@ -1,0 +1,17 @@
+#include "site/host_client.h"
+
+#include <new>
+
+#include "install/diagnostic_log.h"
+#include "transport/host_connection.h"
+
+HostClient::HostClient(const char* host, HWND owner, const char* base_path)
+    : connection_(new (std::nothrow) HostConnection(host, owner, base_path)) {
+  if (!connection_) LogPrint("HostClient: no memory for the connection to %s\r\n", host);
+}
+
+HostClient::~HostClient() { delete connection_; }
+
+bool HostClient::Download(const char* path, const char* local_file) {
+  return connection_ && connection_->Download(path, local_file);
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+
+class HostConnection;
+
+// Base of the site connection and the file fetcher: owns one connection to
+// one server, with its own connection test and chosen transport.
+class HostClient {
+ public:
+  HostClient(const char* host, HWND owner, const char* base_path);
+  virtual ~HostClient();
+  HostClient(const HostClient&) = delete;
+  HostClient& operator=(const HostClient&) = delete;
+
+  // Fetches path (relative to the base path) into local_file. False when the
+  // connection could not be made (out of memory) or the download failed.
+  bool Download(const char* path, const char* local_file);
+  // Null only when memory ran out at construction.
+  HostConnection* Connection() const { return connection_; }
+
+ private:
+  HostConnection* connection_;
+};

@@ -1,0 +1,60 @@
+#include "site/product_query.h"
+
+#include <windows.h>
+
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "install/product.h"
+#include "install/registry.h"
+#include "install/text.h"
+#include "site/file_text.h"
+#include "site/gateway_text.h"
+#include "site/site_connection.h"
+
+// Longer requests are refused by the connection anyway (its encoded path is
+// bounded far below this); a request that does not fit here is not sent.
+static const size_t kRequestCap = 2048;
+
+ProductQuery::ProductQuery(const char* name, SiteConnection* site) : name_(name), site_(site), next_(nullptr) {
+  char key[MAX_PATH];
+  if (FormatText(key, sizeof key, "%s\\%s", SETUP_FAMILY_KEY, name_.Text()) < 0) {
+    // A name too long for a registry key path has no stored values.
+    key[0] = 0;
+  }
+  if (key[0]) {
+    auth_key_ = RegGetString(HKEY_LOCAL_MACHINE, key, "AuthKey", nullptr);
+    product_params_ = RegGetString(HKEY_LOCAL_MACHINE, key, "WWWParams", "");
+  }
+  Ask();
+}
+
+void ProductQuery::Ask() {
+  if (!site_) return;
+  if (!site_->QuerySuffixFits()) {
+    LogPrint("Gateway query for %s not sent: query suffix too long\r\n", name_.Text());
+    return;
+  }
+  char request[kRequestCap];
+  if (!ComposeGatewayRequest(request, sizeof request, name_.Text(), auth_key_.Text(), site_->QuerySuffix(),
+                             product_params_.Text())) {
+    LogPrint("Gateway query for %s not sent: over %d characters\r\n", name_.Text(), static_cast<int>(kRequestCap - 1));
+    return;
+  }
+  TemporaryFile answer_file;
+  if (!answer_file.Name()[0]) return;
+  if (!site_->Download(request, answer_file.Name())) return;
+
+  GatewayAnswer answer(FileText(answer_file.Name()).Text());
+  ByteString host;
+  ByteString path;
+  // Without "://" there is no host to fetch from: the query stays invalid.
+  if (!SplitUrl(answer.url.Text(), &host, &path)) {
+    LogPrint("Gateway answer names no download area\r\n");
+    return;
+  }
+  url_ = answer.url;
+  host_ = host;
+  path_ = path;
+  second_ = answer.second;
+  third_ = answer.third;
+}

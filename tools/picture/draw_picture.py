@@ -1,0 +1,275 @@
+#!/usr/bin/env python3
+"""Draws the setup window's character and its icon, and encodes them.
+
+Writes resources/picture.bmp (156 x 187, 16 colours, BI_RLE4) and
+resources/setup.ico (32 x 32, 16 colours). The outputs are committed, so the
+build never runs this; run it again after changing the drawing:
+
+    python3 tools/picture/draw_picture.py
+"""
+import math
+import os
+import struct
+import sys
+
+# Colour table. Entry 1 is the key colour: the window paints it in its own
+# button-face colour, so the character stands straight on the dialog.
+PALETTE = [
+    (0, 0, 0),        # 0 outline
+    (0, 128, 128),    # 1 key colour (background)
+    (255, 255, 255),  # 2 white
+    (236, 140, 52),   # 3 fur
+    (176, 92, 28),    # 4 dark fur
+    (255, 223, 170),  # 5 belly
+    (0, 0, 128),      # 6 eye
+    (250, 204, 48),   # 7 beak and feet
+    (240, 150, 150),  # 8 cheeks
+    (96, 160, 64),    # 9 grass
+    (60, 110, 40),    # 10 dark grass
+    (149, 130, 99),   # 11 branch
+    (200, 60, 60),    # 12 scarf
+    (128, 128, 128),  # 13 shadow
+    (255, 240, 200),  # 14 light
+    (90, 50, 20),     # 15 deep brown
+]
+KEY = 1
+
+
+def ellipse(cx, cy, rx, ry):
+    return lambda x, y: ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2 <= 1.0
+
+
+def ring(cx, cy, rx, ry, width):
+    outer = ellipse(cx, cy, rx, ry)
+    inner = ellipse(cx, cy, rx - width, ry - width)
+    return lambda x, y: outer(x, y) and not inner(x, y)
+
+
+def triangle(a, b, c):
+    def side(p, q, x, y):
+        return (q[0] - p[0]) * (y - p[1]) - (q[1] - p[1]) * (x - p[0])
+
+    def inside(x, y):
+        s1, s2, s3 = side(a, b, x, y), side(b, c, x, y), side(c, a, x, y)
+        return (s1 >= 0 and s2 >= 0 and s3 >= 0) or (s1 <= 0 and s2 <= 0 and s3 <= 0)
+
+    return inside
+
+
+def rect(x0, y0, x1, y1):
+    return lambda x, y: x0 <= x <= x1 and y0 <= y <= y1
+
+
+def outlined(shapes, fill, shape, cx, cy, rx, ry, line=2):
+    shapes.append((ellipse(cx, cy, rx + line, ry + line), 0))
+    shapes.append((shape if shape else ellipse(cx, cy, rx, ry), fill))
+
+
+def character(width, height):
+    """Tamsu: a round little owl on a branch, waving hello."""
+    s = width / 156.0
+    def E(cx, cy, rx, ry):
+        return ellipse(cx * s, cy * s, rx * s, ry * s)
+    shapes = []
+    # branch and grass tuft
+    shapes.append((rect(0, 158 * s, width, 166 * s), 0))
+    shapes.append((rect(0, 160 * s, width, 164 * s), 11))
+    shapes.append((E(78, 182, 70, 10), 10))
+    shapes.append((E(78, 184, 64, 7), 9))
+    # ear tufts
+    shapes.append((triangle((40 * s, 50 * s), (44 * s, 14 * s), (66 * s, 38 * s)), 0))
+    shapes.append((triangle((44 * s, 46 * s), (47 * s, 21 * s), (62 * s, 38 * s)), 4))
+    shapes.append((triangle((116 * s, 50 * s), (112 * s, 14 * s), (90 * s, 38 * s)), 0))
+    shapes.append((triangle((112 * s, 46 * s), (109 * s, 21 * s), (94 * s, 38 * s)), 4))
+    # waving wing (left), resting wing (right)
+    shapes.append((E(28, 84, 16, 30), 0))
+    shapes.append((E(28, 84, 13, 27), 4))
+    shapes.append((E(132, 112, 13, 28), 0))
+    shapes.append((E(132, 112, 10, 25), 4))
+    # body
+    shapes.append((E(78, 100, 52, 62), 0))
+    shapes.append((E(78, 100, 49, 59), 3))
+    shapes.append((E(78, 120, 32, 38), 5))
+    # belly feathers
+    for i, (fx, fy) in enumerate([(66, 112), (78, 112), (90, 112), (72, 124), (84, 124), (78, 136)]):
+        shapes.append((ring(fx * s, fy * s, 5 * s, 3 * s, 1.2), 4))
+    # scarf
+    shapes.append((E(78, 80, 42, 8), 0))
+    shapes.append((E(78, 80, 40, 6), 12))
+    shapes.append((rect(96 * s, 80 * s, 104 * s, 100 * s), 0))
+    shapes.append((rect(97 * s, 81 * s, 103 * s, 99 * s), 12))
+    # eyes
+    for ex in (60, 96):
+        shapes.append((E(ex, 56, 17, 17), 0))
+        shapes.append((E(ex, 56, 15, 15), 2))
+        shapes.append((E(ex + 2, 58, 8, 9), 6))
+        shapes.append((E(ex + 5, 54, 3, 3), 2))
+    # cheeks
+    shapes.append((E(46, 72, 6, 4), 8))
+    shapes.append((E(110, 72, 6, 4), 8))
+    # beak
+    shapes.append((triangle((70 * s, 68 * s), (86 * s, 68 * s), (78 * s, 82 * s)), 0))
+    shapes.append((triangle((72 * s, 69 * s), (84 * s, 69 * s), (78 * s, 79 * s)), 7))
+    # feet on the branch
+    for fx in (62, 94):
+        for toe in (-5, 0, 5):
+            shapes.append((E(fx + toe, 159, 3, 5), 0))
+            shapes.append((E(fx + toe, 159, 2, 4), 7))
+    # a light spot on the head
+    shapes.append((E(60, 30, 8, 4), 14))
+
+    pixels = [[KEY] * width for _ in range(height)]
+    for y in range(height):
+        for x in range(width):
+            px, py = x + 0.5, y + 0.5
+            for inside, colour in shapes:
+                if inside(px, py):
+                    pixels[y][x] = colour
+    return pixels
+
+
+def icon_face(size):
+    """The owl's face alone, for the 32 x 32 icon."""
+    s = size / 32.0
+    def E(cx, cy, rx, ry):
+        return ellipse(cx * s, cy * s, rx * s, ry * s)
+    shapes = [
+        (triangle((4 * s, 12 * s), (6 * s, 1 * s), (13 * s, 8 * s)), 4),
+        (triangle((28 * s, 12 * s), (26 * s, 1 * s), (19 * s, 8 * s)), 4),
+        (E(16, 18, 14.5, 13.5), 0),
+        (E(16, 18, 13.5, 12.5), 3),
+        (E(16, 24, 8, 6), 5),
+        (E(10.5, 15, 5, 5), 0),
+        (E(10.5, 15, 4.2, 4.2), 2),
+        (E(11, 15.5, 2, 2.2), 6),
+        (E(21.5, 15, 5, 5), 0),
+        (E(21.5, 15, 4.2, 4.2), 2),
+        (E(22, 15.5, 2, 2.2), 6),
+        (triangle((13.5 * s, 19 * s), (18.5 * s, 19 * s), (16 * s, 24 * s)), 7),
+    ]
+    pixels = [[None] * size for _ in range(size)]
+    for y in range(size):
+        for x in range(size):
+            for inside, colour in shapes:
+                if inside(x + 0.5, y + 0.5):
+                    pixels[y][x] = colour
+    return pixels
+
+
+def encode_rle4(rows_bottom_up):
+    """BI_RLE4: encoded runs, absolute runs for mixed stretches, end of line
+    after every row and end of bitmap at the end."""
+    out = bytearray()
+    for row in rows_bottom_up:
+        i, n = 0, len(row)
+        while i < n:
+            run = 1
+            while i + run < n and run < 255 and row[i + run] == row[i]:
+                run += 1
+            if run >= 3 or n - i <= 2:
+                out += bytes([run, (row[i] << 4) | row[i]])
+                i += run
+                continue
+            # gather a mixed stretch until a run of four or more begins
+            j = i
+            while j < n and j - i < 255:
+                k = 1
+                while j + k < n and row[j + k] == row[j]:
+                    k += 1
+                if k >= 4:
+                    break
+                j += min(k, 255 - (j - i))
+            count = j - i
+            if count < 3:
+                out += bytes([run, (row[i] << 4) | row[i]])
+                i += run
+                continue
+            out += bytes([0, count])
+            chunk = row[i:j] + ([0] if count % 2 else [])
+            packed = bytes((chunk[k] << 4) | chunk[k + 1] for k in range(0, len(chunk), 2))
+            if len(packed) % 2:
+                packed += b"\x00"
+            out += packed
+            i = j
+        out += b"\x00\x00"
+    out[-2:] = b"\x00\x01"
+    return bytes(out)
+
+
+def decode_rle4(data, width, height):
+    """Reference decoder, to check the encoder before writing anything."""
+    rows = [[0] * width for _ in range(height)]
+    x = y = p = 0
+    while p < len(data):
+        a, b = data[p], data[p + 1]
+        p += 2
+        if a:
+            for k in range(a):
+                rows[y][x] = (b >> 4) if k % 2 == 0 else (b & 15)
+                x += 1
+        elif b == 0:
+            x, y = 0, y + 1
+        elif b == 1:
+            break
+        elif b == 2:
+            x, y = x + data[p], y + data[p + 1]
+            p += 2
+        else:
+            nbytes = (b + 1) // 2
+            for k in range(b):
+                byte = data[p + k // 2]
+                rows[y][x] = (byte >> 4) if k % 2 == 0 else (byte & 15)
+                x += 1
+            p += nbytes + (nbytes % 2)
+    return rows
+
+
+def colour_table():
+    return b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
+
+
+def write_bitmap(path, pixels):
+    height, width = len(pixels), len(pixels[0])
+    rows = list(reversed(pixels))
+    bits = encode_rle4(rows)
+    if decode_rle4(bits, width, height) != rows:
+        sys.exit("RLE4 round trip failed")
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 2, len(bits), 2835, 2835, 16, 16)
+    offset = 14 + len(header) + 64
+    file_header = struct.pack("<2sIHHI", b"BM", offset + len(bits), 0, 0, offset)
+    with open(path, "wb") as f:
+        f.write(file_header + header + colour_table() + bits)
+    return len(bits)
+
+
+def write_icon(path, pixels):
+    size = len(pixels)
+    xor = bytearray()
+    mask = bytearray()
+    for row in reversed(pixels):
+        line = bytearray()
+        for x in range(0, size, 2):
+            a = row[x] if row[x] is not None else 0
+            b = row[x + 1] if row[x + 1] is not None else 0
+            line.append((a << 4) | b)
+        xor += line
+        bitsrow = 0
+        for x in range(size):
+            bitsrow = (bitsrow << 1) | (1 if row[x] is None else 0)
+        mask += struct.pack(">I", bitsrow)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
+    image = header + colour_table() + bytes(xor) + bytes(mask)
+    directory = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(image), 22)
+    with open(path, "wb") as f:
+        f.write(directory + image)
+
+
+def main():
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
+    size = write_bitmap(os.path.join(root, "picture.bmp"), character(156, 187))
+    write_icon(os.path.join(root, "setup.ico"), icon_face(32))
+    print("picture.bmp: %d bytes of RLE4 bits" % size)
+
+
+if __name__ == "__main__":
+    main()

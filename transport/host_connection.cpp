@@ -1,0 +1,91 @@
+// The connection test and the downloads of one connection.
+#include "transport/host_connection.h"
+
+#include "install/diagnostic_log.h"
+#include "install/file_utils.h"
+#include "install/text.h"
+#include "transport/socket_method.h"
+#include "transport/url_download_method.h"
+#include "transport/wininet_method.h"
+
+namespace {
+
+const char kTestPattern[] = "qestorvilanumedra";
+const DWORD kTestPatternLength = sizeof kTestPattern - 1;
+// One byte more than the pattern's longest allowed neighbour, so that a file
+// with a line ending (18 bytes) or more is seen as too long.
+const DWORD kTestReadLimit = 19;
+
+// Reads the start of the test file with a handle of its own, closed at once,
+// so that a later attempt can rewrite the file.
+bool HoldsTestPattern(const char* file_name) {
+  HANDLE file = CreateFileA(file_name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char bytes[kTestReadLimit];
+  DWORD total = 0;
+  while (total < kTestReadLimit) {
+    DWORD n = 0;
+    if (!ReadFile(file, bytes + total, kTestReadLimit - total, &n, nullptr) || n == 0) break;
+    total += n;
+  }
+  CloseHandle(file);
+  return total == kTestPatternLength && memcmp(bytes, kTestPattern, kTestPatternLength) == 0;
+}
+
+}  // namespace
+
+HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base) {
+  Init(host_text, owner_window, base);
+  // Out of memory leaves a slot empty; the connection test skips it.
+  transports[0] = new CWinInetMethod(*this);
+  transports[1] = new CSocketMethod(*this);
+  transports[2] = new CURLDownLoadMethod(*this);
+}
+
+bool HostConnection::FindWorkingTransport() {
+  for (int i = 0; i < kTransportCount; ++i) {
+    DownloadMethod* transport = transports[i];
+    if (!transport) continue;
+    TemporaryFile test_file;
+    host.Assign(AddressToHost(host.Text()));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      // "test_pattern.txt?" and "Rand=" with at most ten digits always fit.
+      char path[64];
+      ByteString random = RandomParameter();
+      FormatText(path, sizeof path, "test_pattern.txt?%s", random.Text());
+      bool passed = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) &&
+                    HoldsTestPattern(test_file.Name());
+      if (passed) {
+        chosen = transport;
+        connected = true;
+        return true;
+      }
+      host.Assign(AddressToHost(host.Text()));
+    }
+  }
+  return false;
+}
+
+bool HostConnection::Download(const char* path, const char* local_file) {
+  if (!EnsureConnected() || !chosen) return false;
+  // The encoded path with its "Rand=" parameter must fit the path buffer; a
+  // longer one is refused rather than sent cut.
+  char encoded[kUrlBufferSize];
+  encoded[0] = 0;
+  bool fits = true;
+  bool has_query = false;
+  for (const char* p = path; *p && fits; ++p) {
+    char one[2] = {*p, 0};
+    if (*p == '?') has_query = true;
+    fits = AppendText(encoded, sizeof encoded, *p == ' ' ? "%20" : one);
+  }
+  ByteString random = RandomParameter();
+  fits = fits && AppendText(encoded, sizeof encoded, has_query ? "&" : "?") &&
+         AppendText(encoded, sizeof encoded, random.Text());
+  if (!fits) {
+    LogPrint("Download path too long,HostConnection %d\r\n", lstrlenA(path));
+    return false;
+  }
+  return chosen->GetFile(encoded, local_file);
+}

@@ -1,0 +1,243 @@
+#include <winsock2.h>
+
+#include "transport/socket_method.h"
+
+#include <string.h>
+
+#include "install/file_utils.h"
+#include "install/text.h"
+#include "transport/host_connection.h"
+
+namespace {
+
+// Slots of the socket library's entry table, in lookup order. The library
+// counts as loaded only with all of them, used or not.
+enum SocketEntry {
+  kWSAStartup,
+  kWSACleanup,
+  kWSAGetLastError,
+  kSocket,
+  kHtons,
+  kInetAddr,
+  kConnect,
+  kSend,
+  kRecv,
+  kCloseSocket,
+  kGetHostByName,
+  kRecvFrom,
+  kSendTo,
+  kInetNtoa,
+  kSetSockOpt,
+  kSelect,
+  kIoctlSocket,
+  kSocketEntryCount
+};
+
+const char* const kEntryNames[kSocketEntryCount] = {
+    "WSAStartup", "WSACleanup", "WSAGetLastError", "socket",  "htons",       "inet_addr",
+    "connect",    "send",       "recv",            "closesocket", "gethostbyname", "recvfrom",
+    "sendto",     "inet_ntoa",  "setsockopt",      "select",  "ioctlsocket",
+};
+
+TransportLibrary g_library = {kEntryNames, kSocketEntryCount, nullptr, {}, 0};
+
+typedef int(WSAAPI* WSAStartupFn)(WORD, LPWSADATA);
+typedef int(WSAAPI* WSACleanupFn)();
+typedef int(WSAAPI* WSAGetLastErrorFn)();
+typedef SOCKET(WSAAPI* SocketFn)(int, int, int);
+typedef u_short(WSAAPI* HtonsFn)(u_short);
+typedef unsigned long(WSAAPI* InetAddrFn)(const char*);
+typedef int(WSAAPI* ConnectFn)(SOCKET, const struct sockaddr*, int);
+typedef int(WSAAPI* SendFn)(SOCKET, const char*, int, int);
+typedef int(WSAAPI* RecvFn)(SOCKET, char*, int, int);
+typedef int(WSAAPI* CloseSocketFn)(SOCKET);
+typedef struct hostent*(WSAAPI* GetHostByNameFn)(const char*);
+typedef int(WSAAPI* SetSockOptFn)(SOCKET, int, int, const char*, int);
+typedef int(WSAAPI* SelectFn)(int, fd_set*, fd_set*, fd_set*, const struct timeval*);
+typedef int(WSAAPI* IoctlSocketFn)(SOCKET, long, u_long*);
+
+template <typename Fn>
+Fn Entry(SocketEntry slot) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(g_library.entries[slot]));
+}
+
+const char kUnit[] = "SocketMethod";
+const int kWouldBlock = 10035;
+const long kConnectWaitSeconds = 20;
+const DWORD kTransferLimitMs = 40000;
+enum { kReceiveSize = 4096 };
+
+int SocketError() { return Entry<WSAGetLastErrorFn>(kWSAGetLastError)(); }
+
+void LogStep(const char* step, int line) {
+  // Both codes are read before the print can change either.
+  DWORD platform_error = GetLastError();
+  int socket_error = SocketError();
+  SetLastError(platform_error);
+  LogSocketStep(step, kUnit, line, socket_error);
+}
+
+bool LoadSocketLibrary() {
+  if (IsTransportLibraryLoaded(g_library)) return true;
+  return LoadTransportLibrary(g_library, "ws2_32.dll") || LoadTransportLibrary(g_library, "Wsock32.dll");
+}
+
+// Closes the attempt's socket on every way out.
+class SocketCloser {
+ public:
+  explicit SocketCloser(SOCKET s) : socket_(s) {}
+  ~SocketCloser() { Entry<CloseSocketFn>(kCloseSocket)(socket_); }
+  SocketCloser(const SocketCloser&) = delete;
+  SocketCloser& operator=(const SocketCloser&) = delete;
+
+ private:
+  SOCKET socket_;
+};
+
+}  // namespace
+
+TransportLibrary& SocketLibrary() { return g_library; }
+
+CSocketMethod::CSocketMethod(HostConnection& connection) : DownloadMethod("Socket"), host_(connection) {
+  AddTransportObject(g_library);
+}
+
+CSocketMethod::~CSocketMethod() {
+  if (RemoveTransportObject(g_library) && IsTransportLibraryLoaded(g_library)) {
+    Entry<WSACleanupFn>(kWSACleanup)();
+    ReleaseTransportLibrary(g_library);
+  }
+}
+
+bool CSocketMethod::GetFile(const char* path, const char* local_file) {
+  if (!LoadSocketLibrary()) return false;
+  WSADATA data;
+  if (Entry<WSAStartupFn>(kWSAStartup)(MAKEWORD(1, 1), &data) != 0) return false;
+  if (host_.proxy_user.IsPresent()) return TryGetFile(path, local_file);
+  if (TryGetFile(path, local_file)) return true;
+  // A second attempt only when the prompt of the first produced a name.
+  if (!host_.proxy_user.IsPresent()) return false;
+  return TryGetFile(path, local_file);
+}
+
+unsigned long CSocketMethod::ResolveHostAddress(const char* host_text) {
+  const char* text = host_text ? host_text : "";
+  const char* scheme_end = strstr(text, "://");
+  if (scheme_end) text = scheme_end + 3;
+  InetAddrFn inet_addr_fn = Entry<InetAddrFn>(kInetAddr);
+  unsigned long address = inet_addr_fn(text);
+  if (address != INADDR_NONE) return address;
+  struct hostent* entry = Entry<GetHostByNameFn>(kGetHostByName)(text);
+  if (entry && entry->h_length == 4 && entry->h_addr_list && entry->h_addr_list[0]) {
+    memcpy(&address, entry->h_addr_list[0], 4);
+    return address;
+  }
+  return inet_addr_fn(HostToAddress(text));
+}
+
+bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
+  // The request is built before anything is sent: one that does not fit its
+  // buffer is refused here, never sent cut.
+  char request[kRequestBufferSize];
+  const char* built = host_.BuildRequest(path);
+  if (!built || !CopyText(request, sizeof request, built)) {
+    LogStep("request", 140);
+    return false;
+  }
+  int request_length = lstrlenA(request);
+
+  SOCKET s = Entry<SocketFn>(kSocket)(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) {
+    LogStep("socket", 114);
+    return false;
+  }
+  SocketCloser closer(s);
+
+  struct sockaddr_in address;
+  memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = Entry<HtonsFn>(kHtons)(80);
+  address.sin_addr.s_addr = ResolveHostAddress(host_.host.Text());
+  const struct sockaddr* target = reinterpret_cast<const struct sockaddr*>(&address);
+
+  ConnectFn connect_fn = Entry<ConnectFn>(kConnect);
+  IoctlSocketFn ioctl_fn = Entry<IoctlSocketFn>(kIoctlSocket);
+  if (host_.connected) {
+    if (connect_fn(s, target, sizeof address) != 0) {
+      LogStep("connect", 122);
+      return false;
+    }
+  } else {
+    // While the connection test runs an unreachable host must not hold the
+    // user for the platform's full connect time.
+    u_long non_blocking = 1;
+    ioctl_fn(s, FIONBIO, &non_blocking);
+    if (connect_fn(s, target, sizeof address) != 0) {
+      if (SocketError() != kWouldBlock) {
+        LogStep("connect2", 128);
+        return false;
+      }
+      fd_set writable;
+      FD_ZERO(&writable);
+      FD_SET(s, &writable);
+      struct timeval limit = {kConnectWaitSeconds, 0};
+      if (Entry<SelectFn>(kSelect)(0, nullptr, &writable, nullptr, &limit) != 1) {
+        LogStep("select", 132);
+        return false;
+      }
+    }
+    u_long blocking = 0;
+    ioctl_fn(s, FIONBIO, &blocking);
+  }
+
+  SetSockOptFn setsockopt_fn = Entry<SetSockOptFn>(kSetSockOpt);
+  DWORD limit_ms = kTransferLimitMs;
+  setsockopt_fn(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit_ms), sizeof limit_ms);
+  setsockopt_fn(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit_ms), sizeof limit_ms);
+
+  if (Entry<SendFn>(kSend)(s, request, request_length, 0) != request_length) {
+    LogStep("send", 147);
+    return false;
+  }
+
+  // A file that cannot be made or written fails the attempt: a download must
+  // not report success with bytes lost.
+  FileHandle out;
+  out.CreateForWriting(local_file);
+  if (!out.IsOpen()) {
+    LogStep("CNewFile", 150);
+    return false;
+  }
+
+  RecvFn recv_fn = Entry<RecvFn>(kRecv);
+  char buffer[kReceiveSize + 1];  // room for the zero after the first chunk
+  bool first = true;
+  for (;;) {
+    int received = recv_fn(s, buffer, kReceiveSize, 0);
+    if (received < 0) {
+      LogStep("recv", 158);
+      return false;
+    }
+    if (received == 0) return true;
+    const char* body = buffer;
+    if (first) {
+      first = false;
+      buffer[received] = 0;  // the searches stop at the first zero byte
+      if (!host_.proxy_user.IsPresent() && strstr(buffer, "Proxy-Authenticate")) {
+        host_.PromptProxyCredentials();
+        return false;
+      }
+      const char* header_end = strstr(buffer, "\r\n\r\n");
+      if (!header_end) {
+        LogStep("header", 167);
+        return false;
+      }
+      body = header_end + 4;
+    }
+    DWORD body_length = static_cast<DWORD>(buffer + received - body);
+    if (body_length && !out.Write(body, body_length)) {
+      LogStep("Write", 170);
+      return false;
+    }
+  }
+}

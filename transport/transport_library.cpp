@@ -1,0 +1,52 @@
+#include "transport/transport_library.h"
+
+#include "install/diagnostic_log.h"
+#include "install/text.h"
+
+bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
+  int count = library.entry_count;
+  if (count < 0 || count > TransportLibrary::kMaxEntries) return false;
+  // The system directory and the name must fit in a path; a longer one is
+  // refused rather than loaded from a cut path.
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, sizeof path);
+  if (length == 0 || length >= sizeof path) return false;
+  if (!AppendText(path, sizeof path, "\\") || !AppendText(path, sizeof path, file_name)) return false;
+
+  HMODULE module = LoadLibraryA(path);
+  if (!module) return false;
+  LogModuleVersion(module);
+
+  for (int i = 0; i < count; ++i) {
+    library.entries[i] = GetProcAddress(module, library.entry_names[i]);
+    if (!library.entries[i]) {
+      FreeLibrary(module);
+      library.handle = nullptr;
+      return false;
+    }
+  }
+  library.handle = module;
+  return true;
+}
+
+bool IsTransportLibraryLoaded(const TransportLibrary& library) { return library.handle != nullptr; }
+
+void AddTransportObject(TransportLibrary& library) { InterlockedIncrement(&library.live); }
+
+bool RemoveTransportObject(TransportLibrary& library) { return InterlockedDecrement(&library.live) <= 0; }
+
+void ReleaseTransportLibrary(TransportLibrary& library) {
+  if (library.handle) FreeLibrary(library.handle);
+  library.handle = nullptr;
+  for (int i = 0; i < TransportLibrary::kMaxEntries; ++i) library.entries[i] = nullptr;
+}
+
+void LogTransportStep(const char* step, const char* unit, int line) {
+  DWORD error = GetLastError();
+  LogPrint("%s,%s %d, 0x%x\r\n", step, unit, line, error);
+}
+
+void LogSocketStep(const char* step, const char* unit, int line, int socket_error) {
+  DWORD error = GetLastError();
+  LogPrint("%s,%s %d, 0x%x, 0x%x\r\n", step, unit, line, error, socket_error);
+}
