@@ -1,0 +1,195 @@
+#!/bin/bash
+# The demo: a local vendor site (nginx on 127.0.0.1:80), Setup.exe under Wine,
+# and a report of what happened.
+#   bash demo/run-demo.sh             web install: the updater comes as a cabinet
+#   bash demo/run-demo.sh --package   the updater comes from a package appended
+#                                     to Setup.exe; the download area the gateway
+#                                     names (127.0.0.3) has nothing listening
+# Options for developers: --build <dir> builds only the demo's targets in
+# <dir>/win64 instead of running scripts/build.sh; --no-deps skips apt-get.
+# Everything runs from <build>/demo and every process started is stopped.
+set -u
+cd "$(dirname "$0")/.."
+repo=$PWD
+mode=web
+build=$repo/build
+own_build=""
+deps=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --package) mode=package ;;
+    --build) own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd); shift ;;
+    --no-deps) deps="" ;;
+    *) echo "usage: $0 [--package] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+demo=$build/demo
+prefix=$demo/nginx
+export WINEPREFIX=$demo/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+say() { printf '%s\n' "$*"; }
+fail() { say "demo: $*" >&2; exit 1; }
+# A Unix path as Wine's Z: drive sees it.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# ---- stopping whatever we started, on every way out
+nginx_started="" xvfb_pid="" wine_started="" driver_pid=""
+cleanup() {
+  if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
+  if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
+  if [ -n "$nginx_started" ] && [ -f "$prefix/logs/nginx.pid" ]; then
+    pid=$(cat "$prefix/logs/nginx.pid")
+    kill -QUIT "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# ---- what is needed, and the build
+if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
+mkdir -p "$demo"
+if [ -z "$own_build" ]; then
+  bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
+else
+  targets="Setup demo_updater demo_driver demo_updater_cab"
+  [ "$mode" = web ] || targets="$targets maker"
+  { cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" &&
+    cmake --build "$build/win64" -j2 --target $targets; } \
+    >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
+fi
+bin=$build/win64
+setup_exe=$bin/Setup.exe
+updater_exe=$bin/tools/demo_updater/demo_updater.exe
+driver_exe=$bin/tools/demo_updater/demo_driver.exe
+cabinet=$bin/tools/demo_updater/cab/Update.exe
+maker_exe=$(ls "$bin"/tools/maker/maker.exe 2>/dev/null)
+for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet"; do [ -f "$f" ] || fail "missing $f after the build"; done
+[ "$mode" = web ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
+
+# ---- the vendor site: a copy of demo/site plus the built updater
+rm -rf "$prefix"
+mkdir -p "$prefix/logs" "$prefix/tmp"
+cp -r demo/site "$prefix/site"
+cp "$cabinet" "$prefix/site/pellomar/Update.exe"
+cp "$updater_exe" "$prefix/site/pellomar/Update.exe_uncompressed"
+if [ "$mode" = package ]; then cp demo/gateway_package_mode.txt "$prefix/site/secure/gateway_new.php"; fi
+chmod -R a+rX "$prefix/site"
+if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
+  fail "something already listens on port 80 of 127.0.0.1; stop it first (ss -ltnp)"
+fi
+nginx -p "$prefix/" -c "$repo/demo/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
+  { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
+nginx_started=1
+say "site: nginx serves $prefix/site on http://127.0.0.1/ (gateway: $(cat "$prefix/site/secure/gateway_new.php"))"
+
+# ---- a display: the caller's, or an Xvfb of our own
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  n=70
+  while [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+  Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >"$demo/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=:$n
+  for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
+fi
+
+# ---- a Wine prefix of the demo, with no trace of an earlier run
+wine_started=1
+if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
+  say "wine: creating the prefix $WINEPREFIX (first run only)"
+  "$WINE" wineboot -i >"$demo/wineboot.log" 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
+  touch "$WINEPREFIX/.demo-ready"
+fi
+"$WINE" reg delete 'HKLM\Software\Brannock' /f >"$demo/reg-reset.log" 2>&1
+rm -rf "$WINEPREFIX/drive_c/Program Files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
+mkdir -p "$WINEPREFIX/drive_c/Downloads"
+if [ "$mode" = package ]; then
+  # The package carries the cabinet and, as the fallback, the plain updater.
+  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" 'C:\Downloads\Setup.exe' \
+    "Update.exe=$(winpath "$cabinet")" "Update.exe_uncompressed=$(winpath "$updater_exe")" \
+    >"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe embed failed"; }
+  say "package: $(tr -d '\r' <"$demo/maker.log" | tail -1)"
+else
+  cp "$setup_exe" "$WINEPREFIX/drive_c/Downloads/Setup.exe"
+fi
+
+# ---- the run: the driver starts Setup.exe and answers the drive dialog
+rm -f "$demo"/*.png "$demo/updater.log" "$demo/marker".*
+export SETUP_DEMO_UPDATER_LOG
+SETUP_DEMO_UPDATER_LOG=$(winpath "$demo/updater.log")
+export SETUP_DEMO_UPDATER_CLOSE=5
+say "run: Setup.exe under Wine on display $DISPLAY"
+"$WINE" "$driver_exe" --pause "$(winpath "$demo/marker")" --timeout 150 'C:\Downloads\Setup.exe' \
+  >"$demo/driver.log" 2>&1 &
+driver_pid=$!
+shots=""
+for _ in $(seq 1800); do
+  kill -0 "$driver_pid" 2>/dev/null || break
+  if [ -f "$demo/marker.ready" ] && [ ! -f "$demo/marker.done" ]; then
+    import -window root "$demo/setup-drive-dialog.png" 2>/dev/null && shots="$shots $demo/setup-drive-dialog.png"
+    touch "$demo/marker.done"
+  fi
+  if [ -f "$demo/updater.log" ] && [ ! -f "$demo/updater-window.png" ]; then
+    sleep 1.5
+    import -window root "$demo/updater-window.png" 2>/dev/null && shots="$shots $demo/updater-window.png"
+  fi
+  sleep 0.1
+done
+wait "$driver_pid"
+driver_pid=""
+# The updater closes itself; give it the time to, so that the prefix stops cleanly.
+for _ in $(seq 80); do
+  [ -f "$demo/updater-window.png" ] || [ ! -f "$demo/updater.log" ] || break
+  sleep 0.1
+done
+sleep 5
+
+# ---- what happened
+"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' >"$demo/registry.txt" 2>&1
+"$WINESERVER" -k >/dev/null 2>&1
+"$WINESERVER" -w >/dev/null 2>&1
+wine_started=""
+status=0
+say ""
+say "== The driver (Setup.exe as the user sees it)"
+tr -d '\r' <"$demo/driver.log" | grep '^driver:' | sed 's/^/  /'
+say ""
+say "== The site's access log ($prefix/logs/access.log)"
+if [ -s "$prefix/logs/access.log" ]; then sed 's/^/  /' "$prefix/logs/access.log"; else say "  (no request)"; fi
+log=$prefix/logs/access.log
+check() {  # check <description> <grep pattern> <wanted: yes|no>
+  if grep -Eq "$2" "$log" 2>/dev/null; then got=yes; else got=no; fi
+  if [ "$got" = "$3" ]; then say "  ok:    $1"; else say "  WRONG: $1"; status=1; fi
+}
+check "connection test file of the site" '"GET /secure/test_pattern.txt\?Rand=[0-9]+"' yes
+check "gateway query with the fingerprint" '"GET /secure/gateway_new.php\?Product=Pellomar&Bios=[0-9a-f]+.*&Rand=[0-9]+"' yes
+if [ "$mode" = web ]; then
+  check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
+  check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
+else
+  check "no request to the download area" '"GET /pellomar/' no
+fi
+say ""
+say "== The updater's command line and folder (as the demo updater received them)"
+if [ -f "$demo/updater.log" ]; then
+  tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
+else
+  say "  the updater was not started"; status=1
+fi
+say ""
+say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
+tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
+grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
+say ""
+say "== Screenshots"
+if [ -n "$shots" ]; then for s in $shots; do say "  $s"; done; else say "  (none taken)"; fi
+say ""
+if [ $status -eq 0 ]; then say "demo ($mode mode): everything as expected"; else say "demo ($mode mode): something went wrong (logs in $demo)"; fi
+exit $status
