@@ -30,6 +30,7 @@ PackageByteSource::PackageByteSource(const char* path) : file_(path, true, 0), s
 }
 
 HRESULT STDMETHODCALLTYPE PackageByteSource::QueryInterface(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ILockBytes)) {
     *object = static_cast<ILockBytes*>(this);
     return S_OK;
@@ -73,8 +74,8 @@ HRESULT STDMETHODCALLTYPE PackageByteSource::Stat(STATSTG* description, DWORD fl
   return S_OK;
 }
 
-// Names longer than a compound-file name (31 characters) cannot match
-// anything; they are refused rather than cut.
+// A compound-file name has at most 31 characters; a name that does not fit
+// the buffer cannot match anything and is refused rather than cut.
 static bool WideName(const char* name, wchar_t* out, int cap) {
   int n = MultiByteToWideChar(CP_ACP, 0, name, -1, out, cap);
   return n > 0;
