@@ -3,17 +3,20 @@
 
 #include <stdint.h>
 
-// Free space the product needs (about 50.5 Mb).
+// Free space the product needs (about 50.5 Mb), though the dialog names 2 Mb.
 const uint64_t kRequiredFreeBytes = 52969472;
 
 // Bytes free to the caller on the drive of letter; 0 when unknown.
 uint64_t FreeSpaceOf(char letter);
 
+struct DonorLink;
+
 // The drive list of the drive dialog. It shows the drives the way the
 // system's file dialogs do by borrowing the drive list of a hidden classic
 // file-open dialog that a thread of its own runs. When that list does not
-// come within 10 seconds, or its entries do not begin with drive letters, the
-// list is filled from the system's drive enumeration and drawn here.
+// come within 10 seconds, is empty, or its entries do not begin with drive
+// letters, the list is filled from the system's drive enumeration and drawn
+// here.
 class DriveList {
  public:
   DriveList();
@@ -29,13 +32,10 @@ class DriveList {
   bool Borrowed() const { return borrowed_; }
 
  private:
-  friend UINT_PTR CALLBACK DonorHook(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
-  static DWORD WINAPI DonorThread(void* parameter);
   void FillFromDonor();
   void FillFromSystem();
   void DrawEntry(const DRAWITEMSTRUCT* item);
-  void Detach();
 
   HWND list_;
   WNDPROC previous_;
@@ -43,8 +43,10 @@ class DriveList {
   HWND donor_list_;
   HWND donor_dialog_;
   HWND dialog_;
+  DonorLink* link_;  // shared with the donor thread, which may outlive us
   HANDLE donor_thread_;
   bool borrowed_;
+  HICON icons_[26];  // small drive icons of our own drawing, by letter
 };
 
 // The dialog that asks on which drive the product goes, when no folder is
@@ -81,6 +83,3 @@ class DriveDialog {
   HINSTANCE instance_;
   FreeSpaceFunction free_space_of_;
 };
-
-// Runs the drive dialog; 1 with the chosen folder copied into folder, else 2.
-int ChooseInstallFolder(HINSTANCE instance, char* folder, size_t cap);

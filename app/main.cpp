@@ -1,3 +1,52 @@
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "app/setup_dialog.h"
+#include "app/setup_host.h"
+#include "install/install_sequence.h"
+#include "package/embedded_package.h"
+
+// System libraries come from the system folder only, never from the folder
+// the setup was downloaded to. Looked up, as older systems lack it.
+static void LoadSystemLibrariesSafely() {
+  typedef BOOL(WINAPI * SetDirectories)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  SetDirectories set = kernel ? reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                              : nullptr;
+  if (!set || !set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */)) SetDllDirectoryA("");
+}
+
+// The executable's own package, or none when it carries no valid one.
+static EmbeddedPackage* OpenOwnPackage() {
+  char path[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return nullptr;
+  EmbeddedPackage* package = new EmbeddedPackage(path);
+  if (package && !package->IsOpen()) {
+    delete package;
+    package = nullptr;
+  }
+  return package;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  LoadSystemLibrariesSafely();
+  SetupDialog dialog(instance, OpenOwnPackage());
+  SetupHost host(instance, dialog);
+  InstallSequence sequence(host);
+  dialog.SetWorker(RunInstallSequence, &sequence);
+
+  HWND window = dialog.Create();
+  if (!window) return 0;
+  ShowWindow(window, SW_SHOWNORMAL);
+  // The work starts without a click.
+  PostMessageA(window, WM_COMMAND, 1, 0);
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageA(window, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  // A worker that still runs ends with the process.
+  return 0;
+}

@@ -31,6 +31,7 @@ SetupDialog::SetupDialog(HINSTANCE instance, EmbeddedPackage* package)
       context_(nullptr),
       status_line_(nullptr),
       error_line_(nullptr),
+      target_(nullptr),
       erasing_(false) {}
 
 SetupDialog::~SetupDialog() {
@@ -55,6 +56,7 @@ INT_PTR CALLBACK SetupDialog::DialogProc(HWND window, UINT message, WPARAM wpara
     self = reinterpret_cast<SetupDialog*>(lparam);
     SetWindowLongPtrA(window, DWLP_USER, lparam);
     self->window_ = window;
+    self->target_ = window;
   } else {
     self = reinterpret_cast<SetupDialog*>(GetWindowLongPtrA(window, DWLP_USER));
     if (!self) return FALSE;
@@ -248,15 +250,15 @@ void SetupDialog::RealiseFixedPalette(bool background) {
 }
 
 void SetupDialog::SetStatusLine(const char* text) {
-  SendMessageA(window_, kShowStatus, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+  SendMessageA(target_, kShowStatus, 0, reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
 void SetupDialog::SetErrorLine(const char* text) {
-  SendMessageA(window_, kShowError, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+  SendMessageA(target_, kShowError, 0, reinterpret_cast<LPARAM>(text ? text : ""));
 }
 
-void SetupDialog::ClearErrorLine() { SendMessageA(window_, kClearError, 0, 0); }
+void SetupDialog::ClearErrorLine() { SendMessageA(target_, kClearError, 0, 0); }
 
-void SetupDialog::EnableInstallButton() { SendMessageA(window_, kEnableInstall, 0, 0); }
+void SetupDialog::EnableInstallButton() { SendMessageA(target_, kEnableInstall, 0, 0); }
 
-void SetupDialog::PostCloseCommand() { PostMessageA(window_, WM_COMMAND, kCancelCommand, 0); }
+void SetupDialog::PostCloseCommand() { PostMessageA(target_, WM_COMMAND, kCancelCommand, 0); }

@@ -48,7 +48,7 @@ class SetupDialog {
   void RealiseFixedPalette(bool background);
   static DWORD WINAPI WorkerThread(void* parameter);
 
-  HWND window_;
+  HWND window_;  // none once destroyed
   DibPicture picture_;
   HFONT font_;
   EmbeddedPackage* package_;
@@ -60,6 +60,7 @@ class SetupDialog {
   void* context_;
   HWND status_line_;
   HWND error_line_;
+  HWND target_;  // the worker's calls go here, also after the window is gone
   bool erasing_;  // the default erase calls back into the dialog: decline then
 };
 

@@ -1,0 +1,42 @@
+#include "app/setup_host.h"
+
+#include "app/drive_dialog.h"
+#include "app/setup_dialog.h"
+#include "install/launch_parameters.h"
+#include "install/text.h"
+#include "site/file_fetcher.h"
+#include "site/site_connection.h"
+
+SetupHost::SetupHost(HINSTANCE instance, SetupDialog& dialog)
+    : instance_(instance), dialog_(dialog), site_(nullptr), fetcher_(nullptr) {}
+
+void SetupHost::SetStatusLine(const char* text) { dialog_.SetStatusLine(text); }
+void SetupHost::SetErrorLine(const char* text) { dialog_.SetErrorLine(text); }
+void SetupHost::ClearErrorLine() { dialog_.ClearErrorLine(); }
+void SetupHost::EnableInstallButton() { dialog_.EnableInstallButton(); }
+void SetupHost::PostCloseCommand() { dialog_.PostCloseCommand(); }
+bool SetupHost::HasEmbeddedPackage() { return dialog_.Package() != nullptr; }
+
+UpdaterFetcher* SetupHost::ContactSite(const char* family) {
+  // Objects of an earlier run are not destroyed: a fetcher of that run may
+  // still be referred to, and they live until the process ends anyway.
+  site_ = new SiteConnection(dialog_.Window());
+  if (!site_) return nullptr;
+  ProductQuery* query = site_->FindOrCreateQuery(family);
+  if (!query) return nullptr;
+  FileFetcher* fetcher = new FileFetcher(dialog_.Window(), query, dialog_.Package());
+  fetcher_ = fetcher;
+  return fetcher;
+}
+
+int SetupHost::RunDriveDialog(char* folder, size_t cap) {
+  DriveDialog dialog(instance_);
+  if (dialog.Run() != 1) return 2;
+  // The dialog's folder is a path: it fits any path buffer; refuse rather
+  // than cut otherwise.
+  return CopyText(folder, cap, dialog.Folder()) ? 1 : 2;
+}
+
+void SetupHost::MergeLaunchParameters() { ::MergeLaunchParameters(); }
+
+void RunInstallSequence(void* sequence) { static_cast<InstallSequence*>(sequence)->Run(); }
