@@ -46,11 +46,21 @@ GatewayAnswer::GatewayAnswer(const char* text) {
   }
 }
 
+static bool IsControlByte(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
 bool SplitUrl(const char* url, ByteString* host, ByteString* path) {
   const char* scheme_end = url ? strstr(url, "://") : nullptr;
   if (!scheme_end) return false;
   const char* host_start = scheme_end + 3;
   const char* slash = strchr(host_start, '/');
+  const char* host_end = slash ? slash : host_start + strlen(host_start);
+  if (host_end == host_start) return false;
+  for (const char* p = host_start; p < host_end; ++p) {
+    if (*p == ' ' || IsControlByte(static_cast<unsigned char>(*p))) return false;
+  }
+  for (const char* p = host_end; *p; ++p) {
+    if (IsControlByte(static_cast<unsigned char>(*p))) return false;
+  }
   if (!slash) {
     host->Assign(host_start);
     path->Assign("");

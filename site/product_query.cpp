@@ -16,9 +16,10 @@
 static const size_t kRequestCap = 2048;
 
 ProductQuery::ProductQuery(const char* name, SiteConnection* site) : name_(name), site_(site), next_(nullptr) {
+  // A name too long for a registry key path has no stored values, and an
+  // empty one must not read the family's own key in its place.
   char key[MAX_PATH];
-  if (FormatText(key, sizeof key, "%s\\%s", SETUP_FAMILY_KEY, name_.Text()) < 0) {
-    // A name too long for a registry key path has no stored values.
+  if (name_.IsEmpty() || FormatText(key, sizeof key, "%s\\%s", SETUP_FAMILY_KEY, name_.Text()) < 0) {
     key[0] = 0;
   }
   if (key[0]) {

@@ -130,6 +130,15 @@ TEST(GatewayAnswerSplit, Url) {
   EXPECT_FALSE(SplitUrl("h.test/pub/", &kept, &path));
   EXPECT_STREQ("keep", kept.Text());
   EXPECT_FALSE(SplitUrl("", &kept, &path));
+  // No host, or one that would split the request line: no download area.
+  for (const char* bad : {"http://", "http:///pub/", "http://h .test/pub/", "http://h\r\n.test/",
+                          "http://h.test/pub/\r\n", "http://h.test/p\tx/", "http://h.test/\x7f"}) {
+    EXPECT_FALSE(SplitUrl(bad, &kept, &path)) << bad;
+    EXPECT_STREQ("keep", kept.Text());
+  }
+  // A space in the path is the site's business; the host is what matters.
+  ASSERT_TRUE(SplitUrl("http://h.test/my files/", &host, &path));
+  EXPECT_STREQ("my files/", path.Text());
 }
 
 TEST(CabinetNames, TargetFolder) {

@@ -1,0 +1,159 @@
+// The install sequence with the real site connection, product query and file
+// fetcher against loopback servers: what the user sees when the site is
+// down or the contact is cancelled, and the whole road when it answers.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "install/cancel_flag.h"
+#include "install/install_sequence.h"
+#include "install/product.h"
+#include "install/registry.h"
+#include "site/file_fetcher.h"
+#include "site/product_query.h"
+#include "site/site_connection.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kPattern[] = "qestorvilanumedra";
+
+// The window's side of the sequence, with the real site behind ContactSite.
+class LoopbackSiteHost : public InstallHost {
+ public:
+  explicit LoopbackSiteHost(const std::string& site_host) : site_host_(site_host) {}
+
+  void SetStatusLine(const char* text) override { status = text; }
+  void SetErrorLine(const char* text) override {
+    if (error.empty()) error = text;
+  }
+  void ClearErrorLine() override { error.clear(); }
+  void EnableInstallButton() override { button_enabled = true; }
+  void PostCloseCommand() override { ++close_posts; }
+  bool HasEmbeddedPackage() override { return false; }
+  UpdaterFetcher* ContactSite(const char* family) override {
+    site.reset(new SiteConnection(nullptr, site_host_.c_str()));
+    ProductQuery* query = site->FindOrCreateQuery(family);
+    if (!query) return nullptr;
+    fetcher.reset(new FileFetcher(nullptr, query, nullptr));
+    return fetcher.get();
+  }
+  int RunDriveDialog(char* folder, size_t cap) override {
+    ++dialog_runs;
+    if (dialog_folder.size() >= cap) return 0;
+    memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    return 1;
+  }
+  void MergeLaunchParameters() override {}
+
+  std::unique_ptr<SiteConnection> site;
+  std::unique_ptr<FileFetcher> fetcher;
+  std::string status = "untouched", error, dialog_folder;
+  bool button_enabled = false;
+  int close_posts = 0;
+  int dialog_runs = 0;
+
+ private:
+  std::string site_host_;
+};
+
+class SiteInstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+    SetCancelRequested(false);
+    GetCurrentDirectoryA(sizeof cwd_, cwd_);
+    install_ = folder_.Path() + "\\Pellomar\\";
+  }
+  void TearDown() override {
+    SetCurrentDirectoryA(cwd_);
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+    SetCancelRequested(false);
+  }
+
+  ScratchFolder folder_;
+  std::string install_;
+  char cwd_[MAX_PATH];
+};
+
+TEST_F(SiteInstallTest, SiteDownShowsTheContactFailureInTheErrorLine) {
+  LoopbackSiteHost host(TestAddress(30, 19));
+  host.dialog_folder = install_;
+  InstallSequence sequence(host);
+  sequence.Run();
+  EXPECT_EQ("Can't contact Pellomar site", host.error);
+  EXPECT_EQ("", host.status);
+  EXPECT_TRUE(host.button_enabled);
+  EXPECT_EQ(0, host.close_posts);
+  EXPECT_EQ(0, host.dialog_runs);
+  EXPECT_EQ(nullptr, host.fetcher.get());
+}
+
+TEST_F(SiteInstallTest, CancelDuringTheContactShowsItInTheStatusLine) {
+  HttpTestServer server(30, 11);
+  ASSERT_TRUE(server.Ok());
+  // The site has no test file; its first answer is slow, and the user
+  // cancels while it is awaited.
+  server.QueueReply(HttpReply::Chunks({"HTTP/1.0 404 Not Found\r\n", "\r\nnot here"}, 1500));
+  std::thread user([&server] {
+    if (server.WaitForConnections(1, 20000)) SetCancelRequested(true);
+  });
+  LoopbackSiteHost host(server.Address());
+  host.dialog_folder = install_;
+  InstallSequence sequence(host);
+  sequence.Run();
+  user.join();
+  EXPECT_EQ("Can't contact Pellomar site", host.status);
+  EXPECT_EQ("", host.error);
+  EXPECT_TRUE(host.button_enabled);
+  EXPECT_EQ(0, host.dialog_runs);
+}
+
+TEST_F(SiteInstallTest, AnsweringSiteLeadsToTheDownloadAreaAndTheUpdater) {
+  HttpTestServer site(30, 12);
+  HttpTestServer area(30, 13);
+  ASSERT_TRUE(site.Ok());
+  ASSERT_TRUE(area.Ok());
+  site.ServeFile("/secure/test_pattern.txt", kPattern);
+  site.ServeFile("/secure/gateway_new.php", "http://" + area.Address() + "/pub/tamsu/,2,3");
+  area.ServeFile("/pub/tamsu/test_pattern.txt", kPattern);
+  // No cabinet here, so the fetcher takes the plain updater.
+  area.ServeFile("/pub/tamsu/Update.exe_uncompressed",
+                 ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe"));
+  ScratchFolder log_folder;
+  const std::string log = log_folder.File("updater.log");
+  SetEnvironmentVariableA("SETUP_TEST_UPDATER_LOG", log.c_str());
+
+  LoopbackSiteHost host(site.Address());
+  host.dialog_folder = install_;
+  InstallSequence sequence(host);
+  sequence.Run();
+  EXPECT_EQ("", host.error);
+  EXPECT_EQ(1, host.close_posts);
+  ASSERT_NE(nullptr, host.fetcher.get());
+  EXPECT_TRUE(FileExists(install_ + "Update.exe"));
+
+  std::string record;
+  for (int i = 0; i < 200 && std::count(record.begin(), record.end(), '\n') < 2; ++i) {
+    Sleep(50);
+    record = ReadWholeFile(log);
+  }
+  EXPECT_EQ("\"" + install_ + "Update.exe\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", record);
+  // Every fetch of the updater went to the area the gateway named.
+  bool asked_for_updater = false;
+  for (const std::string& target : area.Targets()) {
+    if (target.find("Update.exe_uncompressed?Rand=") != std::string::npos) asked_for_updater = true;
+  }
+  EXPECT_TRUE(asked_for_updater);
+  for (const std::string& target : site.Targets()) EXPECT_EQ(std::string::npos, target.find("Update.exe"));
+}
+
+}  // namespace
