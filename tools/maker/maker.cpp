@@ -1,0 +1,517 @@
+// The maker's tool: stamps web parameters onto a copy of Setup.exe, embeds a
+// package of files, and shows what an executable carries.
+#include <windows.h>
+#include <objbase.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "install/parameter_merge.h"
+#include "package/appended_blocks.h"
+#include "package/embedded_package.h"
+#include "tools/maker/cabinet_writer.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  maker stamp INPUT (-o OUTPUT | --in-place) ENTRIES\n"
+    "      writes the parameter block (e.g. \"a=1&b=2\", at most 258 characters);\n"
+    "      an existing block at the end is replaced\n"
+    "  maker embed INPUT (-o OUTPUT | --in-place) [--folder NAME] [--updater PROGRAM]\n"
+    "              [--replace] [NAME=]FILE ...\n"
+    "      appends a package: folder NAME (default Pellomar) with one stream per\n"
+    "      FILE, named NAME or the file's own name; --updater adds \"Update.exe\",\n"
+    "      a cabinet holding PROGRAM as \"NewUpdate.exe\"; --replace swaps an\n"
+    "      existing package instead of refusing\n"
+    "  maker show INPUT\n"
+    "      lists the appended blocks, the parameter text and the package\n";
+
+const size_t kMaxParameterText = 258;
+const size_t kMaxStreamName = 31;
+
+int Fail(const std::string& message) {
+  fprintf(stderr, "maker: %s\n", message.c_str());
+  return 1;
+}
+
+int Usage(const std::string& message) {
+  fprintf(stderr, "maker: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+bool ReadAll(const std::string& path, std::string* bytes, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  // Block offsets are 32-bit: nothing of 4 GiB or more can carry blocks.
+  if (high != 0 || low == INVALID_FILE_SIZE) {
+    CloseHandle(file);
+    *error = "\"" + path + "\" is 4 GiB or larger";
+    return false;
+  }
+  bytes->assign(low, '\0');
+  DWORD done = 0;
+  bool ok = true;
+  while (ok && done < low) {
+    DWORD n = 0;
+    ok = ReadFile(file, &(*bytes)[done], low - done, &n, nullptr) && n > 0;
+    done += n;
+  }
+  CloseHandle(file);
+  if (!ok) *error = "cannot read \"" + path + "\"";
+  return ok;
+}
+
+// Writes beside the target first, so a failed write never leaves half a file
+// in its place (the input included, with --in-place).
+bool WriteAll(const std::string& path, const std::string& bytes, std::string* error) {
+  std::string temp = path + ".maker-tmp";
+  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot create \"" + temp + "\" (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    DWORD chunk = bytes.size() - done > (1u << 24) ? (1u << 24) : static_cast<DWORD>(bytes.size() - done);
+    DWORD n = 0;
+    ok = WriteFile(file, bytes.data() + done, chunk, &n, nullptr) && n == chunk;
+    done += n;
+  }
+  ok = CloseHandle(file) && ok;
+  if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!ok) {
+    DeleteFileA(temp.c_str());
+    *error = "cannot write \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
+  }
+  return ok;
+}
+
+const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
+
+uint32_t Read32(const std::string& bytes, size_t at) {
+  const unsigned char* p = Data(bytes) + at;
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+std::string Offset32(uint32_t value) {
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>((value >> (8 * i)) & 0xff);
+  return out;
+}
+
+bool IsPeImage(const std::string& bytes) {
+  if (bytes.size() < 64 || bytes.compare(0, 2, "MZ") != 0) return false;
+  uint32_t header = Read32(bytes, 0x3c);
+  return header <= bytes.size() - 4 && bytes.compare(header, 4, std::string("PE\0\0", 4)) == 0;
+}
+
+bool ReadImage(const std::string& path, std::string* bytes, std::string* error) {
+  if (!ReadAll(path, bytes, error)) return false;
+  if (!IsPeImage(*bytes)) {
+    *error = "\"" + path + "\" is not a PE file (no executable image)";
+    return false;
+  }
+  return true;
+}
+
+bool EndsWithParameterBlock(const std::string& bytes) {
+  return BlockEndingAt(Data(bytes), static_cast<uint32_t>(bytes.size())).kind == kParameterBlock;
+}
+
+std::string ParameterBlock(const std::string& text) {
+  // The text ends at position 258 with its zero at 259; position 0 stays zero.
+  std::string block(260, '\0');
+  block.replace(259 - text.size(), text.size(), text);
+  return block + "Cookies";
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  char fa[MAX_PATH], fb[MAX_PATH];
+  DWORD na = GetFullPathNameA(a.c_str(), sizeof fa, fa, nullptr);
+  DWORD nb = GetFullPathNameA(b.c_str(), sizeof fb, fb, nullptr);
+  if (na == 0 || na >= sizeof fa || nb == 0 || nb >= sizeof fb) return a == b;
+  return lstrcmpiA(fa, fb) == 0;
+}
+
+// INPUT (-o OUTPUT | --in-place) and the remaining arguments.
+struct Target {
+  std::string input;
+  std::string output;
+  std::vector<std::string> rest;
+};
+
+bool ParseTarget(const std::vector<std::string>& args, Target* target, std::string* error) {
+  bool inPlace = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-o") {
+      if (i + 1 >= args.size()) {
+        *error = "-o needs a file name";
+        return false;
+      }
+      target->output = args[++i];
+    } else if (a == "--in-place") {
+      inPlace = true;
+    } else if (a.compare(0, 2, "--") == 0) {
+      *error = "unknown option " + a;
+      return false;
+    } else if (target->input.empty()) {
+      target->input = a;
+    } else {
+      target->rest.push_back(a);
+    }
+  }
+  if (target->input.empty()) {
+    *error = "no input file";
+    return false;
+  }
+  if (inPlace && !target->output.empty() && !SamePath(target->output, target->input)) {
+    *error = "give either -o or --in-place, not both";
+    return false;
+  }
+  if (inPlace) {
+    target->output = target->input;
+  } else if (target->output.empty()) {
+    *error = "no output: give -o OUTPUT, or --in-place to change the input itself";
+    return false;
+  } else if (SamePath(target->output, target->input)) {
+    *error = "the output is the input; give --in-place to change it";
+    return false;
+  }
+  return true;
+}
+
+int Stamp(const std::vector<std::string>& args) {
+  Target target;
+  std::string error;
+  if (!ParseTarget(args, &target, &error)) return Usage(error);
+  if (target.rest.size() != 1) return Usage("stamp takes one parameter text, e.g. \"a=1&b=2\"");
+  const std::string& text = target.rest[0];
+  if (text.size() > kMaxParameterText)
+    return Fail("parameter text is " + std::to_string(text.size()) + " characters; the block holds at most " +
+                std::to_string(kMaxParameterText));
+  std::string bytes;
+  if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
+  bool replaced = EndsWithParameterBlock(bytes);
+  if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
+  bytes += ParameterBlock(text);
+  if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
+  if (!WriteAll(target.output, bytes, &error)) return Fail(error);
+  printf("%s parameter block \"%s\" in %s\n", replaced ? "replaced" : "added", text.c_str(), target.output.c_str());
+  return 0;
+}
+
+struct StreamSource {
+  std::string name;
+  std::string bytes;
+};
+
+std::wstring Wide(const std::string& text) {
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring out(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
+  out.resize(n - 1);
+  return out;
+}
+
+// The format's rules for element names: 1 to 31 characters, none of / \ : !
+bool CheckElementName(const std::string& name, const char* what, std::string* error) {
+  std::wstring wide = Wide(name);
+  if (wide.empty() || wide.size() > kMaxStreamName) {
+    *error = std::string(what) + " name \"" + name + "\" must have 1 to 31 characters (it has " +
+             std::to_string(wide.size()) + ")";
+    return false;
+  }
+  if (name.find_first_of("/\\:!") != std::string::npos) {
+    *error = std::string(what) + " name \"" + name + "\" may not contain / \\ : or !";
+    return false;
+  }
+  return true;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool DosTimeOf(const std::string& path, uint16_t* date, uint16_t* time) {
+  WIN32_FILE_ATTRIBUTE_DATA info;
+  FILETIME local;
+  WORD d = 0, t = 0;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
+      !FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &d, &t))
+    return false;
+  *date = d;
+  *time = t;
+  return true;
+}
+
+class Releaser {
+ public:
+  explicit Releaser(IUnknown* object) : object_(object) {}
+  ~Releaser() {
+    if (object_) object_->Release();
+  }
+
+ private:
+  IUnknown* object_;
+};
+
+bool BuildCompoundFile(const std::string& scratch, const std::string& folder, const std::vector<StreamSource>& streams,
+                       std::string* bytes, std::string* error) {
+  const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+  HRESULT hr;
+  {
+    IStorage* root = nullptr;
+    hr = StgCreateDocfile(Wide(scratch).c_str(), mode, 0, &root);
+    if (FAILED(hr)) {
+      *error = "cannot create the compound file \"" + scratch + "\"";
+      return false;
+    }
+    Releaser rootRelease(root);
+    IStorage* child = nullptr;
+    hr = root->CreateStorage(Wide(folder).c_str(), mode, 0, 0, &child);
+    if (FAILED(hr)) {
+      *error = "cannot create folder \"" + folder + "\" in the package";
+      return false;
+    }
+    Releaser childRelease(child);
+    for (const StreamSource& source : streams) {
+      IStream* stream = nullptr;
+      hr = child->CreateStream(Wide(source.name).c_str(), mode, 0, 0, &stream);
+      if (FAILED(hr)) {
+        *error = "cannot create stream \"" + source.name + "\" in the package";
+        return false;
+      }
+      Releaser streamRelease(stream);
+      size_t done = 0;
+      while (SUCCEEDED(hr) && done < source.bytes.size()) {
+        ULONG chunk = source.bytes.size() - done > (1u << 24) ? (1u << 24) : static_cast<ULONG>(source.bytes.size() - done);
+        ULONG n = 0;
+        hr = stream->Write(source.bytes.data() + done, chunk, &n);
+        if (SUCCEEDED(hr) && n != chunk) hr = E_FAIL;
+        done += n;
+      }
+      if (FAILED(hr)) {
+        *error = "cannot write stream \"" + source.name + "\" into the package";
+        return false;
+      }
+    }
+    if (FAILED(child->Commit(STGC_DEFAULT)) || FAILED(root->Commit(STGC_DEFAULT))) {
+      *error = "cannot complete the package";
+      return false;
+    }
+  }
+  return ReadAll(scratch, bytes, error);
+}
+
+int Embed(const std::vector<std::string>& args) {
+  std::vector<std::string> rest;
+  std::string folder = "Pellomar", updater;
+  bool replace = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--folder" || args[i] == "--updater") && i + 1 >= args.size())
+      return Usage(args[i] + " needs a value");
+    if (args[i] == "--folder") {
+      folder = args[++i];
+    } else if (args[i] == "--updater") {
+      updater = args[++i];
+    } else if (args[i] == "--replace") {
+      replace = true;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  Target target;
+  std::string error;
+  if (!ParseTarget(rest, &target, &error)) return Usage(error);
+  if (target.rest.empty() && updater.empty()) return Usage("embed needs at least one file or --updater");
+  if (!CheckElementName(folder, "folder", &error)) return Fail(error);
+
+  std::vector<StreamSource> streams;
+  if (!updater.empty()) {
+    CabinetEntry entry;
+    entry.name = "NewUpdate.exe";
+    if (!ReadImage(updater, &entry.bytes, &error)) return Fail(error);
+    if (!DosTimeOf(updater, &entry.dosDate, &entry.dosTime)) entry.dosDate = entry.dosTime = 0;
+    StreamSource cabinet;
+    cabinet.name = "Update.exe";
+    if (!BuildStoredCabinet({entry}, &cabinet.bytes, &error)) return Fail(error);
+    streams.push_back(cabinet);
+  }
+  for (const std::string& spec : target.rest) {
+    // NAME=FILE, or FILE named after itself.
+    size_t equals = spec.find('=');
+    StreamSource source;
+    std::string path = equals == std::string::npos ? spec : spec.substr(equals + 1);
+    source.name = equals == std::string::npos ? BaseName(spec) : spec.substr(0, equals);
+    if (!CheckElementName(source.name, "stream", &error)) return Fail(error);
+    if (!ReadAll(path, &source.bytes, &error)) return Fail(error);
+    streams.push_back(source);
+  }
+  // The reader looks names up without regard to case.
+  for (size_t i = 0; i < streams.size(); ++i)
+    for (size_t j = i + 1; j < streams.size(); ++j)
+      if (lstrcmpiA(streams[i].name.c_str(), streams[j].name.c_str()) == 0)
+        return Fail("stream \"" + streams[j].name + "\" is given twice");
+
+  std::string bytes;
+  if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
+  // A parameter block must stay last, where Setup reads it.
+  std::string parameters;
+  if (EndsWithParameterBlock(bytes)) {
+    parameters = bytes.substr(bytes.size() - kParameterBlockSize);
+    bytes.resize(bytes.size() - kParameterBlockSize);
+  }
+  uint32_t start = 0, length = 0;
+  if (FindPackageRange(Data(bytes), static_cast<uint32_t>(bytes.size()), &start, &length)) {
+    if (!replace)
+      return Fail("\"" + target.input + "\" already carries a package (at " + std::to_string(start) +
+                  "); give --replace to swap it");
+    // Only a package that ends the file can go without moving other blocks.
+    if (BlockEndingAt(Data(bytes), static_cast<uint32_t>(bytes.size())).kind != kPackageBlock)
+      return Fail("\"" + target.input + "\" has other blocks after its package; it cannot be replaced");
+    bytes.resize(start);
+  }
+
+  std::string scratch = target.output + ".maker-cf";
+  std::string compound;
+  bool built = BuildCompoundFile(scratch, folder, streams, &compound, &error);
+  DeleteFileA(scratch.c_str());
+  if (!built) return Fail(error);
+
+  uint32_t packageStart = static_cast<uint32_t>(bytes.size());
+  if (static_cast<uint64_t>(bytes.size()) + compound.size() + 14 + parameters.size() > 0xffffffffu)
+    return Fail("the result would be 4 GiB or larger");
+  bytes += compound;
+  bytes += "Bulk";
+  bytes += Offset32(packageStart);
+  bytes += "Suffix";
+  bytes += parameters;
+  if (!WriteAll(target.output, bytes, &error)) return Fail(error);
+  printf("package of %u bytes at %u in %s: folder %s,", static_cast<unsigned>(compound.size()),
+         static_cast<unsigned>(packageStart), target.output.c_str(), folder.c_str());
+  for (const StreamSource& source : streams) printf(" %s", source.name.c_str());
+  printf("\n");
+  return 0;
+}
+
+void ShowPackage(const std::string& path) {
+  PackageByteSource source(path.c_str());
+  IStorage* root = nullptr;
+  HRESULT hr = StgOpenStorageOnILockBytes(&source, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &root);
+  if (FAILED(hr) || !root) {
+    printf("    not a valid compound file (0x%08lx): Setup ignores it\n", static_cast<unsigned long>(hr));
+    return;
+  }
+  Releaser rootRelease(root);
+  IEnumSTATSTG* folders = nullptr;
+  if (FAILED(root->EnumElements(0, nullptr, 0, &folders))) return;
+  Releaser foldersRelease(folders);
+  STATSTG item;
+  while (folders->Next(1, &item, nullptr) == S_OK) {
+    char name[256] = "";
+    WideCharToMultiByte(CP_ACP, 0, item.pwcsName, -1, name, sizeof name - 1, nullptr, nullptr);
+    if (item.type == STGTY_STREAM) {
+      printf("    %s  %llu bytes (outside any folder: never used)\n", name,
+             static_cast<unsigned long long>(item.cbSize.QuadPart));
+    } else if (item.type == STGTY_STORAGE) {
+      printf("    folder %s\n", name);
+      IStorage* child = nullptr;
+      IEnumSTATSTG* streams = nullptr;
+      if (SUCCEEDED(root->OpenStorage(item.pwcsName, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &child))) {
+        Releaser childRelease(child);
+        if (SUCCEEDED(child->EnumElements(0, nullptr, 0, &streams))) {
+          Releaser streamsRelease(streams);
+          STATSTG entry;
+          while (streams->Next(1, &entry, nullptr) == S_OK) {
+            char entryName[256] = "";
+            WideCharToMultiByte(CP_ACP, 0, entry.pwcsName, -1, entryName, sizeof entryName - 1, nullptr, nullptr);
+            const char* kind = "";
+            IStream* stream = nullptr;
+            if (entry.type == STGTY_STREAM &&
+                SUCCEEDED(child->OpenStream(entry.pwcsName, nullptr, STGM_SHARE_EXCLUSIVE, 0, &stream))) {
+              char head[4] = {};
+              ULONG n = 0;
+              stream->Read(head, sizeof head, &n);
+              if (n == 4 && memcmp(head, "MSCF", 4) == 0) kind = " (cabinet)";
+              if (n >= 2 && memcmp(head, "MZ", 2) == 0) kind = " (program)";
+              stream->Release();
+            }
+            printf("      %s  %llu bytes%s\n", entryName, static_cast<unsigned long long>(entry.cbSize.QuadPart),
+                   kind);
+            CoTaskMemFree(entry.pwcsName);
+          }
+        }
+      }
+    }
+    CoTaskMemFree(item.pwcsName);
+  }
+}
+
+int Show(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("show takes one file");
+  std::string bytes, error;
+  if (!ReadImage(args[0], &bytes, &error)) return Fail(error);
+  printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
+  uint32_t end = static_cast<uint32_t>(bytes.size());
+  bool last = true;
+  for (;;) {
+    AppendedBlock block = BlockEndingAt(Data(bytes), end);
+    if (block.kind == kParameterBlock) {
+      char text[kTrailerTextSize];
+      TrailerParameterText(Data(bytes) + block.start, text, sizeof text);
+      printf("  parameter block at %u: \"%s\"%s\n", static_cast<unsigned>(block.start), text,
+             last ? "" : " (not at the end: Setup does not read it)");
+    } else if (block.kind == kOtherBlock) {
+      printf("  other block at %u, %u bytes\n", static_cast<unsigned>(block.start),
+             static_cast<unsigned>(end - block.start));
+    } else if (block.kind == kPackageBlock) {
+      printf("  package at %u, compound file of %u bytes\n", static_cast<unsigned>(block.start),
+             static_cast<unsigned>(block.dataLength));
+      ShowPackage(args[0]);
+      break;
+    } else {
+      bool marker = (end >= 7 && memcmp(Data(bytes) + end - 7, "Cookies", 7) == 0) ||
+                    (end >= 6 && memcmp(Data(bytes) + end - 6, "Suffix", 6) == 0);
+      if (marker)
+        printf("  broken block ending at %u: its offset does not lead backwards\n", static_cast<unsigned>(end));
+      else if (last)
+        printf("  no appended blocks\n");
+      printf("  no package\n");
+      break;
+    }
+    end = block.start;
+    last = false;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command");
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "stamp") return Stamp(args);
+  if (command == "embed") return Embed(args);
+  if (command == "show") return Show(args);
+  if (command == "help" || command == "--help" || command == "-h") {
+    printf("%s", kUsage);
+    return 0;
+  }
+  return Usage("unknown command \"" + command + "\"");
+}
