@@ -1,0 +1,460 @@
+// The main window in this process: its picture, layout, lines, the Install
+// and Cancel commands, and whole runs of the install sequence through the
+// program's own host with the site replaced.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/dib_picture.h"
+#include "app/setup_dialog.h"
+#include "app/setup_host.h"
+#include "install/cancel_flag.h"
+#include "install/install_sequence.h"
+#include "install/product.h"
+#include "install/registry.h"
+#include "resources/resource_ids.h"
+#include "tests/support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+HINSTANCE Module() { return GetModuleHandleA(nullptr); }
+
+// Pumps this thread's messages until done() holds; false on timeout. A quit
+// message sets *quit (when given) with its exit code.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000, int* quit = nullptr) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeout_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (quit) *quit = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  return true;
+}
+
+std::string ItemText(HWND window, int id) {
+  char text[512] = "";
+  GetDlgItemTextA(window, id, text, sizeof text);
+  return text;
+}
+
+RECT ClientRectOf(HWND parent, int id) {
+  RECT area;
+  GetWindowRect(GetDlgItem(parent, id), &area);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  return area;
+}
+
+bool InstallEnabled(HWND window) { return IsWindowEnabled(GetDlgItem(window, 1)) != FALSE; }
+
+// Runs fn on a thread of its own while this thread pumps, as the worker's
+// window calls wait for the window's thread.
+void OnWorker(const std::function<void()>& fn) {
+  std::atomic<bool> done(false);
+  std::thread worker([&] {
+    fn();
+    done = true;
+  });
+  bool finished = PumpUntil([&] { return done.load(); });
+  worker.join();
+  ASSERT_TRUE(finished);
+}
+
+TEST(Picture, DecodesWithTheKeyColourAsButtonFace) {
+  HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(IDB_PICTURE), MAKEINTRESOURCEA(2));
+  ASSERT_NE(nullptr, found);
+  const BITMAPINFO* raw = static_cast<const BITMAPINFO*>(LockResource(LoadResource(Module(), found)));
+  ASSERT_EQ(4, raw->bmiHeader.biBitCount);
+  ASSERT_EQ(static_cast<DWORD>(BI_RLE4), raw->bmiHeader.biCompression);
+  int key = -1;
+  for (int i = 0; i < 16; ++i) {
+    const RGBQUAD& c = raw->bmiColors[i];
+    if (c.rgbRed == 0 && c.rgbGreen == 128 && c.rgbBlue == 128) key = i;
+  }
+  ASSERT_GE(key, 0) << "the picture has no key colour";
+
+  DibPicture picture(Module(), IDB_PICTURE);
+  ASSERT_TRUE(picture.IsValid());
+  EXPECT_EQ(156, picture.Width());
+  EXPECT_EQ(187, picture.Height());
+  EXPECT_EQ(16, picture.ColourCount());
+  COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const RGBQUAD& replaced = picture.Info()->bmiColors[key];
+  EXPECT_EQ(face, RGB(replaced.rgbRed, replaced.rgbGreen, replaced.rgbBlue));
+  PALETTEENTRY entry;
+  ASSERT_EQ(1u, GetPaletteEntries(picture.Palette(), key, 1, &entry));
+  EXPECT_EQ(face, RGB(entry.peRed, entry.peGreen, entry.peBlue));
+  EXPECT_EQ(16u, GetPaletteEntries(picture.Palette(), 0, 0, nullptr));
+
+  // Drawn into a larger surface of a sentinel colour: exactly 156 x 187
+  // pixels change, and the background shows the button face.
+  const int w = 170, h = 200;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = -h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP surface = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(nullptr, surface);
+  HGDIOBJ old = SelectObject(dc, surface);
+  const COLORREF sentinel = RGB(255, 0, 255);
+  HBRUSH brush = CreateSolidBrush(sentinel);
+  RECT all = {0, 0, w, h};
+  FillRect(dc, &all, brush);
+  DeleteObject(brush);
+  picture.Draw(dc, 3, 3);
+  GdiFlush();
+  int drawn = 0, background = 0, outside_changed = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      COLORREF c = GetPixel(dc, x, y);
+      bool inside = x >= 3 && x < 3 + 156 && y >= 3 && y < 3 + 187;
+      if (!inside) {
+        if (c != sentinel) ++outside_changed;
+        continue;
+      }
+      if (c != sentinel) ++drawn;
+      if (c == face) ++background;
+    }
+  }
+  EXPECT_EQ(0, outside_changed);
+  EXPECT_EQ(156 * 187, drawn);
+  // The corners are background; the character covers a good part.
+  EXPECT_EQ(face, GetPixel(dc, 3, 3));
+  EXPECT_EQ(face, GetPixel(dc, 3 + 155, 3 + 186));
+  EXPECT_GT(background, 156 * 187 / 5);
+  EXPECT_LT(background, 156 * 187 * 4 / 5);
+  SelectObject(dc, old);
+  DeleteObject(surface);
+  DeleteDC(dc);
+}
+
+TEST(Picture, MissingResourceDrawsNothing) {
+  DibPicture picture(Module(), 999);
+  EXPECT_FALSE(picture.IsValid());
+  HDC dc = CreateCompatibleDC(nullptr);
+  picture.Draw(dc, 0, 0);  // must not fault
+  DeleteDC(dc);
+}
+
+// A worker procedure the test steers: it runs body once per Install.
+struct Steered {
+  std::atomic<int> runs{0};
+  std::function<void()> body;
+  static void Run(void* self) {
+    Steered* s = static_cast<Steered*>(self);
+    ++s->runs;
+    if (s->body) s->body();
+  }
+};
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCancelRequested(false);
+    dialog_.SetWorker(Steered::Run, &steered_);
+    window_ = dialog_.Create();
+    ASSERT_NE(nullptr, window_);
+  }
+  void TearDown() override {
+    release_ = true;
+    // Let a steered worker finish its calls before the window goes.
+    PumpUntil([] { return false; }, 200);
+  }
+
+  SetupDialog dialog_{Module(), nullptr};
+  Steered steered_;
+  HWND window_ = nullptr;
+  std::atomic<bool> release_{false};
+};
+
+TEST_F(SetupDialogTest, LayoutFollowsTheLineHeight) {
+  char title[64];
+  GetWindowTextA(window_, title, sizeof title);
+  EXPECT_STREQ("Tamsu Setup", title);
+  EXPECT_NE(0, SendMessageA(window_, WM_GETICON, ICON_BIG, 0));
+
+  RECT status = ClientRectOf(window_, IDC_STATUS_LINE);
+  int h = status.bottom - status.top;
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(10, status.left);
+  EXPECT_EQ(195, status.top);
+  EXPECT_EQ(296, status.right - status.left);
+  RECT error = ClientRectOf(window_, IDC_ERROR_LINE);
+  EXPECT_EQ(10, error.left);
+  EXPECT_EQ(195 + h, error.top);
+  EXPECT_EQ(h, error.bottom - error.top);
+  EXPECT_EQ(296, error.right - error.left);
+  RECT thanks = ClientRectOf(window_, IDC_THANKS);
+  EXPECT_EQ(125, thanks.left);
+  EXPECT_EQ(4, thanks.top);
+  EXPECT_EQ(170, thanks.right - thanks.left);
+  EXPECT_EQ(153, thanks.bottom - thanks.top);
+
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(300, client.right);
+  EXPECT_EQ(199 + 2 * h, client.bottom);
+
+  // Centred and inside the work area.
+  RECT area, frame;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(window_, &frame);
+  EXPECT_GE(frame.left, area.left);
+  EXPECT_GE(frame.top, area.top);
+  EXPECT_LE(frame.right, area.right);
+  EXPECT_LE(frame.bottom, area.bottom);
+  EXPECT_LE(abs((frame.left + frame.right) / 2 - (area.left + area.right) / 2), 1);
+  EXPECT_LE(abs((frame.top + frame.bottom) / 2 - (area.top + area.bottom) / 2), 1);
+
+  std::string text = ItemText(window_, IDC_THANKS);
+  EXPECT_EQ(
+      "Thank You For\r\nInstalling Tamsu.\r\n\r\nThe Installation is Web\r\nbased so please keep\r\n your Net "
+      "Connection\r\nACTIVE until the\r\ndownload is complete.\r\n\r\n(: Enjoy Tamsu :)",
+      text);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(window_, 1)));
+  EXPECT_FALSE(InstallEnabled(window_));
+}
+
+TEST_F(SetupDialogTest, BoldVerdanaOnlyForTheThankYouText) {
+  HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(window_, IDC_THANKS, WM_GETFONT, 0, 0));
+  ASSERT_NE(nullptr, font);
+  EXPECT_EQ(dialog_.Font(), font);
+  LOGFONTA face;
+  ASSERT_NE(0, GetObjectA(font, sizeof face, &face));
+  EXPECT_STREQ("Verdana", face.lfFaceName);
+  EXPECT_EQ(-12, face.lfHeight);
+  EXPECT_EQ(700, face.lfWeight);
+  for (int id : {IDC_STATUS_LINE, IDC_ERROR_LINE, 1}) {
+    EXPECT_NE(font, reinterpret_cast<HFONT>(SendDlgItemMessageA(window_, id, WM_GETFONT, 0, 0))) << id;
+  }
+}
+
+TEST_F(SetupDialogTest, ColoursOfTheLines) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  SetTextColor(dc, RGB(1, 2, 3));
+  SetBkMode(dc, OPAQUE);
+  // The status line keeps the default colours on an opaque background.
+  LRESULT status = SendMessageA(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                reinterpret_cast<LPARAM>(GetDlgItem(window_, IDC_STATUS_LINE)));
+  EXPECT_NE(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)), status);
+  EXPECT_NE(RGB(255, 0, 0), GetTextColor(dc));
+  EXPECT_EQ(OPAQUE, GetBkMode(dc));
+  // The error line: red on the window's own background.
+  LRESULT brush = SendMessageA(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                               reinterpret_cast<LPARAM>(GetDlgItem(window_, IDC_ERROR_LINE)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)), brush);
+  EXPECT_EQ(RGB(255, 0, 0), GetTextColor(dc));
+  EXPECT_EQ(TRANSPARENT, GetBkMode(dc));
+  // The thank-you text: transparent, its colour left alone.
+  SetTextColor(dc, RGB(1, 2, 3));
+  SetBkMode(dc, OPAQUE);
+  brush = SendMessageA(window_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(GetDlgItem(window_, IDC_THANKS)));
+  EXPECT_EQ(reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH)), brush);
+  EXPECT_EQ(RGB(1, 2, 3), GetTextColor(dc));
+  EXPECT_EQ(TRANSPARENT, GetBkMode(dc));
+  DeleteDC(dc);
+}
+
+TEST_F(SetupDialogTest, PaletteMessages) {
+  // Hidden: nothing realised.
+  EXPECT_EQ(FALSE, SendMessageA(window_, WM_QUERYNEWPALETTE, 0, 0));
+  ShowWindow(window_, SW_SHOWNOACTIVATE);
+  EXPECT_EQ(TRUE, SendMessageA(window_, WM_QUERYNEWPALETTE, 0, 0));
+  EXPECT_EQ(0, SendMessageA(window_, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(GetDesktopWindow()), 0));
+  EXPECT_EQ(0, SendMessageA(window_, WM_PALETTECHANGED, reinterpret_cast<WPARAM>(window_), 0));
+}
+
+TEST_F(SetupDialogTest, LinesFromTheWorkerAndTheFirstErrorStays) {
+  OnWorker([&] {
+    dialog_.SetStatusLine("Please wait...");
+    dialog_.SetErrorLine("first");
+    dialog_.SetErrorLine("second");
+  });
+  EXPECT_EQ("Please wait...", ItemText(window_, IDC_STATUS_LINE));
+  EXPECT_EQ("first", ItemText(window_, IDC_ERROR_LINE));
+  OnWorker([&] {
+    dialog_.ClearErrorLine();
+    dialog_.SetStatusLine("");
+  });
+  EXPECT_EQ("", ItemText(window_, IDC_ERROR_LINE));
+  EXPECT_EQ("", ItemText(window_, IDC_STATUS_LINE));
+  OnWorker([&] { dialog_.SetErrorLine("third"); });
+  EXPECT_EQ("third", ItemText(window_, IDC_ERROR_LINE));
+}
+
+TEST_F(SetupDialogTest, CancelWhileWorkingThenTheWorkerCloses) {
+  std::atomic<bool> saw_cancel(false);
+  steered_.body = [&] {
+    dialog_.SetStatusLine("working");
+    while (!IsCancelRequested() && !release_) Sleep(10);
+    saw_cancel = IsCancelRequested();
+    dialog_.EnableInstallButton();
+    dialog_.PostCloseCommand();
+  };
+  SetCancelRequested(true);  // the Install command clears it
+  PostMessageA(window_, WM_COMMAND, 1, 0);
+  ASSERT_TRUE(PumpUntil([&] { return ItemText(window_, IDC_STATUS_LINE) == "working"; }));
+  EXPECT_FALSE(IsCancelRequested());
+  EXPECT_FALSE(InstallEnabled(window_));
+
+  // A second Install while the worker runs starts nothing.
+  PostMessageA(window_, WM_COMMAND, 1, 0);
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(1, steered_.runs.load());
+
+  int quit = -1;
+  SendMessageA(window_, WM_COMMAND, 2, 0);
+  // The window stays until the worker has stopped and closed it.
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window_); }, 10000, &quit));
+  EXPECT_TRUE(saw_cancel);
+  PumpUntil([&] { return quit != -1; }, 2000, &quit);
+  EXPECT_EQ(0, quit);
+}
+
+TEST_F(SetupDialogTest, CancelShowsCancellingWhileTheWorkerRuns) {
+  steered_.body = [&] {
+    while (!release_) Sleep(10);
+  };
+  PostMessageA(window_, WM_COMMAND, 1, 0);
+  ASSERT_TRUE(PumpUntil([&] { return steered_.runs.load() == 1; }));
+  SendMessageA(window_, WM_CLOSE, 0, 0);
+  EXPECT_EQ("Cancelling Please wait", ItemText(window_, IDC_STATUS_LINE));
+  EXPECT_TRUE(IsCancelRequested());
+  PumpUntil([] { return false; }, 300);
+  EXPECT_TRUE(IsWindow(window_));
+}
+
+TEST_F(SetupDialogTest, CancelWhenIdleEndsTheLoopWithZero) {
+  steered_.body = [&] { dialog_.EnableInstallButton(); };
+  PostMessageA(window_, WM_COMMAND, 1, 0);
+  ASSERT_TRUE(PumpUntil([&] { return InstallEnabled(window_); }));
+  int quit = -1;
+  // The Esc key and the close box come here too.
+  PostMessageA(window_, WM_COMMAND, 2, 0);
+  ASSERT_TRUE(PumpUntil([&] { return quit != -1; }, 5000, &quit));
+  EXPECT_EQ(0, quit);
+  EXPECT_FALSE(IsWindow(window_));
+}
+
+// The program's host, with the site replaced: the fetcher copies the test
+// updater; the drive dialog and the merge are the real ones.
+class FakeFetcher : public UpdaterFetcher {
+ public:
+  bool GetCompressedFile(const char*, const char* target) override {
+    ++calls;
+    return CopyFileA((ProgramFolder() + "\\..\\support\\test_updater.exe").c_str(), target, FALSE) != FALSE;
+  }
+  ByteString GetCodes() override { return ByteString(); }
+  int calls = 0;
+};
+
+class SiteFreeHost : public SetupHost {
+ public:
+  SiteFreeHost(SetupDialog& dialog, bool reachable) : SetupHost(Module(), dialog), reachable_(reachable) {}
+  UpdaterFetcher* ContactSite(const char* family) override {
+    family_ = family;
+    return reachable_ ? &fetcher_ : nullptr;
+  }
+  FakeFetcher fetcher_;
+  std::string family_;
+
+ private:
+  bool reachable_;
+};
+
+class SequenceWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_folder_ = ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir");
+    log_ = scratch_.File("updater.log");
+    SetEnvironmentVariableA("SETUP_TEST_UPDATER_LOG", log_.c_str());
+  }
+  void TearDown() override {
+    if (saved_folder_ == "<absent>") {
+      HKEY key;
+      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "InstallDir");
+        RegCloseKey(key);
+      }
+    } else {
+      RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", saved_folder_.c_str());
+    }
+    SetEnvironmentVariableA("SETUP_TEST_UPDATER_LOG", nullptr);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    SetCurrentDirectoryA(temp);
+  }
+  // Runs the sequence as the program does: Install posted, the loop pumped.
+  // Returns the quit code, or -1 when the window stays after timeout_ms.
+  int RunUntilClosedOrIdle(SetupDialog& dialog, DWORD timeout_ms) {
+    HWND window = dialog.Create();
+    EXPECT_NE(nullptr, window);
+    PostMessageA(window, WM_COMMAND, 1, 0);
+    int quit = -1;
+    PumpUntil([&] { return quit != -1 || InstallEnabled(window); }, timeout_ms, &quit);
+    PumpUntil([&] { return quit != -1; }, 500, &quit);
+    return quit;
+  }
+
+  ScratchFolder scratch_;
+  std::string log_;
+  std::string saved_folder_;
+};
+
+TEST_F(SequenceWindowTest, UpdaterStartedThenTheWindowClosesByItself) {
+  RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
+  SetupDialog dialog(Module(), nullptr);
+  SiteFreeHost host(dialog, true);
+  InstallSequence sequence(host);
+  dialog.SetWorker(RunInstallSequence, &sequence);
+  EXPECT_EQ(0, RunUntilClosedOrIdle(dialog, 20000));
+  EXPECT_FALSE(IsWindow(dialog.Window()));
+  EXPECT_EQ("Pellomar", host.family_);
+  EXPECT_EQ(1, host.fetcher_.calls);
+  // The updater writes its record as it starts, not before we close.
+  ASSERT_TRUE(PumpUntil([&] { return FileExists(log_); }, 10000));
+  std::string record;
+  PumpUntil([&] { return (record = ReadWholeFile(log_)).find(scratch_.Path()) != std::string::npos; }, 5000);
+  EXPECT_NE(std::string::npos, record.find("/Setup=Tamsu")) << record;
+  EXPECT_EQ(std::string::npos, record.find("/Bulk=")) << record;
+}
+
+TEST_F(SequenceWindowTest, SiteUnreachableLeavesTheWindowIdleWithTheError) {
+  SetupDialog dialog(Module(), nullptr);
+  SiteFreeHost host(dialog, false);
+  InstallSequence sequence(host);
+  dialog.SetWorker(RunInstallSequence, &sequence);
+  EXPECT_EQ(-1, RunUntilClosedOrIdle(dialog, 10000));
+  HWND window = dialog.Window();
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_EQ("Can't contact Pellomar site", ItemText(window, IDC_ERROR_LINE));
+  EXPECT_EQ("", ItemText(window, IDC_STATUS_LINE));
+  EXPECT_TRUE(InstallEnabled(window));
+  // A new run clears the error first; the first error of that run shows.
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  PumpUntil([] { return false; }, 500);
+  EXPECT_EQ("Can't contact Pellomar site", ItemText(window, IDC_ERROR_LINE));
+  int quit = -1;
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return quit != -1; }, 5000, &quit));
+  EXPECT_EQ(0, quit);
+}
+
+}  // namespace
