@@ -163,7 +163,9 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
   char plain[MAX_PATH];
   bool result = false;
   if (FormatText(plain, sizeof plain, "%s%s", name, kUncompressedSuffix) >= 0) {
-    result = GetFile(plain, target, kAnySize);
+    // The transports store a server's error page as if it were the file; an
+    // HTML page must never stand in for a program.
+    result = GetFile(plain, target, kNotHtml);
   } else {
     // Never fetch a cut name: it could name another file.
     LogPrint("%s%s over %d characters\r\n", name, kUncompressedSuffix, MAX_PATH - 1);

@@ -53,7 +53,8 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
   // the old one). False when cancelled before or after.
   bool GetFile(const char* name, const char* target, int expected_size);
   // Fetches the cabinet of name and unpacks it into target's folder; when
-  // that fails, fetches name + "_uncompressed" straight to target.
+  // that fails, fetches name + "_uncompressed" straight to target, refused
+  // when it is an HTML page.
   bool GetCompressedFile(const char* name, const char* target) override;
   // The connection's codes text, absent until a proxy asked for credentials.
   ByteString GetCodes() override;

@@ -1,0 +1,372 @@
+// The file fetcher against loopback servers: size checks, target names,
+// the package, cancel, and cabinets made by gcab.
+#include <winsock2.h>
+
+#include "site/file_fetcher.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "install/cancel_flag.h"
+#include "install/product.h"
+#include "package/embedded_package.h"
+#include "site/product_query.h"
+#include "site/site_connection.h"
+#include "tests/site/fetcher_test_support.h"
+#include "tests/support/test_support.h"
+
+using fetcher_testing::Cabinet;
+using fetcher_testing::LoopbackSite;
+using testing_support::FileExists;
+using testing_support::HttpReply;
+using testing_support::ReadWholeFile;
+using testing_support::ScratchFolder;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+class FileFetcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int next_index = 1;
+    loopback_.reset(new LoopbackSite(50, next_index++));
+    ASSERT_TRUE(loopback_->Ok());
+    testing_support::DeleteMachineKey(SETUP_FAMILY_KEY);
+    SetCancelRequested(false);
+    GetCurrentDirectoryA(sizeof cwd_, cwd_);
+    install_ = folder_.File("Pellomar");
+    CreateDirectoryA(install_.c_str(), nullptr);
+    SetCurrentDirectoryA(install_.c_str());
+  }
+  void TearDown() override {
+    fetcher_.reset();
+    site_.reset();
+    SetCurrentDirectoryA(cwd_);
+    SetCancelRequested(false);
+  }
+
+  // The fetcher on the area the gateway named; package may be null.
+  FileFetcher& Fetcher(EmbeddedPackage* package = nullptr) {
+    site_.reset(new SiteConnection(nullptr, loopback_->site.Address().c_str()));
+    ProductQuery* query = site_->FindOrCreateQuery(SETUP_FAMILY_NAME);
+    EXPECT_NE(query, nullptr);
+    fetcher_.reset(new FileFetcher(nullptr, query, package));
+    return *fetcher_;
+  }
+  LoopbackSite& Loopback() { return *loopback_; }
+  std::string Installed(const std::string& name) const { return install_ + "\\" + name; }
+
+  ScratchFolder folder_;
+  std::string install_;
+  std::unique_ptr<LoopbackSite> loopback_;
+  std::unique_ptr<SiteConnection> site_;
+  std::unique_ptr<FileFetcher> fetcher_;
+  char cwd_[MAX_PATH];
+};
+
+TEST_F(FileFetcherTest, ExactSizeMustMatch) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("ten.bin", "0123456789");
+  FileFetcher& fetcher = Fetcher();
+  EXPECT_FALSE(fetcher.GetFile("ten.bin", "a.bin", 9));
+  EXPECT_FALSE(FileExists(Installed("a.bin")));
+  // The rejected file stays where it arrived.
+  EXPECT_EQ(ReadWholeFile(Installed("http_tmp1.tmp")), "0123456789");
+  EXPECT_FALSE(fetcher.GetFile("ten.bin", "a.bin", 11));
+  EXPECT_FALSE(FileExists(Installed("a.bin")));
+
+  EXPECT_TRUE(fetcher.GetFile("ten.bin", "a.bin", 10));
+  EXPECT_EQ(ReadWholeFile(Installed("a.bin")), "0123456789");
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+
+  Loopback().ServeArea("empty.bin", "");
+  EXPECT_TRUE(fetcher.GetFile("empty.bin", "e.bin", 0));
+  EXPECT_EQ(ReadWholeFile(Installed("e.bin")), "");
+  EXPECT_FALSE(fetcher.GetFile("ten.bin", "e.bin", 0));
+}
+
+TEST_F(FileFetcherTest, NotHtmlLooksOnlyBeforeTheFirstZeroByte) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("page.txt", "Not here: <html>");
+  Loopback().ServeArea("binary.bin", std::string("MZ\x90\0<not text", 14));
+  Loopback().ServeArea("plain.txt", "a > b");
+  FileFetcher& fetcher = Fetcher();
+  EXPECT_FALSE(fetcher.GetFile("page.txt", "page.txt", FileFetcher::kNotHtml));
+  EXPECT_FALSE(FileExists(Installed("page.txt")));
+  EXPECT_EQ(ReadWholeFile(Installed("http_tmp1.tmp")), "Not here: <html>");
+
+  EXPECT_TRUE(fetcher.GetFile("binary.bin", "binary.bin", FileFetcher::kNotHtml));
+  EXPECT_EQ(ReadWholeFile(Installed("binary.bin")), std::string("MZ\x90\0<not text", 14));
+  EXPECT_TRUE(fetcher.GetFile("plain.txt", "plain.txt", FileFetcher::kNotHtml));
+}
+
+TEST_F(FileFetcherTest, TargetNames) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("Update.exe", "fresh");
+  Loopback().ServeArea("other.txt", "new text");
+  FileFetcher& fetcher = Fetcher();
+
+  // The running updater may hold "Update.exe": the fresh one lands beside it.
+  ASSERT_TRUE(WriteWholeFile(Installed("Update.exe"), "old"));
+  EXPECT_TRUE(fetcher.GetFile("Update.exe", "Update.exe", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "fresh");
+  EXPECT_EQ(ReadWholeFile(Installed("Update.exe")), "old");
+
+  // Only the exact name is turned aside.
+  EXPECT_TRUE(fetcher.GetFile("Update.exe", "update.exe.bak", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("update.exe.bak")), "fresh");
+
+  // An existing target is replaced; the arrival name renames nothing.
+  ASSERT_TRUE(WriteWholeFile(Installed("other.txt"), "old text that is longer"));
+  EXPECT_TRUE(fetcher.GetFile("other.txt", "other.txt", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("other.txt")), "new text");
+  EXPECT_TRUE(fetcher.GetFile("other.txt", "http_tmp1.tmp", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("http_tmp1.tmp")), "new text");
+
+  // A target in another folder (here a full path).
+  std::string elsewhere = folder_.File("elsewhere.txt");
+  EXPECT_TRUE(fetcher.GetFile("other.txt", elsewhere.c_str(), 8));
+  EXPECT_EQ(ReadWholeFile(elsewhere), "new text");
+}
+
+TEST_F(FileFetcherTest, FailedDownloadLeavesNoArrivalFile) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("a.txt", "a");
+  FileFetcher& fetcher = Fetcher();
+  ASSERT_TRUE(fetcher.GetFile("a.txt", "a.txt", FileFetcher::kAnySize));
+  // Error pages come back as bodies; a server gone after the connection test
+  // makes the chosen transport fail.
+  Loopback().StopArea();
+  ASSERT_TRUE(WriteWholeFile(Installed("http_tmp1.tmp"), "from before"));
+  ASSERT_TRUE(WriteWholeFile(Installed("kept.txt"), "kept"));
+  EXPECT_FALSE(fetcher.GetFile("missing.txt", "kept.txt", FileFetcher::kAnySize));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(ReadWholeFile(Installed("kept.txt")), "kept");
+}
+
+TEST_F(FileFetcherTest, NoAreaNoFile) {
+  // The gateway names an area whose connection test never passes.
+  FileFetcher& fetcher = Fetcher();
+  EXPECT_FALSE(fetcher.GetFile("any.txt", "any.txt", FileFetcher::kAnySize));
+  EXPECT_FALSE(FileExists(Installed("any.txt")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(Loopback().AreaRequestsFor("any.txt"), 0);
+  EXPECT_FALSE(fetcher.GetCodes().IsPresent());
+}
+
+TEST_F(FileFetcherTest, CancelBeforeTouchesNothing) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("a.txt", "a");
+  FileFetcher& fetcher = Fetcher();
+  ASSERT_TRUE(WriteWholeFile(Installed("a.txt"), "old"));
+  int before = Loopback().Area().ConnectionCount();
+  SetCancelRequested(true);
+  EXPECT_FALSE(fetcher.GetFile("a.txt", "a.txt", FileFetcher::kAnySize));
+  EXPECT_FALSE(fetcher.GetCompressedFile("a.txt", "a.txt"));
+  EXPECT_EQ(Loopback().Area().ConnectionCount(), before);
+  EXPECT_EQ(ReadWholeFile(Installed("a.txt")), "old");
+}
+
+TEST_F(FileFetcherTest, CancelDuringDownloadDeletesTheFile) {
+  Loopback().AreaUp();
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n";
+  Loopback().Area().ServePath("/pub/slow.bin", HttpReply::Chunks({head + "01234", "56789"}, 1500));
+  FileFetcher& fetcher = Fetcher();
+  ASSERT_TRUE(WriteWholeFile(Installed("slow.bin"), "old"));
+  std::thread canceller([this] {
+    for (int i = 0; i < 1000 && Loopback().AreaRequestsFor("slow.bin") == 0; ++i) Sleep(10);
+    SetCancelRequested(true);
+  });
+  bool fetched = fetcher.GetFile("slow.bin", "slow.bin", FileFetcher::kAnySize);
+  canceller.join();
+  EXPECT_FALSE(fetched);
+  EXPECT_EQ(Loopback().AreaRequestsFor("slow.bin"), 1);
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(ReadWholeFile(Installed("slow.bin")), "old");
+}
+
+class PackageFetchTest : public FileFetcherTest {
+ protected:
+  std::unique_ptr<EmbeddedPackage> Package(const std::map<std::string, std::string>& streams,
+                                           const std::string& folder = SETUP_FAMILY_NAME) {
+    std::string path = folder_.File("Setup.exe");
+    EXPECT_TRUE(fetcher_testing::WritePackageExecutable(path, folder, streams));
+    std::unique_ptr<EmbeddedPackage> package(new EmbeddedPackage(path.c_str()));
+    EXPECT_TRUE(package->IsOpen());
+    return package;
+  }
+};
+
+TEST_F(PackageFetchTest, PackageHitUsesNoNetworkEvenWithNoWorkingTransport) {
+  // The area stays down: no transport could pass its connection test.
+  auto package = Package({{"Update.exe", Cabinet("one_stored.cab")}, {"notes.txt", "packaged"}});
+  FileFetcher& fetcher = Fetcher(package.get());
+  int site_requests = Loopback().site.ConnectionCount();
+
+  EXPECT_TRUE(fetcher.GetFile("notes.txt", "notes.txt", 8));
+  EXPECT_EQ(ReadWholeFile(Installed("notes.txt")), "packaged");
+  EXPECT_TRUE(fetcher.GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()));
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a stored cabinet");
+  EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+
+  EXPECT_EQ(Loopback().Area().ConnectionCount(), 0);
+  EXPECT_EQ(Loopback().site.ConnectionCount(), site_requests);
+  // The size check applies to packaged files as well.
+  EXPECT_FALSE(fetcher.GetFile("notes.txt", "notes2.txt", 7));
+  EXPECT_EQ(Loopback().Area().ConnectionCount(), 0);
+}
+
+TEST_F(PackageFetchTest, PackageMissDownloads) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("web.txt", "from the web");
+  auto package = Package({{"notes.txt", "packaged"}});
+  FileFetcher& fetcher = Fetcher(package.get());
+  EXPECT_TRUE(fetcher.GetFile("web.txt", "web.txt", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("web.txt")), "from the web");
+  EXPECT_EQ(Loopback().AreaRequestsFor("web.txt"), 1);
+}
+
+TEST_F(PackageFetchTest, PackageOfAnotherFamilyIsNotUsed) {
+  Loopback().AreaUp();
+  Loopback().ServeArea("notes.txt", "from the web");
+  auto package = Package({{"notes.txt", "packaged"}}, "Other");
+  FileFetcher& fetcher = Fetcher(package.get());
+  EXPECT_TRUE(fetcher.GetFile("notes.txt", "notes.txt", FileFetcher::kAnySize));
+  EXPECT_EQ(ReadWholeFile(Installed("notes.txt")), "from the web");
+}
+
+class CabinetFetchTest : public FileFetcherTest {
+ protected:
+  void SetUp() override {
+    FileFetcherTest::SetUp();
+    Loopback().AreaUp();
+  }
+  void ServeCabinet(const std::string& cabinet) {
+    std::string bytes = Cabinet(cabinet);
+    ASSERT_FALSE(bytes.empty()) << cabinet;
+    Loopback().ServeArea("Update.exe", bytes);
+  }
+  bool FetchUpdater() { return Fetcher().GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()); }
+  // Files in the install folder but the arrival file, which keeps a download
+  // that failed its check.
+  int FileCount() {
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((install_ + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiA(found.cFileName, "http_tmp1.tmp") != 0)
+        ++count;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+  }
+};
+
+TEST_F(CabinetFetchTest, StoredCabinetUnpacksIntoTheTargetFolder) {
+  ServeCabinet("one_stored.cab");
+  ASSERT_TRUE(WriteWholeFile(Installed("NewUpdate.exe"), "an older pending updater"));
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a stored cabinet");
+  EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 0);
+}
+
+TEST_F(CabinetFetchTest, ZippedCabinetWithThreeEntries) {
+  ServeCabinet("three_mszip.cab");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a zipped cabinet");
+  EXPECT_EQ(ReadWholeFile(Installed("readme.txt")), "read me\r\n");
+  EXPECT_EQ(ReadWholeFile(Installed("data.bin")).size(), 100000u);
+  EXPECT_EQ(FileCount(), 3);
+}
+
+TEST_F(CabinetFetchTest, TargetWithoutFolderUnpacksIntoTheCurrentOne) {
+  ServeCabinet("one_stored.cab");
+  EXPECT_TRUE(Fetcher().GetCompressedFile("Update.exe", "x.exe"));
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a stored cabinet");
+  EXPECT_FALSE(FileExists(Installed("x.exe")));
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, EntryLeavingTheFolderFailsTheCabinet) {
+  ServeCabinet("evil.cab");
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_FALSE(FileExists(folder_.File("evil.exe")));
+  // The entry unpacked before the bad one is gone; the plain copy took its place.
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
+  EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, CutCabinetLeavesNoPartialUpdater) {
+  ServeCabinet("cut.cab");
+  EXPECT_FALSE(FetchUpdater());
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 1);
+  EXPECT_FALSE(FileExists(Installed("NewUpdate.exe")));
+  EXPECT_EQ(FileCount(), 0);
+
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(fetcher_->GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()));
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, ErrorPagesAreNeverTakenForTheUpdater) {
+  // Both the cabinet and the plain copy are missing: the transports store the
+  // server's 404 pages as if they were the files.
+  ASSERT_TRUE(WriteWholeFile(Installed("Update.exe"), "installed updater"));
+  EXPECT_FALSE(FetchUpdater());
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 1);
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 1);
+  EXPECT_FALSE(FileExists(Installed("NewUpdate.exe")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+  EXPECT_EQ(ReadWholeFile(Installed("Update.exe")), "installed updater");
+
+  // A real program passes: its text ends at an early zero byte.
+  Loopback().ServeArea("Update.exe_uncompressed", std::string("MZ\x90\0<>", 6));
+  EXPECT_TRUE(fetcher_->GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()));
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), std::string("MZ\x90\0<>", 6));
+}
+
+TEST_F(CabinetFetchTest, EntryNameTooLongForTheFolderFailsTheCabinet) {
+  ServeCabinet("long_name.cab");
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, MissingCabinetFallsBackToThePlainCopy) {
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 1);
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+}
+
+TEST_F(CabinetFetchTest, CancelAfterTheCabinetArrivedDeletesIt) {
+  const std::string cabinet = Cabinet("one_stored.cab");
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(cabinet.size()) + "\r\nConnection: close\r\n\r\n";
+  Loopback().Area().ServePath("/pub/Update.exe", HttpReply::Chunks({head + cabinet.substr(0, 20), cabinet.substr(20)},
+                                                                 1500));
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  FileFetcher& fetcher = Fetcher();
+  std::thread canceller([this] {
+    for (int i = 0; i < 1000 && Loopback().AreaRequestsFor("Update.exe") == 0; ++i) Sleep(10);
+    SetCancelRequested(true);
+  });
+  EXPECT_FALSE(fetcher.GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()));
+  canceller.join();
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 0);
+  EXPECT_EQ(FileCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#!/bin/sh
+# Builds the cabinets the file fetcher tests unpack, with gcab.
+# Usage: make_cabinets.sh <output folder> <updater program>
+set -eu
+out=$1
+updater=$2
+work=$out/work
+rm -rf "$out"
+mkdir -p "$work"
+cd "$work"
+
+# Deterministic bytes that do not compress much, so a cut lands inside data.
+noise() { perl -e 'my $x = $ARGV[1]; for (1 .. $ARGV[0]) { $x = ($x * 1103515245 + 12345) % 2147483648; print chr(($x >> 16) & 255) }' "$1" "$2"; }
+
+printf 'updater from a stored cabinet' > NewUpdate.exe
+gcab -c "$out/one_stored.cab" NewUpdate.exe
+
+printf 'updater from a zipped cabinet' > NewUpdate.exe
+printf 'read me\r\n' > readme.txt
+noise 100000 7 > data.bin
+gcab -c -z "$out/three_mszip.cab" NewUpdate.exe readme.txt data.bin
+
+# gcab drops "..\" from names, so a same-length name is patched in afterwards
+# (the entry table carries no checksum).
+printf 'updater before the escape' > NewUpdate.exe
+printf 'escaped' > XXXevil.exe
+gcab -c "$out/evil.cab" NewUpdate.exe XXXevil.exe
+perl -0777 -pi -e 's/XXXevil\.exe/..\\evil.exe/ or die' "$out/evil.cab"
+
+noise 400000 11 > NewUpdate.exe
+gcab -c -z "$out/whole.cab" NewUpdate.exe
+size=$(wc -c < "$out/whole.cab")
+head -c $((size * 3 / 5)) "$out/whole.cab" > "$out/cut.cab"
+rm "$out/whole.cab"
+
+# An entry name that cannot fit the reader's 260-character target in any folder.
+long=$(printf 'L%.0s' $(seq 1 250)).exe
+printf 'long' > "$long"
+gcab -c "$out/long_name.cab" "$long"
+
+cp "$updater" NewUpdate.exe
+gcab -c -z "$out/updater.cab" NewUpdate.exe
+
+cd "$out"
+rm -rf "$work"
