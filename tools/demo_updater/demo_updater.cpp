@@ -1,11 +1,14 @@
 // Stands in for the real updater in the demo and the end-to-end tests: shows
-// what the setup program handed it and writes the same to a log file.
+// what the setup program handed it (and the stored web parameters it found)
+// and writes the same to a log file.
 //   SETUP_DEMO_UPDATER_LOG    log file (appended to); default
 //                             "demo_updater.log" in the working folder
 //   SETUP_DEMO_UPDATER_CLOSE  seconds until the window closes by itself;
 //                             0 writes the log and ends without a window
 #include <windows.h>
 
+#include "install/product.h"
+#include "install/registry.h"
 #include "install/text.h"
 #include "tools/demo_updater/updater_args.h"
 
@@ -36,6 +39,10 @@ void BuildReport() {
   AddLine("/Codes=", args.has_codes ? args.codes : "(none)");
   AddLine("/Bulk=", args.has_bulk ? args.bulk : "(none)");
   AddLine("Working folder: ", folder);
+  // The setup merges its stamped parameters before it starts us: show what
+  // was stored by then.
+  ByteString params = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "WWWParams", "(none)");
+  AddLine("WWWParams at start: ", params.Text());
   if (!ok) AddLine("Note: ", args.too_long ? "a value was too long" : "unexpected command line");
   if (args.unknown[0]) AddLine("Unexpected: ", args.unknown);
 }

@@ -1,0 +1,37 @@
+// Linked only into the end-to-end variant of Setup.exe: the host table keeps
+// the built-in names but points them at the loopback addresses the test
+// driver chose, given as SETUP_E2E_ADDRESSES="<first>,<second>". Without it
+// the program ends at once, so that it never reaches an address of the
+// shipped table.
+#include <windows.h>
+
+#include <string.h>
+
+#include "transport/host_connection.h"
+
+namespace {
+
+char g_first[64];
+char g_second[64];
+const char* const kNames[4] = {SETUP_HOST_1, SETUP_HOST_2, SETUP_HOST_3, SETUP_HOST_4};
+const char* g_addresses[4];
+
+struct LoopbackHostTable {
+  LoopbackHostTable() {
+    char text[sizeof g_first + sizeof g_second];
+    DWORD n = GetEnvironmentVariableA("SETUP_E2E_ADDRESSES", text, sizeof text);
+    char* comma = (n > 0 && n < sizeof text) ? strchr(text, ',') : nullptr;
+    if (!comma || comma - text >= static_cast<int>(sizeof g_first) || strncmp(text, "127.", 4) != 0 ||
+        strncmp(comma + 1, "127.", 4) != 0 || strlen(comma + 1) >= sizeof g_second) {
+      ExitProcess(97);
+    }
+    *comma = '\0';
+    strcpy(g_first, text);
+    strcpy(g_second, comma + 1);
+    g_addresses[0] = g_addresses[1] = g_first;
+    g_addresses[2] = g_addresses[3] = g_second;
+    SetKnownHostsForTesting(kNames, g_addresses);
+  }
+} g_table;
+
+}  // namespace

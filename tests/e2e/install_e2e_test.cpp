@@ -1,0 +1,164 @@
+// The whole program under Wine: Setup.exe (its end-to-end variant, whose host
+// table points at this test's loopback addresses) against a loopback vendor
+// site, with the demo updater standing in for the real one.
+#include "tests/e2e/e2e_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using e2e::CleanMachine;
+using e2e::LoopbackSite;
+using e2e::SetupRun;
+using e2e::UpdaterReport;
+using testing_support::HttpReply;
+using testing_support::ScratchFolder;
+
+const char kFamilyKey[] = "Software\\Brannock\\Pellomar";
+const DWORD kRunTimeoutMs = 120000;
+
+std::string StoredValue(const char* value) {
+  return testing_support::ReadMachineValueBytes(kFamilyKey, value);
+}
+
+// The program under test, copied to a folder of the test as "Setup.exe".
+std::string CopySetup(const ScratchFolder& scratch) {
+  std::string target = scratch.File("Setup.exe");
+  EXPECT_TRUE(CopyFileA(e2e::BuildFile("tests/e2e/setup_e2e.exe").c_str(), target.c_str(), FALSE));
+  return target;
+}
+
+// The targets must read: one or more connection tests of the folder, then
+// the given requests in order, nothing else.
+void ExpectTestFileThen(const std::vector<std::string>& targets, const std::string& folder,
+                        const std::vector<std::string>& then) {
+  std::regex test_file(folder + "test_pattern\\.txt\\?Rand=[0-9]+");
+  size_t i = 0;
+  while (i < targets.size() && std::regex_match(targets[i], test_file)) ++i;
+  EXPECT_GE(i, 1u) << "no connection test below " << folder;
+  ASSERT_EQ(targets.size() - i, then.size()) << "requests after the connection test: " << targets.size() - i;
+  for (size_t j = 0; j < then.size(); ++j)
+    EXPECT_TRUE(std::regex_match(targets[i + j], std::regex(then[j]))) << targets[i + j] << " vs " << then[j];
+}
+
+const char kGateway[] = "/secure/gateway_new\\.php\\?Product=Pellomar&Bios=53&Rand=[0-9]+";
+
+TEST(EndToEnd, WebInstallAsksForTheDriveOnceAndFetchesTheUpdaterOnce) {
+  CleanMachine machine;
+  LoopbackSite web(80);
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string folder = e2e::DefaultInstallFolder();
+  std::string log = scratch.File("updater.log");
+
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    EXPECT_TRUE(run.DriveDialogSeen());
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("Command line"), "\"" + folder + "\\Update.exe\" /Setup=Tamsu");
+  EXPECT_EQ(report.Line("Working folder"), folder);
+  EXPECT_EQ(StoredValue("InstallDir"), folder + "\\" + std::string(1, '\0'));
+
+  // Site: connection test, then the gateway with the prefix's fingerprint
+  // (BIOS text "abc"). Area: its own connection test, then the cabinet.
+  ExpectTestFileThen(web.site.Targets(), "/secure/", {kGateway});
+  ExpectTestFileThen(web.area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
+  // Only the updater is left in the folder, unpacked from the cabinet.
+  EXPECT_EQ(e2e::FolderEntries(folder), std::vector<std::string>{"Update.exe"});
+  EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater)
+      << "Update.exe is not the updater the cabinet holds";
+
+  // Second run: the folder is known and the updater there, so no dialog and
+  // nothing fetched; the site is still asked.
+  DeleteFileA(log.c_str());
+  size_t site_before = web.site.Targets().size();
+  size_t area_before = web.area.Targets().size();
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "second run did not end; error line: " << run.ErrorLine();
+    EXPECT_FALSE(run.DriveDialogSeen());
+  }
+  report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started);
+  EXPECT_EQ(report.Line("Command line"), "\"" + folder + "\\Update.exe\" /Setup=Tamsu");
+  EXPECT_EQ(web.area.Targets().size(), area_before);
+  std::vector<std::string> site_targets = web.site.Targets();
+  ASSERT_GT(site_targets.size(), site_before);
+  ExpectTestFileThen(std::vector<std::string>(site_targets.begin() + site_before, site_targets.end()), "/secure/",
+                     {kGateway});
+}
+
+TEST(EndToEnd, SiteDownShowsTheErrorKeepsTheWindowAndLeavesNothing) {
+  CleanMachine machine;
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+  std::vector<std::string> temp_before = e2e::FolderEntries(e2e::TempFolder());
+  // Nothing listens on either address of the host table.
+  std::string nowhere = testing_support::TestAddress(81, 1) + "," + testing_support::TestAddress(81, 3);
+
+  SetupRun run(setup, nowhere, log);
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.ErrorLine() == "Can't contact Pellomar site"; }))
+      << "error line: " << run.ErrorLine();
+  EXPECT_EQ(run.StatusLine(), "");
+  Sleep(1500);
+  EXPECT_FALSE(run.Ended()) << "the window closed by itself";
+  EXPECT_FALSE(run.DriveDialogSeen());
+  // The worker has ended, so Cancel now quits.
+  run.PressCancel();
+  EXPECT_TRUE(run.Drive(15000)) << "Cancel did not end the program";
+
+  EXPECT_FALSE(testing_support::FileExists(e2e::DefaultInstallFolder()));
+  EXPECT_EQ(e2e::FolderEntries(scratch.Path()), std::vector<std::string>{"Setup.exe"});
+  std::vector<std::string> temp_after = e2e::FolderEntries(e2e::TempFolder());
+  std::vector<std::string> left;
+  for (const std::string& name : temp_after) {
+    bool old = std::find(temp_before.begin(), temp_before.end(), name) != temp_before.end();
+    if (!old && name != scratch.Path().substr(scratch.Path().find_last_of('\\') + 1)) left.push_back(name);
+  }
+  EXPECT_TRUE(left.empty()) << "left in %TEMP%: " << left.front();
+  EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
+}
+
+TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
+  CleanMachine machine;
+  LoopbackSite web(82);
+  // The cabinet arrives in two halves, seconds apart: time to cancel.
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(web.cabinet.size()) +
+                     "\r\nConnection: close\r\n\r\n";
+  size_t half = web.cabinet.size() / 2;
+  web.area.ServePath("/pellomar/Update.exe",
+                     HttpReply::Chunks({head + web.cabinet.substr(0, half), web.cabinet.substr(half)}, 4000));
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+  std::string folder = e2e::DefaultInstallFolder();
+
+  SetupRun run(setup, web.HostAddresses(), log);
+  auto cabinet_asked = [&] {
+    for (const std::string& t : web.area.Targets())
+      if (t.compare(0, 20, "/pellomar/Update.exe") == 0) return true;
+    return false;
+  };
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, cabinet_asked)) << "the cabinet was never asked for";
+  run.PressCancel();
+  ASSERT_TRUE(run.Drive(60000)) << "Setup.exe did not close after Cancel";
+
+  EXPECT_FALSE(e2e::WaitForUpdater(log, 3000).started) << "the updater was started";
+  EXPECT_EQ(e2e::FolderEntries(folder), std::vector<std::string>{}) << "files left in " << folder;
+  EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
+  for (const std::string& t : web.area.Targets())
+    EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "fell back after the cancel: " << t;
+}
+
+}  // namespace
