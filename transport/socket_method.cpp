@@ -177,11 +177,15 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
         LogStep("connect2", 128);
         return false;
       }
-      fd_set writable;
-      FD_ZERO(&writable);
-      FD_SET(s, &writable);
+      // A refused connect shows only in the exception set: watching it too
+      // ends the wait at once instead of after the whole limit.
+      fd_set writable, failed;
+      writable.fd_count = 1;
+      writable.fd_array[0] = s;
+      failed = writable;
       struct timeval limit = {kConnectWaitSeconds, 0};
-      if (Entry<SelectFn>(kSelect)(0, nullptr, &writable, nullptr, &limit) != 1) {
+      int ready = Entry<SelectFn>(kSelect)(0, nullptr, &writable, &failed, &limit);
+      if (ready < 1 || writable.fd_count != 1 || failed.fd_count != 0) {
         LogStep("select", 132);
         return false;
       }
