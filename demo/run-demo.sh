@@ -130,26 +130,26 @@ say "run: Setup.exe under Wine on display $DISPLAY"
   >"$demo/driver.log" 2>&1 &
 driver_pid=$!
 shots=""
+shot() {  # shot <name>: the screen, trimmed to the windows on it
+  import -window root -trim +repage "$demo/$1" 2>/dev/null && shots="$shots $demo/$1"
+}
 for _ in $(seq 1800); do
   kill -0 "$driver_pid" 2>/dev/null || break
   if [ -f "$demo/marker.ready" ] && [ ! -f "$demo/marker.done" ]; then
-    import -window root "$demo/setup-drive-dialog.png" 2>/dev/null && shots="$shots $demo/setup-drive-dialog.png"
+    shot setup-drive-dialog.png
     touch "$demo/marker.done"
-  fi
-  if [ -f "$demo/updater.log" ] && [ ! -f "$demo/updater-window.png" ]; then
-    sleep 1.5
-    import -window root "$demo/updater-window.png" 2>/dev/null && shots="$shots $demo/updater-window.png"
   fi
   sleep 0.1
 done
 wait "$driver_pid"
 driver_pid=""
-# The updater closes itself; give it the time to, so that the prefix stops cleanly.
-for _ in $(seq 80); do
-  [ -f "$demo/updater-window.png" ] || [ ! -f "$demo/updater.log" ] || break
+# Setup.exe does not wait for its updater: look for the updater's window.
+for _ in $(seq 100); do
+  if grep -q -- '^--' "$demo/updater.log" 2>/dev/null; then sleep 1.5; shot updater-window.png; break; fi
   sleep 0.1
 done
-sleep 5
+# The updater closes itself; give it the time to, so that the prefix stops cleanly.
+sleep "$SETUP_DEMO_UPDATER_CLOSE"
 
 # ---- what happened
 "$WINE" reg query 'HKLM\Software\Brannock\Pellomar' >"$demo/registry.txt" 2>&1
