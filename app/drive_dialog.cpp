@@ -206,6 +206,7 @@ void DriveList::FillFromDonor() {
   donor_list_ = static_cast<HWND>(
       InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&link_->donor_list), nullptr, nullptr));
   if (!donor_list_) {
+    LogPrint("Drive list donor has no drive list\r\n");
     FillFromSystem();
     return;
   }
@@ -241,6 +242,7 @@ void DriveList::FillFromDonor() {
       // Only the letter matters; the rest is cut to what an entry holds.
       if (length >= kEntryCap) text[kEntryCap - 1] = 0;
       usable = IsDriveLetter(text[0]);
+      if (!usable) LogPrint("Drive list entry %d unusable: %s\r\n", static_cast<int>(i), text);
       if (usable) {
         LRESULT added = SendMessageA(list_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
         LRESULT data = SendMessageA(donor_list_, CB_GETITEMDATA, i, 0);
@@ -255,6 +257,7 @@ void DriveList::FillFromDonor() {
     FillFromSystem();
     return;
   }
+  LogPrint("Drive list borrowed, %d entries\r\n", static_cast<int>(count));
   borrowed_ = true;
   filled_ = true;
 }
@@ -278,6 +281,7 @@ void DriveList::FillFromSystem() {
     LRESULT added = SendMessageA(list_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     if (added >= 0) SendMessageA(list_, CB_SETITEMDATA, added, type);
   }
+  LogPrint("Drive list from the system\r\n");
   borrowed_ = false;
   filled_ = true;
 }
