@@ -75,7 +75,7 @@ TEST_F(SiteTest, MachineFingerprintFromTheBiosValue) {
   // Case, 0/O, 1/8/I and punctuation do not tell machines apart.
   ASSERT_EQ(ERROR_SUCCESS, RegSetString(HKEY_LOCAL_MACHINE, kBiosKey, "BIOSVersion", "Bios 1.08-0"));
   const uint32_t same = MachineFingerprint();
-  ASSERT_EQ(ERROR_SUCCESS, RegSetString(HKEY_LOCAL_MACHINE, kBiosKey, "BIOSVersion", "BIOSIIIO"));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetString(HKEY_LOCAL_MACHINE, kBiosKey, "BIOSVersion", "BIOSIOIO"));
   EXPECT_EQ(same, MachineFingerprint());
   // A hash of 0 is never sent: an empty value and "AH" both give 1.
   ASSERT_EQ(ERROR_SUCCESS, RegSetString(HKEY_LOCAL_MACHINE, kBiosKey, "BIOSVersion", ""));
