@@ -48,9 +48,22 @@ GatewayAnswer::GatewayAnswer(const char* text) {
 
 static bool IsControlByte(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
+// A scheme: a letter, then letters, digits, "+", "-" or ".". An error page
+// that merely holds a link somewhere is not taken for a download area.
+static bool IsScheme(const char* start, const char* end) {
+  if (start == end) return false;
+  for (const char* p = start; p < end; ++p) {
+    char c = *p;
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    if (!letter && (p == start || !other)) return false;
+  }
+  return true;
+}
+
 bool SplitUrl(const char* url, ByteString* host, ByteString* path) {
   const char* scheme_end = url ? strstr(url, "://") : nullptr;
-  if (!scheme_end) return false;
+  if (!scheme_end || !IsScheme(url, scheme_end)) return false;
   const char* host_start = scheme_end + 3;
   const char* slash = strchr(host_start, '/');
   const char* host_end = slash ? slash : host_start + strlen(host_start);

@@ -148,6 +148,13 @@ TEST_F(SiteTest, GatewayRequestAsTheServerReceivesIt) {
   EXPECT_EQ("/secure/gateway_new.php?Product=Pellomar&AuthKey=k&Bios=53&Beta=yes&g=1%202&a=b%20c", before);
   // One counter for the whole process: later requests carry larger numbers.
   EXPECT_GT(second, first);
+
+  // Parameters too long for the download path: the gateway is not asked at
+  // all rather than asked with a cut request.
+  RegSetString(HKEY_LOCAL_MACHINE, kProductKey, "WWWParams", ("&long=" + std::string(200, 'x')).c_str());
+  SiteConnection too_long(nullptr, server.Address().c_str());
+  EXPECT_EQ(nullptr, too_long.FindOrCreateQuery("Pellomar"));
+  EXPECT_EQ(2u, GatewayTargets(server).size());
 }
 
 TEST_F(SiteTest, AnswerFieldsAsTheQueryKeepsThem) {

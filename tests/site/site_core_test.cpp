@@ -122,17 +122,21 @@ TEST(GatewayAnswerSplit, Url) {
   EXPECT_STREQ("h.test", host.Text());
   EXPECT_TRUE(path.IsPresent());
   EXPECT_STREQ("", path.Text());
-  // Only the first "://" counts; the scheme is not looked at.
+  // Only the first "://" counts; any scheme will do, it is not used.
   ASSERT_TRUE(SplitUrl("ftp://h/a://b", &host, &path));
   EXPECT_STREQ("h", host.Text());
   EXPECT_STREQ("a://b", path.Text());
+  ASSERT_TRUE(SplitUrl("HTTPS+x-1.0://h2/", &host, &path));
+  EXPECT_STREQ("h2", host.Text());
   ByteString kept("keep");
   EXPECT_FALSE(SplitUrl("h.test/pub/", &kept, &path));
   EXPECT_STREQ("keep", kept.Text());
   EXPECT_FALSE(SplitUrl("", &kept, &path));
-  // No host, or one that would split the request line: no download area.
+  // No scheme, no host, or a host that would split the request line: no
+  // download area.
   for (const char* bad : {"http://", "http:///pub/", "http://h .test/pub/", "http://h\r\n.test/",
-                          "http://h.test/pub/\r\n", "http://h.test/p\tx/", "http://h.test/\x7f"}) {
+                          "http://h.test/pub/\r\n", "http://h.test/p\tx/", "http://h.test/\x7f",
+                          "://h.test/", "<a href=http://h.test/>", "1http://h.test/", "ht tp://h.test/"}) {
     EXPECT_FALSE(SplitUrl(bad, &kept, &path)) << bad;
     EXPECT_STREQ("keep", kept.Text());
   }
