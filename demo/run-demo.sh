@@ -111,11 +111,17 @@ fi
 rm -rf "$WINEPREFIX/drive_c/Program Files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 if [ "$mode" = package ]; then
-  # The package carries the cabinet and, as the fallback, the plain updater.
-  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" 'C:\Downloads\Setup.exe' \
-    "Update.exe=$(winpath "$cabinet")" "Update.exe_uncompressed=$(winpath "$updater_exe")" \
+  # The package carries the updater as a cabinet (built by the tool) and, as
+  # the fetcher's fallback, uncompressed.
+  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" -o 'C:\Downloads\Setup.exe' \
+    --updater "$(winpath "$updater_exe")" "Update.exe_uncompressed=$(winpath "$updater_exe")" \
     >"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe embed failed"; }
-  say "package: $(tr -d '\r' <"$demo/maker.log" | tail -1)"
+  # Stamped web parameters too: they are merged into "WWWParams".
+  "$WINE" "$maker_exe" stamp 'C:\Downloads\Setup.exe' --in-place 'Source=demo&Mode=package' \
+    >>"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe stamp failed"; }
+  "$WINE" "$maker_exe" show 'C:\Downloads\Setup.exe' >"$demo/maker-show.log" 2>&1
+  say "package: maker.exe show C:\Downloads\Setup.exe"
+  tr -d '\r' <"$demo/maker-show.log" | sed 's/^/  /'
 else
   cp "$setup_exe" "$WINEPREFIX/drive_c/Downloads/Setup.exe"
 fi
@@ -187,6 +193,10 @@ say ""
 say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
 tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
 grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
+if [ "$mode" = package ]; then
+  grep -q 'WWWParams.*&Source=demo&Mode=package' "$demo/registry.txt" || { say "  WRONG: stamped parameters not merged"; status=1; }
+  grep -q '/Bulk=C:\\Downloads\\Setup.exe' "$demo/updater.log" 2>/dev/null || { say "  WRONG: no /Bulk= with the setup's path"; status=1; }
+fi
 say ""
 say "== Screenshots"
 if [ -n "$shots" ]; then for s in $shots; do say "  $s"; done; else say "  (none taken)"; fi
