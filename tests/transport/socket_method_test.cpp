@@ -157,6 +157,8 @@ TEST_F(SocketMethodTest, RefusedConnectionsAreReported) {
   LogCapture log;
   EXPECT_FALSE(Get());
   EXPECT_EQ(1, log.Count("connect,SocketMethod 122, 0x"));
+  // Both codes, the socket library's last: 0x274d is "connection refused".
+  EXPECT_EQ(1, log.Count(", 0x274d\r\n"));
   EXPECT_FALSE(FileExists(File()));
 
   // While the test runs the connect is bounded, and a refusal does not wait
