@@ -1,6 +1,8 @@
 // The site connection against loopback test servers: the machine fingerprint
 // from the registry, the gateway request as the server receives it, the
 // answer as the query keeps it, and the cache of queries.
+#include "tests/support/http_test_server.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +15,6 @@
 #include "site/fingerprint.h"
 #include "site/product_query.h"
 #include "site/site_connection.h"
-#include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
@@ -175,11 +176,11 @@ TEST_F(SiteTest, AnswerFieldsAsTheQueryKeepsThem) {
       {",http://h.test/pub/,a,b,c", true, "http://h.test/pub/", "h.test", "pub/", "a", "b"},
       {"http://h.test/pub/,a,b\r\n", true, "http://h.test/pub/", "h.test", "pub/", "a", "b\r\n"},
       {std::string("http://h.test/x/\0,junk", 22), true, "http://h.test/x/", "h.test", "x/", "", ""},
-      {",,,", false},
-      {"", false},
-      {"h.test/pub/,a,b", false},
-      {"http:///pub/", false},
-      {"http://h.test/pub/\r\n", false},
+      {",,,", false, "", "", "", "", ""},
+      {"", false, "", "", "", "", ""},
+      {"h.test/pub/,a,b", false, "", "", "", "", ""},
+      {"http:///pub/", false, "", "", "", "", ""},
+      {"http://h.test/pub/\r\n", false, "", "", "", "", ""},
   };
   int n = 0;
   for (const Case& c : cases) {

@@ -1,6 +1,8 @@
 // The install sequence with the real site connection, product query and file
 // fetcher against loopback servers: what the user sees when the site is
 // down or the contact is cancelled, and the whole road when it answers.
+#include "tests/support/http_test_server.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +19,6 @@
 #include "site/file_fetcher.h"
 #include "site/product_query.h"
 #include "site/site_connection.h"
-#include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
