@@ -57,6 +57,11 @@ RECT ClientRectOf(HWND parent, int id) {
   return area;
 }
 
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool InstallEnabled(HWND window) { return IsWindowEnabled(GetDlgItem(window, 1)) != FALSE; }
 
 // Runs fn on a thread of its own while this thread pumps, as the worker's
@@ -455,6 +460,86 @@ TEST_F(SequenceWindowTest, SiteUnreachableLeavesTheWindowIdleWithTheError) {
   PostMessageA(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return quit != -1; }, 5000, &quit));
   EXPECT_EQ(0, quit);
+}
+
+// Finds the drive dialog while this thread keeps the main window going.
+HWND WaitForDriveDialog() {
+  HWND found = nullptr;
+  PumpUntil([&] {
+    found = FindWindowA("#32770", "Select Installation Drive");
+    return found && IsWindowVisible(found);
+  }, 30000);
+  return found;
+}
+
+void ForgetInstallFolder() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, "InstallDir");
+    RegCloseKey(key);
+  }
+}
+
+TEST_F(SequenceWindowTest, NoStoredFolderAsksAndCancelLeavesTheWindowIdle) {
+  // A stored folder that no longer exists counts as none.
+  RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\gone\\").c_str());
+  SetupDialog dialog(Module(), nullptr);
+  SiteFreeHost host(dialog, true);
+  InstallSequence sequence(host);
+  dialog.SetWorker(RunInstallSequence, &sequence);
+  HWND window = dialog.Create();
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  HWND drives = WaitForDriveDialog();
+  ASSERT_NE(nullptr, drives);
+  EXPECT_EQ("Select the drive where you want to install Tamsu", ItemText(drives, IDC_DRIVE_HEADING));
+  EXPECT_EQ("Approx 2Mb Required", ItemText(drives, IDC_DRIVE_REQUIRED));
+  std::string free_text = ItemText(drives, IDC_DRIVE_FREE);
+  EXPECT_NE(std::string::npos, free_text.find(" Available")) << free_text;
+  // The main window answers while the dialog is open.
+  EXPECT_FALSE(IsHungAppWindow(window));
+  EXPECT_FALSE(InstallEnabled(window));
+
+  PostMessageA(drives, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(PumpUntil([&] { return InstallEnabled(window); }));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ("", ItemText(window, IDC_STATUS_LINE));
+  EXPECT_EQ("", ItemText(window, IDC_ERROR_LINE));
+  EXPECT_EQ(0, host.fetcher_.calls);
+  EXPECT_EQ(scratch_.Path() + "\\gone\\", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+}
+
+TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
+  ForgetInstallFolder();
+  std::string program_files = RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
+                                           "ProgramFilesDir", "C:").Text();
+  std::string expected = program_files + "\\Pellomar\\";
+  bool existed = IsFolder(expected);
+  SetupDialog dialog(Module(), nullptr);
+  SiteFreeHost host(dialog, true);
+  InstallSequence sequence(host);
+  dialog.SetWorker(RunInstallSequence, &sequence);
+  HWND window = dialog.Create();
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  HWND drives = WaitForDriveDialog();
+  ASSERT_NE(nullptr, drives);
+  if (!IsWindowEnabled(GetDlgItem(drives, IDOK))) {
+    PostMessageA(drives, WM_COMMAND, IDCANCEL, 0);
+    PumpUntil([&] { return InstallEnabled(window); });
+    GTEST_SKIP() << "the program-files drive has too little space here";
+  }
+  PostMessageA(drives, WM_COMMAND, IDOK, 0);
+  int quit = -1;
+  EXPECT_TRUE(PumpUntil([&] { return quit != -1; }, 20000, &quit));
+  EXPECT_EQ(0, quit);
+  EXPECT_EQ(expected, RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+  EXPECT_TRUE(FileExists(expected + "Update.exe"));
+  PumpUntil([&] { return FileExists(log_); }, 10000);
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  SetCurrentDirectoryA(temp);
+  // Leave the prefix as it was; the updater may still hold its file a moment.
+  PumpUntil([&] { return DeleteFileA((expected + "Update.exe").c_str()) != FALSE; }, 5000);
+  if (!existed) RemoveDirectoryA(expected.c_str());
 }
 
 }  // namespace
