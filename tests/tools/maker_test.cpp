@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "install/launch_parameters.h"
+#include "install/product.h"
+#include "package/embedded_package.h"
+#include "tests/support/test_support.h"
+#include "tools/maker/cabinet_writer.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct Result {
+  int code;
+  std::string output;  // stdout and stderr together
+};
+
+std::string MakerPath() { return ProgramFolder() + "\\..\\..\\tools\\maker\\maker.exe"; }
+
+Result RunMaker(const std::string& arguments) {
+  Result result = {-1, std::string()};
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 0)) return result;
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write;
+  startup.hStdError = write;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION process;
+  std::string line = "\"" + MakerPath() + "\" " + arguments;
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  CloseHandle(write);
+  if (!started) {
+    CloseHandle(read);
+    return result;
+  }
+  char buffer[4096];
+  DWORD n;
+  while (ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n) result.output.append(buffer, n);
+  CloseHandle(read);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  result.code = static_cast<int>(code);
+  return result;
+}
+
+std::string Quote(const std::string& path) { return "\"" + path + "\""; }
+
+// Unpacks a cabinet with the platform's reader; name -> bytes.
+UINT CALLBACK Unpack(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
+  auto* folder = static_cast<std::string*>(context);
+  if (notification == SPFILENOTIFY_FILEINCABINET) {
+    auto* info = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1);
+    std::string target = *folder + "\\" + info->NameInCabinet;
+    lstrcpynA(info->FullTargetName, target.c_str(), MAX_PATH);
+    return FILEOP_DOIT;
+  }
+  return NO_ERROR;
+}
+
+std::map<std::string, std::string> UnpackCabinet(const std::string& cabinet, const std::string& folder) {
+  std::map<std::string, std::string> files;
+  std::string target = folder;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  if (!SetupIterateCabinetA(cabinet.c_str(), 0, Unpack, &target)) return files;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      files[entry.cFileName] = ReadWholeFile(folder + "\\" + entry.cFileName);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return files;
+}
+
+class MakerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FileExists(MakerPath())) << MakerPath();
+    program_ = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe");
+    ASSERT_GT(program_.size(), 1000u);
+    setup_ = scratch_.File("Setup.exe");
+    ASSERT_TRUE(WriteWholeFile(setup_, program_));
+    updater_ = scratch_.File("updater.exe");
+    ASSERT_TRUE(WriteWholeFile(updater_, program_ + "updater"));
+    notes_ = scratch_.File("notes.txt");
+    ASSERT_TRUE(WriteWholeFile(notes_, "release notes"));
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+  }
+  void TearDown() override { DeleteMachineKey(SETUP_FAMILY_KEY); }
+
+  std::string Extract(const std::string& exe, const char* stream, const char* folder_name = "Pellomar") {
+    EmbeddedPackage package(exe.c_str());
+    if (!package.IsOpen()) return "<not open>";
+    std::unique_ptr<PackageFolder> folder(package.OpenFolder(folder_name));
+    if (!folder) return "<no folder>";
+    std::string out = scratch_.File("extracted.tmp");
+    if (!folder->ExtractFile(stream, out.c_str())) return "<no stream>";
+    return ReadWholeFile(out);
+  }
+
+  std::string Merged(const std::string& exe) {
+    DeleteMachineKey(SETUP_FAMILY_KEY);
+    MergeLaunchParametersFrom(exe.c_str());
+    return ReadMachineValueBytes(SETUP_FAMILY_KEY, "WWWParams").c_str();
+  }
+
+  ScratchFolder scratch_;
+  std::string program_, setup_, updater_, notes_;
+};
+
+TEST_F(MakerTest, StampIsReadBySetupAndReplacedNotStacked) {
+  std::string stamped = scratch_.File("Stamped.exe");
+  Result r = RunMaker("stamp " + Quote(setup_) + " -o " + Quote(stamped) + " \"a=1&b=2\"");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(ReadWholeFile(setup_) == program_);  // the input is untouched
+  EXPECT_EQ(program_.size() + 267, ReadWholeFile(stamped).size());
+  EXPECT_EQ("&a=1&b=2", Merged(stamped));
+
+  std::string again = scratch_.File("Again.exe");
+  r = RunMaker("stamp " + Quote(stamped) + " -o " + Quote(again) + " c=3");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ(program_.size() + 267, ReadWholeFile(again).size());
+  EXPECT_EQ("&c=3", Merged(again));
+  r = RunMaker("show " + Quote(again));
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("\"c=3\"")) << r.output;
+  EXPECT_EQ(std::string::npos, r.output.find("a=1")) << r.output;
+
+  // The longest text the block holds, and in place when asked.
+  std::string longest(258, 'k');
+  longest[1] = '=';
+  r = RunMaker("stamp --in-place " + Quote(stamped) + " " + longest);
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ(program_.size() + 267, ReadWholeFile(stamped).size());
+  EXPECT_EQ("&" + longest, Merged(stamped));
+}
+
+TEST_F(MakerTest, EmbedIsReadBySetupAndKeepsTheParameterBlockLast) {
+  std::string stamped = scratch_.File("Stamped.exe");
+  ASSERT_EQ(0, RunMaker("stamp " + Quote(setup_) + " -o " + Quote(stamped) + " x=1").code);
+  std::string bundled = scratch_.File("Bundled.exe");
+  Result r = RunMaker("embed " + Quote(stamped) + " -o " + Quote(bundled) + " --updater " + Quote(updater_) +
+                      " Update.exe_uncompressed=" + Quote(updater_) + " " + Quote(notes_));
+  ASSERT_EQ(0, r.code) << r.output;
+
+  // The cabinet holds the updater as NewUpdate.exe, for the platform's reader.
+  std::string cabinet = Extract(bundled, "Update.exe");
+  ASSERT_EQ("MSCF", cabinet.substr(0, 4));
+  std::string cab_file = scratch_.File("Update.cab");
+  ASSERT_TRUE(WriteWholeFile(cab_file, cabinet));
+  auto files = UnpackCabinet(cab_file, scratch_.File("unpacked"));
+  ASSERT_EQ(1u, files.size());
+  EXPECT_TRUE(files["NewUpdate.exe"] == program_ + "updater");
+  EXPECT_TRUE(Extract(bundled, "Update.exe_uncompressed") == program_ + "updater");
+  EXPECT_EQ("release notes", Extract(bundled, "notes.txt"));
+  EXPECT_EQ("&x=1", Merged(bundled));
+
+  r = RunMaker("show " + Quote(bundled));
+  ASSERT_EQ(0, r.code) << r.output;
+  for (const char* expected : {"\"x=1\"", "folder Pellomar", "Update.exe ", "(cabinet)", "Update.exe_uncompressed",
+                               "notes.txt  13 bytes"})
+    EXPECT_NE(std::string::npos, r.output.find(expected)) << expected << "\n" << r.output;
+
+  // Stamping after embedding replaces the block and keeps the package.
+  std::string restamped = scratch_.File("Restamped.exe");
+  ASSERT_EQ(0, RunMaker("stamp " + Quote(bundled) + " -o " + Quote(restamped) + " y=2").code);
+  EXPECT_EQ("&y=2", Merged(restamped));
+  EXPECT_EQ("release notes", Extract(restamped, "notes.txt"));
+}
+
+TEST_F(MakerTest, EmbedAgainOnlyWhenAskedAndInOtherFolders) {
+  std::string bundled = scratch_.File("Bundled.exe");
+  ASSERT_EQ(0, RunMaker("embed " + Quote(setup_) + " -o " + Quote(bundled) + " " + Quote(notes_)).code);
+  std::string before = ReadWholeFile(bundled);
+
+  std::string twice = scratch_.File("Twice.exe");
+  Result r = RunMaker("embed " + Quote(bundled) + " -o " + Quote(twice) + " " + Quote(updater_));
+  EXPECT_NE(0, r.code);
+  EXPECT_NE(std::string::npos, r.output.find("already carries a package")) << r.output;
+  EXPECT_FALSE(FileExists(twice));
+
+  std::string other = scratch_.File("other.txt");
+  ASSERT_TRUE(WriteWholeFile(other, "second"));
+  r = RunMaker("embed --replace --in-place " + Quote(bundled) + " --folder Tamsu readme=" + Quote(other));
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("second", Extract(bundled, "readme", "Tamsu"));
+  EXPECT_EQ("<no folder>", Extract(bundled, "notes.txt"));
+  // The old package is gone, not stacked below the new one.
+  EXPECT_LT(ReadWholeFile(bundled).size(), before.size() + 1024);
+}
+
+TEST_F(MakerTest, BadInputIsRefusedAndNothingIsWritten) {
+  std::string out = scratch_.File("Out.exe");
+  std::string text_file = scratch_.File("text.exe");
+  ASSERT_TRUE(WriteWholeFile(text_file, "MZ but not really an image, just some text bytes here and more and more"));
+  std::string bundled = scratch_.File("Bundled.exe");
+  ASSERT_EQ(0, RunMaker("embed " + Quote(setup_) + " -o " + Quote(bundled) + " " + Quote(notes_)).code);
+  std::string bundled_bytes = ReadWholeFile(bundled);
+
+  struct Case {
+    std::string arguments;
+    const char* message;
+  } cases[] = {
+      {"stamp " + Quote(setup_) + " -o " + Quote(out) + " " + std::string(259, 'a'), "at most 258"},
+      {"stamp " + Quote(setup_) + " " + Quote(setup_) + " a=1", "no output"},
+      {"stamp " + Quote(setup_) + " -o " + Quote(setup_) + " a=1", "--in-place"},
+      {"stamp " + Quote(scratch_.File("missing.exe")) + " -o " + Quote(out) + " a=1", "cannot open"},
+      {"stamp " + Quote(notes_) + " -o " + Quote(out) + " a=1", "not a PE file"},
+      {"stamp " + Quote(text_file) + " -o " + Quote(out) + " a=1", "not a PE file"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out) + " " + std::string(32, 'n') + "=" + Quote(notes_),
+       "1 to 31 characters"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out) + " a/b=" + Quote(notes_), "may not contain"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out) + " " + Quote(scratch_.File("missing.bin")), "cannot open"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out) + " --updater " + Quote(notes_), "not a PE file"},
+      {"embed " + Quote(notes_) + " -o " + Quote(out) + " " + Quote(notes_), "not a PE file"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out) + " a=" + Quote(notes_) + " A=" + Quote(notes_), "twice"},
+      {"embed " + Quote(bundled) + " -o " + Quote(out) + " " + Quote(notes_), "already carries a package"},
+      {"embed " + Quote(bundled) + " --in-place " + Quote(notes_), "already carries a package"},
+      {"embed " + Quote(setup_) + " -o " + Quote(out), "at least one file"},
+      {"show " + Quote(notes_), "not a PE file"},
+      {"show " + Quote(scratch_.File("missing.exe")), "cannot open"},
+      {"unpack " + Quote(setup_), "unknown command"},
+  };
+  for (const Case& c : cases) {
+    Result r = RunMaker(c.arguments);
+    EXPECT_NE(0, r.code) << c.arguments;
+    EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.arguments << "\n" << r.output;
+    EXPECT_FALSE(FileExists(out)) << c.arguments;
+  }
+  EXPECT_TRUE(ReadWholeFile(setup_) == program_);
+  EXPECT_TRUE(ReadWholeFile(bundled) == bundled_bytes);
+  EXPECT_TRUE(ReadWholeFile(notes_) == "release notes");
+}
+
+TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {
+  ScratchFolder scratch;
+  std::string big(100000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  std::vector<CabinetEntry> entries = {
+      {"NewUpdate.exe", big, 0x5b87, 0x6000}, {"empty.txt", "", 0x5b87, 0x6000}, {"three.txt", "abc", 0x5b87, 0x6000}};
+  std::string cabinet, error;
+  ASSERT_TRUE(BuildStoredCabinet(entries, &cabinet, &error)) << error;
+  std::string path = scratch.File("three.cab");
+  ASSERT_TRUE(WriteWholeFile(path, cabinet));
+  auto files = UnpackCabinet(path, scratch.File("out"));
+  ASSERT_EQ(3u, files.size());
+  EXPECT_TRUE(files["NewUpdate.exe"] == big);
+  EXPECT_EQ("", files["empty.txt"]);
+  EXPECT_EQ("abc", files["three.txt"]);
+
+  EXPECT_FALSE(BuildStoredCabinet({}, &cabinet, &error));
+  EXPECT_FALSE(BuildStoredCabinet({{std::string(256, 'n'), "x", 0, 0}}, &cabinet, &error));
+  EXPECT_FALSE(BuildStoredCabinet({{"", "x", 0, 0}}, &cabinet, &error));
+}
+
+}  // namespace
