@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "install/registry.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -159,6 +160,83 @@ TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
   EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
   for (const std::string& t : web.area.Targets())
     EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "fell back after the cancel: " << t;
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The maker's tool on the end-to-end Setup.exe; fails the test when it fails.
+void Make(const std::string& arguments) {
+  std::string output;
+  int code = e2e::RunTool(Quoted(e2e::BuildFile("tools/maker/maker.exe")) + " " + arguments, &output);
+  ASSERT_EQ(code, 0) << "maker " << arguments << ":\n" << output;
+}
+
+TEST(EndToEnd, PackageInstallTakesTheUpdaterFromThePackageAndNamesTheSetup) {
+  CleanMachine machine;
+  LoopbackSite web(83);
+  // The gateway still answers, but the area it names has nothing to give.
+  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
+    web.area.RemovePath(path);
+  ScratchFolder scratch;
+  std::string setup = scratch.File("Setup.exe");
+  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::BuildFile("tests/e2e/setup_e2e.exe")) + " -o " + Quoted(setup) +
+                               " --updater " + Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))));
+  std::string log = scratch.File("updater.log");
+  std::string folder = e2e::DefaultInstallFolder();
+
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    EXPECT_TRUE(run.DriveDialogSeen());
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("Command line"), Quoted(folder + "\\Update.exe") + " /Setup=Tamsu /Bulk=" + Quoted(setup));
+  EXPECT_EQ(web.area.ConnectionCount(), 0) << "the download area was asked";
+  ExpectTestFileThen(web.site.Targets(), "/secure/", {kGateway});
+  EXPECT_EQ(e2e::FolderEntries(folder), std::vector<std::string>{"Update.exe"});
+  EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
+}
+
+TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) {
+  CleanMachine machine;
+  LoopbackSite web(84);
+  ScratchFolder scratch;
+  std::string setup = scratch.File("Setup.exe");
+  ASSERT_NO_FATAL_FAILURE(
+      Make("stamp " + Quoted(e2e::BuildFile("tests/e2e/setup_e2e.exe")) + " -o " + Quoted(setup) + " a=1&b=2"));
+  // A folder already known, and parameters stored by an earlier setup.
+  std::string folder = scratch.File("product");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "InstallDir", (folder + "\\").c_str());
+  RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "WWWParams", "&b=9&c=3");
+  std::string log = scratch.File("updater.log");
+
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    EXPECT_FALSE(run.DriveDialogSeen());
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started);
+  EXPECT_EQ(report.Line("WWWParams at start"), "&a=1&b=2&c=3");
+  EXPECT_EQ(report.Line("Command line"), Quoted(folder + "\\Update.exe") + " /Setup=Tamsu");
+  EXPECT_EQ(StoredValue("WWWParams"), "&a=1&b=2&c=3" + std::string(1, '\0'));
+  // This run's query went out before the merge.
+  ExpectTestFileThen(web.site.Targets(), "/secure/",
+                     {"/secure/gateway_new\\.php\\?Product=Pellomar&Bios=53&b=9&c=3&Rand=[0-9]+"});
+
+  DeleteFileA(log.c_str());
+  size_t site_before = web.site.Targets().size();
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "second run did not end; error line: " << run.ErrorLine();
+  }
+  ASSERT_TRUE(e2e::WaitForUpdater(log, 20000).started);
+  std::vector<std::string> targets = web.site.Targets();
+  ExpectTestFileThen(std::vector<std::string>(targets.begin() + site_before, targets.end()), "/secure/",
+                     {"/secure/gateway_new\\.php\\?Product=Pellomar&Bios=53&a=1&b=2&c=3&Rand=[0-9]+"});
+  EXPECT_EQ(StoredValue("WWWParams"), "&a=1&b=2&c=3" + std::string(1, '\0'));
 }
 
 }  // namespace
