@@ -33,6 +33,30 @@ static bool IsParentComponent(const char* start, size_t length) {
   return dots >= 2;
 }
 
+static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A component the platform opens as a device instead of a file in the
+// folder ("NUL", "com1.txt", "CON "): its part before the first dot, spaces
+// at its end dropped, is a reserved device name.
+static bool IsDeviceComponent(const char* start, size_t length) {
+  size_t stem = 0;
+  while (stem < length && start[stem] != '.') ++stem;
+  while (stem > 0 && start[stem - 1] == ' ') --stem;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  for (const char* device : kDevices) {
+    size_t n = strlen(device);
+    if (stem != n) continue;
+    size_t i = 0;
+    while (i < n && Upper(start[i]) == device[i]) ++i;
+    if (i == n) return true;
+  }
+  if (stem == 4 && start[3] >= '1' && start[3] <= '9') {
+    char a = Upper(start[0]), b = Upper(start[1]), c = Upper(start[2]);
+    if ((a == 'C' && b == 'O' && c == 'M') || (a == 'L' && b == 'P' && c == 'T')) return true;
+  }
+  return false;
+}
+
 bool IsContainedEntryName(const char* name) {
   if (!name || !name[0] || IsSeparator(name[0])) return false;
   // A colon names a drive ("C:x") or an alternate stream; neither belongs here.
@@ -40,7 +64,8 @@ bool IsContainedEntryName(const char* name) {
   const char* start = name;
   for (const char* p = name;; ++p) {
     if (!*p || IsSeparator(*p)) {
-      if (IsParentComponent(start, static_cast<size_t>(p - start))) return false;
+      size_t length = static_cast<size_t>(p - start);
+      if (IsParentComponent(start, length) || IsDeviceComponent(start, length)) return false;
       if (!*p) break;
       start = p + 1;
     }
