@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "install/cancel_flag.h"
 #include "install/install_sequence.h"
@@ -96,6 +97,27 @@ TEST_F(SiteInstallTest, SiteDownShowsTheContactFailureInTheErrorLine) {
   EXPECT_EQ(0, host.close_posts);
   EXPECT_EQ(0, host.dialog_runs);
   EXPECT_EQ(nullptr, host.fetcher.get());
+}
+
+TEST_F(SiteInstallTest, GatewayNamingNoDownloadAreaIsAContactFailure) {
+  HttpTestServer server(30, 14);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/secure/test_pattern.txt", kPattern);
+  for (const char* answer : {",,,", "<p>Moved to http://h.test/pub/</p>"}) {
+    server.ServeFile("/secure/gateway_new.php", answer);
+    LoopbackSiteHost host(server.Address());
+    host.dialog_folder = install_;
+    InstallSequence sequence(host);
+    sequence.Run();
+    EXPECT_EQ("Can't contact Pellomar site", host.error) << answer;
+    EXPECT_EQ("", host.status);
+    EXPECT_TRUE(host.button_enabled);
+    EXPECT_EQ(0, host.dialog_runs);
+  }
+  const std::vector<std::string> targets = server.Targets();
+  EXPECT_EQ(2, std::count_if(targets.begin(), targets.end(), [](const std::string& target) {
+              return target.find("gateway_new.php?Product=Pellomar&") != std::string::npos;
+            }));
 }
 
 TEST_F(SiteInstallTest, CancelDuringTheContactShowsItInTheStatusLine) {
