@@ -4,9 +4,11 @@
 
 #include "install/launch_parameters.h"
 #include "install/product.h"
+#include "tests/package/block_layout.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;
+using block_layout::ParameterBlock;
 
 namespace {
 
@@ -25,12 +27,6 @@ void Store(const char* key, const std::string& text) {
   RegSetValueExA(k, "WWWParams", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                  static_cast<DWORD>(text.size() + 1));
   RegCloseKey(k);
-}
-
-std::string ParameterBlock(const std::string& text) {
-  std::string block(260, '\0');
-  block.replace(259 - text.size(), text.size(), text);
-  return block + "Cookies";
 }
 
 class LaunchParameters : public ::testing::Test {

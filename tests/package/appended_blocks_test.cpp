@@ -5,30 +5,11 @@
 #include <string>
 
 #include "package/appended_blocks.h"
+#include "tests/package/block_layout.h"
+
+using namespace block_layout;
 
 namespace {
-
-std::string Offset(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
-  return bytes;
-}
-
-void AppendPackage(std::string& file, const std::string& compound) {
-  uint32_t start = static_cast<uint32_t>(file.size());
-  file += compound + "Bulk" + Offset(start) + "Suffix";
-}
-
-void AppendOther(std::string& file, const std::string& body) {
-  uint32_t start = static_cast<uint32_t>(file.size());
-  file += body + Offset(start) + "Suffix";
-}
-
-void AppendParameters(std::string& file, const std::string& text) {
-  std::string block(260, '\0');
-  block.replace(259 - text.size(), text.size(), text);
-  file += block + "Cookies";
-}
 
 struct Found {
   bool found;

@@ -42,28 +42,6 @@ std::string MakeCompoundFile(const std::string& scratch_path, const std::string&
   return ok ? bytes : std::string();
 }
 
-std::string Offset(uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xff);
-  return bytes;
-}
-
-void AppendPackage(std::string& file, const std::string& compound) {
-  uint32_t start = static_cast<uint32_t>(file.size());
-  file += compound + "Bulk" + Offset(start) + "Suffix";
-}
-
-void AppendOther(std::string& file, const std::string& body) {
-  uint32_t start = static_cast<uint32_t>(file.size());
-  file += body + Offset(start) + "Suffix";
-}
-
-void AppendParameters(std::string& file, const std::string& text) {
-  std::string block(260, '\0');
-  block.replace(259 - text.size(), text.size(), text);
-  file += block + "Cookies";
-}
-
 std::string OwnImage() {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, sizeof path);
