@@ -9,8 +9,10 @@
 #include "site/fingerprint.h"
 #include "site/gateway_text.h"
 #include "site/product_query.h"
+#include "transport/host_connection.h"
 
-SiteConnection::SiteConnection(HWND owner) : SiteConnection(owner, SETUP_HOST_1) {}
+// The maker's site is entry 1 of the host table.
+SiteConnection::SiteConnection(HWND owner) : SiteConnection(owner, KnownHostName(0)) {}
 
 SiteConnection::SiteConnection(HWND owner, const char* host)
     : HostClient(host, owner, "secure"), first_query_(nullptr), last_query_(nullptr), suffix_fits_(false) {

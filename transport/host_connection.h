@@ -87,6 +87,8 @@ ByteString BasicAuthLine(const char* user, const char* password, const char* hea
 // The site's host names and numeric addresses (deployment settings).
 const char* HostToAddress(const char* name);
 const char* AddressToHost(const char* address);
+// Host name of table entry index (0 to 3), or null outside the table.
+const char* KnownHostName(int index);
 // Tests point the table at their own loopback addresses; null restores the
 // built-in table. The texts must outlive their use.
 void SetKnownHostsForTesting(const char* const* names, const char* const* addresses);

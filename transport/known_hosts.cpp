@@ -20,6 +20,8 @@ void SetKnownHostsForTesting(const char* const* names, const char* const* addres
   g_addresses = restore ? kBuiltInAddresses : addresses;
 }
 
+const char* KnownHostName(int index) { return index >= 0 && index < 4 ? g_names[index] : nullptr; }
+
 const char* HostToAddress(const char* name) {
   if (!name) return name;
   for (int i = 0; i < 4; ++i) {

@@ -1,8 +1,8 @@
-// Linked only into the end-to-end variant of Setup.exe: the host table keeps
-// the built-in names but points them at the loopback addresses the test
-// driver chose, given as SETUP_E2E_ADDRESSES="<first>,<second>". Without it
-// the program ends at once, so that it never reaches an address of the
-// shipped table.
+// Linked only into the end-to-end variant of Setup.exe: the host table names
+// the loopback addresses the test driver chose, given as
+// SETUP_E2E_ADDRESSES="<first>,<second>", as both its names and its
+// addresses, so that no name is ever looked up. Without them the program
+// ends at once and never reaches an address of the shipped table.
 #include <windows.h>
 
 #include <string.h>
@@ -13,7 +13,6 @@ namespace {
 
 char g_first[64];
 char g_second[64];
-const char* const kNames[4] = {SETUP_HOST_1, SETUP_HOST_2, SETUP_HOST_3, SETUP_HOST_4};
 const char* g_addresses[4];
 
 struct LoopbackHostTable {
@@ -30,7 +29,7 @@ struct LoopbackHostTable {
     strcpy(g_second, comma + 1);
     g_addresses[0] = g_addresses[1] = g_first;
     g_addresses[2] = g_addresses[3] = g_second;
-    SetKnownHostsForTesting(kNames, g_addresses);
+    SetKnownHostsForTesting(g_addresses, g_addresses);
   }
 } g_table;
 
