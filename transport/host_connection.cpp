@@ -67,6 +67,8 @@ bool HostConnection::FindWorkingTransport() {
   return false;
 }
 
+bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }
+
 bool HostConnection::Download(const char* path, const char* local_file) {
   if (!EnsureConnected() || !chosen) return false;
   // The encoded path with its "Rand=" parameter must fit the path buffer; a

@@ -45,8 +45,6 @@ HostConnection::~HostConnection() {
   }
 }
 
-bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }
-
 // Every helper builds its text in a local buffer and stores it in the scratch
 // text only when it fit; an over-long text is refused (null), never cut.
 static const char* Keep(ByteString& scratch, const char* text) {

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include <new>
+
 #include "install/diagnostic_log.h"
 #include "install/file_utils.h"
 #include "transport/host_connection.h"
@@ -44,18 +46,34 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 // (999 characters): a longer name fails the read and is stored empty.
 const DWORD kReadBackSize = 1000;
 
-// What the sending thread needs and what it leaves behind. Lives on the
-// caller's stack: the caller always waits for the thread to end.
+// Once the request handle is closed, Wine's pending send keeps waiting for
+// an answer that may never come; the caller waits this much longer, then
+// leaves the thread to finish on its own.
+const DWORD kSendEndGraceMs = 2000;
+
+// What the sending thread needs and what it leaves behind. Shared by the
+// caller and the thread; the last of the two to let go deletes it, so an
+// abandoned thread never touches freed memory.
 struct SendJob {
   HttpSendRequestFn send;
   HINTERNET request;
+  HMODULE pin;  // keeps the library mapped while the thread is inside it
   DWORD error;
+  volatile LONG holders;
 };
+
+void ReleaseJob(SendJob* job) {
+  if (InterlockedDecrement(&job->holders) == 0) {
+    if (job->pin) FreeLibrary(job->pin);
+    delete job;
+  }
+}
 
 DWORD WINAPI SendThread(void* argument) {
   SendJob* job = static_cast<SendJob*>(argument);
   BOOL sent = job->send(job->request, nullptr, 0, nullptr, 0);
   job->error = sent ? 0 : GetLastError();
+  ReleaseJob(job);
   return sent ? 1 : 0;
 }
 
@@ -122,15 +140,34 @@ bool CWinInetMethod::SendWithTimeout(void*& request) {
   HttpSendRequestFn send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
   if (host_.connected) return send(request, nullptr, 0, nullptr, 0) != FALSE;
 
-  SendJob job = {send, request, 0};
-  HANDLE thread = CreateThread(nullptr, 0, SendThread, &job, 0, nullptr);
-  if (!thread) return false;  // no bounded send possible: the attempt fails
+  SendJob* job = new (std::nothrow) SendJob;
+  if (!job) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  job->send = send;
+  job->request = request;
+  job->error = 0;
+  job->holders = 2;
+  // The thread may outlive this transport and its library handle.
+  job->pin = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(send), &job->pin);
+  HANDLE thread = CreateThread(nullptr, 0, SendThread, job, 0, nullptr);
+  if (!thread) {
+    // No bounded send possible: the attempt fails.
+    DWORD error = GetLastError();
+    job->holders = 1;
+    ReleaseJob(job);
+    SetLastError(error);
+    return false;
+  }
   if (WaitForSingleObject(thread, kSendLimitMs) == WAIT_TIMEOUT) {
-    // Closing the request ends the send still pending in the thread.
+    // Closing the request ends the pending send on Windows; Wine's goes on.
     Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request);
     request = nullptr;
-    WaitForSingleObject(thread, INFINITE);
+    WaitForSingleObject(thread, kSendEndGraceMs);
     CloseHandle(thread);
+    ReleaseJob(job);
     SetLastError(ERROR_INTERNET_TIMEOUT);
     return false;
   }
@@ -138,7 +175,9 @@ bool CWinInetMethod::SendWithTimeout(void*& request) {
   GetExitCodeThread(thread, &code);
   CloseHandle(thread);
   // The send's own error, so that the caller's diagnostic line shows it.
-  SetLastError(job.error);
+  DWORD error = job->error;
+  ReleaseJob(job);
+  SetLastError(error);
   return code != 0;
 }
 

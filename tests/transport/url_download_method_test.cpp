@@ -1,0 +1,134 @@
+// The URL-moniker transport against the loopback test server.
+#include <winsock2.h>  // the test server needs it before windows.h
+
+#include "transport/url_download_method.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+#include "tests/transport/log_capture.h"
+#include "transport/host_connection.h"
+
+using testing_support::FileExists;
+using testing_support::HttpTestServer;
+using testing_support::LogCapture;
+using testing_support::ReadWholeFile;
+using testing_support::ScratchFolder;
+using testing_support::TestAddress;
+
+namespace {
+
+std::unique_ptr<HostConnection> Connection(const std::string& address) {
+  return std::unique_ptr<HostConnection>(
+      new HostConnection(address.c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+}
+
+// Points the URL-moniker record at an entry its library does not have, for
+// the life of the object.
+class MissingEntry {
+ public:
+  MissingEntry() : saved_(UrlMonikerLibrary().entry_names) { UrlMonikerLibrary().entry_names = kNames; }
+  ~MissingEntry() { UrlMonikerLibrary().entry_names = saved_; }
+
+ private:
+  static const char* const kNames[1];
+  const char* const* saved_;
+};
+const char* const MissingEntry::kNames[1] = {"URLDownloadToFileNowhere"};
+
+TEST(UrlDownloadMethod, DownloadsTheComposedUrlIntoTheFile) {
+  HttpTestServer server(21, 1);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha beta");
+  auto connection = Connection(server.Address());
+  CURLDownLoadMethod method(*connection);
+  EXPECT_STREQ("URLDownLoad", method.Kind());
+  ScratchFolder folder;
+  std::string file = folder.File("a.txt");
+  ASSERT_TRUE(method.GetFile("a.txt?Rand=12", file.c_str()));
+  EXPECT_EQ("alpha beta", ReadWholeFile(file));
+  ASSERT_FALSE(server.Targets().empty());
+  EXPECT_EQ("/d/a.txt?Rand=12", server.Targets()[0]);
+  EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+}
+
+TEST(UrlDownloadMethod, FailuresPrintTheirStep) {
+  ScratchFolder folder;
+  std::string file = folder.File("a.txt");
+  {
+    // Nothing listens on this address.
+    LogCapture log;
+    auto connection = Connection(TestAddress(21, 9));
+    CURLDownLoadMethod method(*connection);
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_TRUE(log.Contains("URLDownloadToFile,URLDownLoadMethod 43, 0x")) << log.Text();
+  }
+  {
+    // A URL over its buffer is refused before anything is sent.
+    HttpTestServer server(21, 2);
+    ASSERT_TRUE(server.Ok());
+    LogCapture log;
+    auto connection = Connection(server.Address());
+    CURLDownLoadMethod method(*connection);
+    std::string path(250, 'x');
+    EXPECT_FALSE(method.GetFile(path.c_str(), file.c_str()));
+    EXPECT_TRUE(log.Contains("URLDownloadToFile,URLDownLoadMethod 43, 0x7a\r\n")) << log.Text();
+    EXPECT_EQ(0, server.ConnectionCount());
+  }
+}
+
+TEST(UrlDownloadMethod, ALibraryWithoutTheEntryIsReleasedAndTriedAgainEachTime) {
+  HttpTestServer server(21, 3);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address());
+  ScratchFolder folder;
+  std::string file = folder.File("a.txt");
+  CURLDownLoadMethod method(*connection);
+  {
+    MissingEntry missing;
+    LogCapture log;
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_FALSE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_FALSE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+    // Each call loaded the library anew (its version line) and failed.
+    EXPECT_EQ(2, log.Count("urlmon.dll")) << log.Text();
+    EXPECT_EQ(2, log.Count("IsOK,URLDownLoadMethod 41, 0x")) << log.Text();
+    EXPECT_EQ(0, server.ConnectionCount());
+  }
+  // With the entry found again, the same object downloads.
+  EXPECT_TRUE(method.GetFile("a.txt", file.c_str()));
+  EXPECT_EQ("alpha", ReadWholeFile(file));
+}
+
+TEST(UrlDownloadMethod, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoadsItAgain) {
+  HttpTestServer server(21, 4);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address());
+  ScratchFolder folder;
+  std::string file = folder.File("a.txt");
+  ASSERT_FALSE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+  std::unique_ptr<DownloadMethod> first(new CURLDownLoadMethod(*connection));
+  std::unique_ptr<DownloadMethod> second(new CURLDownLoadMethod(*connection));
+  ASSERT_TRUE(first->GetFile("a.txt", file.c_str()));
+  first.reset();
+  EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+  second.reset();
+  EXPECT_FALSE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+  EXPECT_EQ(0, UrlMonikerLibrary().live);
+
+  LogCapture log;
+  std::unique_ptr<DownloadMethod> third(new CURLDownLoadMethod(*connection));
+  EXPECT_FALSE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+  ASSERT_TRUE(third->GetFile("a.txt", file.c_str()));
+  EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
+  EXPECT_EQ(1, log.Count("urlmon.dll")) << log.Text();
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+// The WinInet transport against the loopback test server.
+#include <winsock2.h>  // the test server needs it before windows.h
+
+#include "transport/wininet_method.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+#include "tests/transport/log_capture.h"
+#include "transport/host_connection.h"
+
+using testing_support::FileExists;
+using testing_support::HttpReply;
+using testing_support::HttpTestServer;
+using testing_support::LogCapture;
+using testing_support::ReadWholeFile;
+using testing_support::ScratchFolder;
+using testing_support::TestAddress;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+std::string SystemLibraryPath(const char* name) {
+  char folder[MAX_PATH];
+  GetSystemDirectoryA(folder, sizeof folder);
+  return std::string(folder) + "\\" + name;
+}
+
+bool AnyRequestContains(HttpTestServer& server, const std::string& piece) {
+  for (const std::string& request : server.Requests())
+    if (request.find(piece) != std::string::npos) return true;
+  return false;
+}
+
+class WinInetMethodTest : public ::testing::Test {
+ protected:
+  // A connection to address with base path "/d/" and no transports of its
+  // own: each test builds the transports it looks at.
+  std::unique_ptr<HostConnection> Connection(const std::string& address) {
+    return std::unique_ptr<HostConnection>(
+        new HostConnection(address.c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+  }
+  ScratchFolder folder_;
+};
+
+TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndBodiesAreStoredWhateverTheStatus) {
+  HttpTestServer server(20, 1);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  server.ServePath("/d/gone.txt", HttpReply::Status(404, "Not Found", "no such file"));
+  LogCapture log;
+  auto connection = Connection(server.Address());
+  CWinInetMethod method(*connection);
+  EXPECT_STREQ("WinInet", method.Kind());
+
+  // The first send runs on the bounded sending thread (connection test), the
+  // second directly.
+  std::string first = folder_.File("first.txt"), second = folder_.File("second.txt");
+  ASSERT_TRUE(method.GetFile("a.txt?x=1", first.c_str()));
+  void* session = method.Session();
+  void* server_connection = method.Connection();
+  EXPECT_NE(nullptr, session);
+  EXPECT_NE(nullptr, server_connection);
+  connection->connected = true;
+  ASSERT_TRUE(WriteWholeFile(second, "older and longer content"));
+  ASSERT_TRUE(method.GetFile("gone.txt", second.c_str()));
+  EXPECT_EQ(session, method.Session());
+  EXPECT_EQ(server_connection, method.Connection());
+
+  EXPECT_EQ("alpha", ReadWholeFile(first));
+  EXPECT_EQ("no such file", ReadWholeFile(second));  // the old content is gone
+  ASSERT_EQ(2u, server.Targets().size());
+  EXPECT_EQ("/d/a.txt?x=1", server.Targets()[0]);
+  EXPECT_EQ("/d/gone.txt", server.Targets()[1]);
+  const std::string request = server.Requests()[0];
+  EXPECT_EQ(0u, request.find("GET /d/a.txt?x=1 HTTP/1.1\r\n")) << request;
+  EXPECT_NE(std::string::npos, request.find("User-Agent: Quorvale Connection\r\n")) << request;
+  EXPECT_NE(std::string::npos, request.find("no-cache")) << request;
+  EXPECT_EQ(std::string::npos, request.find("Authorization")) << request;
+
+  // Loaded once, from the system directory, and each download announced.
+  EXPECT_EQ(1, log.Count(SystemLibraryPath("wininet.dll"))) << log.Text();
+  EXPECT_TRUE(log.Contains("CWinInetMethod::GetFile /d/, a.txt?x=1\r\n")) << log.Text();
+  EXPECT_TRUE(log.Contains("CWinInetMethod::GetFile /d/, gone.txt\r\n")) << log.Text();
+}
+
+TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
+  const std::string challenge = "Proxy-Authenticate: Basic realm=\"gate\"\r\n";
+  const std::string site_challenge = "WWW-Authenticate: Basic realm=\"site\"\r\n";
+  std::string file = folder_.File("answer.txt");
+  {
+    // Empty proxy and site credentials: a 407 and a 401 are stored as they
+    // come, with no second request carrying a credential.
+    HttpTestServer server(20, 2);
+    ASSERT_TRUE(server.Ok());
+    server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
+    server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
+    auto connection = Connection(server.Address());
+    connection->proxy_user.Assign("");
+    connection->proxy_password.Assign("");
+    connection->connected = true;
+    CWinInetMethod method(*connection);
+    ASSERT_TRUE(method.GetFile("p", file.c_str()));
+    EXPECT_EQ("proxy says no", ReadWholeFile(file));
+    ASSERT_TRUE(method.GetFile("s", file.c_str()));
+    EXPECT_EQ("site says no", ReadWholeFile(file));
+    EXPECT_EQ(2u, server.Requests().size());
+    EXPECT_FALSE(AnyRequestContains(server, "Authorization"));
+  }
+  {
+    // The same challenges with credentials present: the library answers them
+    // with what was set on the request.
+    HttpTestServer server(20, 3);
+    ASSERT_TRUE(server.Ok());
+    server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
+    server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
+    auto connection = Connection(server.Address());
+    connection->proxy_user.Assign("u");
+    connection->proxy_password.Assign("p");
+    connection->site_user.Assign("s");
+    connection->site_password.Assign("t");
+    connection->connected = true;
+    CWinInetMethod method(*connection);
+    ASSERT_TRUE(method.GetFile("p", file.c_str()));
+    ASSERT_TRUE(method.GetFile("s", file.c_str()));
+    EXPECT_TRUE(AnyRequestContains(server, "Proxy-Authorization: Basic dTpw\r\n"));  // u:p
+    EXPECT_TRUE(AnyRequestContains(server, "\r\nAuthorization: Basic czp0\r\n"));     // s:t
+  }
+}
+
+TEST_F(WinInetMethodTest, ALongBodyIsStoredWhole) {
+  HttpTestServer server(20, 4);
+  ASSERT_TRUE(server.Ok());
+  const unsigned long long size = 3 * 1024 * 1024 + 123;  // not a multiple of the read size
+  server.ServePath("/d/big", HttpReply::LargeBody(size));
+  auto connection = Connection(server.Address());
+  connection->connected = true;
+  CWinInetMethod method(*connection);
+  std::string file = folder_.File("big.bin");
+  ASSERT_TRUE(method.GetFile("big", file.c_str()));
+  std::string stored = ReadWholeFile(file);
+  ASSERT_EQ(size, stored.size());
+  for (unsigned long long i = 0; i < size; i += 4093)
+    ASSERT_EQ(HttpReply::PatternByte(i), stored[i]) << "byte " << i;
+  EXPECT_EQ(HttpReply::PatternByte(size - 1), stored[size - 1]);
+}
+
+TEST_F(WinInetMethodTest, FailuresPrintTheirStepAndLeaveTheOutputFileAsTheyFoundIt) {
+  HttpTestServer server(20, 5);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address());
+  connection->connected = true;
+  CWinInetMethod method(*connection);
+  {
+    // A path that does not fit the URL buffer is refused, not sent cut.
+    LogCapture log;
+    std::string file = folder_.File("long.txt");
+    std::string path(300, 'x');
+    EXPECT_FALSE(method.GetFile(path.c_str(), file.c_str()));
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_TRUE(log.Contains("HttpOpenRequest,WinInetMethod 182, 0x7a\r\n")) << log.Text();
+  }
+  {
+    LogCapture log;
+    std::string file = folder_.File("no such folder\\a.txt");
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_TRUE(log.Contains("CNewFile,WinInetMethod 184, 0x3\r\n")) << log.Text();
+  }
+  EXPECT_EQ(0, server.ConnectionCount());
+  // The same object still works afterwards.
+  std::string file = folder_.File("after.txt");
+  EXPECT_TRUE(method.GetFile("a.txt", file.c_str()));
+  EXPECT_EQ("alpha", ReadWholeFile(file));
+}
+
+TEST_F(WinInetMethodTest, NothingListeningFailsTheSendDuringTheConnectionTest) {
+  // No server on this address: the bounded send fails at once with the
+  // library's own error, well inside the limit.
+  LogCapture log;
+  auto connection = Connection(TestAddress(20, 9));
+  CWinInetMethod method(*connection);
+  std::string file = folder_.File("refused.txt");
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+  EXPECT_LT(GetTickCount() - start, 15000u);
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ("", ReadWholeFile(file));
+  // The status is looked at, and the line still names the send's own error
+  // (ERROR_INTERNET_CANNOT_CONNECT), not that of the status query.
+  EXPECT_TRUE(log.Contains("Waypoint 0\r\n")) << log.Text();
+  EXPECT_TRUE(log.Contains("SendRequest,WinInetMethod 192, 0x2efd\r\n")) << log.Text();
+}
+
+TEST_F(WinInetMethodTest, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoadsItAgain) {
+  HttpTestServer server(20, 6);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address());
+  connection->connected = true;
+  std::string file = folder_.File("a.txt");
+  ASSERT_FALSE(IsTransportLibraryLoaded(WinInetLibrary()));
+
+  std::unique_ptr<DownloadMethod> first(new CWinInetMethod(*connection));
+  std::unique_ptr<DownloadMethod> second(new CWinInetMethod(*connection));
+  EXPECT_FALSE(IsTransportLibraryLoaded(WinInetLibrary()));  // loading waits for a GetFile
+  ASSERT_TRUE(first->GetFile("a.txt", file.c_str()));
+  EXPECT_TRUE(IsTransportLibraryLoaded(WinInetLibrary()));
+  first.reset();
+  EXPECT_TRUE(IsTransportLibraryLoaded(WinInetLibrary()));
+  ASSERT_TRUE(second->GetFile("a.txt", file.c_str()));  // its own session on the kept library
+  second.reset();
+  EXPECT_FALSE(IsTransportLibraryLoaded(WinInetLibrary()));
+  EXPECT_EQ(0, WinInetLibrary().live);
+
+  LogCapture log;
+  std::unique_ptr<DownloadMethod> third(new CWinInetMethod(*connection));
+  ASSERT_TRUE(third->GetFile("a.txt", file.c_str()));
+  EXPECT_TRUE(IsTransportLibraryLoaded(WinInetLibrary()));
+  EXPECT_EQ(1, log.Count(SystemLibraryPath("wininet.dll"))) << log.Text();
+  EXPECT_EQ("alpha", ReadWholeFile(file));
+}
+
+}  // namespace
