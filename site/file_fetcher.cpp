@@ -114,12 +114,16 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
   return !IsCancelRequested();
 }
 
+static const char* cabinet_reader_name = "setupapi.DLL";
+
+void SetCabinetReaderForTesting(const char* library) { cabinet_reader_name = library ? library : "setupapi.DLL"; }
+
 // The cabinet reader from the system directory only, never from the current
 // (installation) folder, where a download could have planted one.
 static HMODULE LoadCabinetReader() {
   char path[MAX_PATH];
   UINT n = GetSystemDirectoryA(path, sizeof path);
-  if (n == 0 || n >= sizeof path || !AppendText(path, sizeof path, "\\setupapi.DLL")) return nullptr;
+  if (n == 0 || n >= sizeof path || !AppendFormat(path, sizeof path, "\\%s", cabinet_reader_name)) return nullptr;
   return LoadLibraryA(path);
 }
 

@@ -67,3 +67,7 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
 
   PackageFolder* folder_;
 };
+
+// Tests name another library in the system directory as the cabinet reader
+// (one that is missing, say); null restores "setupapi.DLL".
+void SetCabinetReaderForTesting(const char* library);

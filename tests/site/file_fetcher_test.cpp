@@ -351,6 +351,17 @@ TEST_F(CabinetFetchTest, MissingCabinetFallsBackToThePlainCopy) {
   EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
 }
 
+TEST_F(CabinetFetchTest, WithoutTheCabinetReaderOnlyThePlainCopyIsFetched) {
+  ServeCabinet("one_stored.cab");
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  SetCabinetReaderForTesting("no_such_cabinet_reader.dll");
+  bool fetched = FetchUpdater();
+  SetCabinetReaderForTesting(nullptr);
+  EXPECT_TRUE(fetched);
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 0);
+}
+
 TEST_F(CabinetFetchTest, CancelAfterTheCabinetArrivedDeletesIt) {
   const std::string cabinet = Cabinet("one_stored.cab");
   const std::string head =
