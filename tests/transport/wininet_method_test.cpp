@@ -4,6 +4,7 @@
 #include "transport/wininet_method.h"
 
 #include <gtest/gtest.h>
+#include <wininet.h>
 
 #include <memory>
 #include <string>
@@ -34,6 +35,67 @@ bool AnyRequestContains(HttpTestServer& server, const std::string& piece) {
   for (const std::string& request : server.Requests())
     if (request.find(piece) != std::string::npos) return true;
   return false;
+}
+
+// Stand-ins for three library entries, for the credentials dialog path: a
+// send that fails, a 407 status, and a dialog that puts the typed proxy
+// credentials on the request with the library's own option call, as the
+// platform's dialog does. Wine's library never takes this path (it answers a
+// 407 through a successful send).
+struct DialogScript {
+  int sends_to_fail = 1;
+  int sends = 0;
+  DWORD answer = ERROR_INTERNET_FORCE_RETRY;
+  std::string user, password;
+  HWND owner_seen = nullptr;
+  DWORD error_seen = 0, flags_seen = 0;
+  int dialogs = 0;
+};
+DialogScript g_script;
+FARPROC g_real_send = nullptr;
+FARPROC g_real_set_option = nullptr;
+
+typedef BOOL(WINAPI* SendFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
+typedef BOOL(WINAPI* SetOptionFn)(HINTERNET, DWORD, LPVOID, DWORD);
+
+BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID optional, DWORD optional_length) {
+  if (++g_script.sends <= g_script.sends_to_fail) {
+    SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
+    return FALSE;
+  }
+  return reinterpret_cast<SendFn>(g_real_send)(request, headers, length, optional, optional_length);
+}
+
+BOOL WINAPI Status407(HINTERNET, DWORD query, LPVOID buffer, LPDWORD length, LPDWORD) {
+  if (query != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) || *length != sizeof(DWORD)) return FALSE;
+  *static_cast<DWORD*>(buffer) = 407;
+  return TRUE;
+}
+
+DWORD WINAPI ScriptedDialog(HWND owner, HINTERNET request, DWORD error, DWORD flags, LPVOID*) {
+  ++g_script.dialogs;
+  g_script.owner_seen = owner;
+  g_script.error_seen = error;
+  g_script.flags_seen = flags;
+  if (g_script.answer == ERROR_INTERNET_FORCE_RETRY) {
+    SetOptionFn set = reinterpret_cast<SetOptionFn>(g_real_set_option);
+    set(request, INTERNET_OPTION_PROXY_USERNAME, &g_script.user[0], static_cast<DWORD>(g_script.user.size()));
+    set(request, INTERNET_OPTION_PROXY_PASSWORD, &g_script.password[0],
+        static_cast<DWORD>(g_script.password.size()));
+  }
+  return g_script.answer;
+}
+
+// Loads the library through the transport, then puts the stand-ins in its
+// entry table; the table is filled afresh at the next load.
+void UseScriptedDialog(CWinInetMethod& method) {
+  ASSERT_TRUE(method.OpenSession());
+  TransportLibrary& library = WinInetLibrary();
+  g_real_send = library.entries[kHttpSendRequestA];
+  g_real_set_option = library.entries[kInternetSetOptionA];
+  library.entries[kHttpSendRequestA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedSend));
+  library.entries[kHttpQueryInfoA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Status407));
+  library.entries[kInternetErrorDlg] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedDialog));
 }
 
 class WinInetMethodTest : public ::testing::Test {
@@ -223,6 +285,71 @@ TEST_F(WinInetMethodTest, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoa
   EXPECT_TRUE(IsTransportLibraryLoaded(WinInetLibrary()));
   EXPECT_EQ(1, log.Count(SystemLibraryPath("wininet.dll"))) << log.Text();
   EXPECT_EQ("alpha", ReadWholeFile(file));
+}
+
+TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentialsAndSendsAgain) {
+  HttpTestServer server(20, 8);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  std::string file = folder_.File("a.txt");
+  HWND owner = GetDesktopWindow();
+  {
+    // A password longer than the name, and both longer than a hundred
+    // characters: each is read back whole.
+    g_script = DialogScript();
+    g_script.user = std::string(150, 'u');
+    g_script.password = std::string(400, 'p') + "!";
+    auto connection = std::unique_ptr<HostConnection>(
+        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
+    connection->connected = true;
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    LogCapture log;
+    ASSERT_TRUE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_EQ("alpha", ReadWholeFile(file));
+    EXPECT_EQ(2, g_script.sends);
+    EXPECT_EQ(1, g_script.dialogs);
+    EXPECT_EQ(owner, g_script.owner_seen);
+    EXPECT_EQ(407u, g_script.error_seen);
+    EXPECT_EQ(7u, g_script.flags_seen);
+    EXPECT_EQ(g_script.user, connection->proxy_user.Text());
+    EXPECT_EQ(g_script.password, connection->proxy_password.Text());
+    EXPECT_EQ("CWinInetMethod::GetFile /d/, a.txt\r\nWaypoint 0\r\nWaypoint 1\r\nWaypoint 2\r\nWaypoint 3\r\n", log.Text());
+  }
+  {
+    // Declined: no second send, nothing stored.
+    g_script = DialogScript();
+    g_script.answer = ERROR_CANCELLED;
+    auto connection = std::unique_ptr<HostConnection>(
+        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
+    connection->connected = true;
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    LogCapture log;
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_EQ(1, g_script.sends);
+    EXPECT_FALSE(connection->proxy_user.IsPresent());
+    EXPECT_FALSE(connection->proxy_password.IsPresent());
+    EXPECT_TRUE(log.Contains("Waypoint 3\r\nSendRequest,WinInetMethod 192, 0x2eee\r\n")) << log.Text();
+  }
+  {
+    // Answered, but the second send fails too.
+    g_script = DialogScript();
+    g_script.sends_to_fail = 2;
+    g_script.user = "u";
+    g_script.password = "p";
+    auto connection = std::unique_ptr<HostConnection>(
+        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
+    connection->connected = true;
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    LogCapture log;
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_EQ(2, g_script.sends);
+    EXPECT_STREQ("u", connection->proxy_user.Text());
+    EXPECT_TRUE(log.Contains("2nd SendRequest,WinInetMethod 191, 0x2eee\r\n")) << log.Text();
+  }
+  EXPECT_EQ(1, server.ConnectionCount());
 }
 
 }  // namespace
