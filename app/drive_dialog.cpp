@@ -102,9 +102,7 @@ DriveList::DriveList()
       dialog_(nullptr),
       link_(nullptr),
       donor_thread_(nullptr),
-      borrowed_(false) {
-  for (HICON& icon : icons_) icon = nullptr;
-}
+      borrowed_(false) {}
 
 DriveList::~DriveList() {
   if (link_) {
@@ -117,9 +115,6 @@ DriveList::~DriveList() {
     ReleaseLink(link_);
   }
   if (donor_thread_) CloseHandle(donor_thread_);
-  for (HICON icon : icons_) {
-    if (icon) DestroyIcon(icon);
-  }
 }
 
 void DriveList::AttachAndFill(HWND list, HWND dialog) {
@@ -286,42 +281,21 @@ void DriveList::FillFromSystem() {
   filled_ = true;
 }
 
-// A small drive icon: a grey box with a green light; blue for removable,
-// network and optical drives.
-static HICON MakeDriveIcon(int size, UINT type) {
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP colour = CreateCompatibleBitmap(screen, size, size);
-  HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-  ReleaseDC(nullptr, screen);
-  HICON icon = nullptr;
-  if (dc && colour && mask) {
-    HGDIOBJ old = SelectObject(dc, mask);
-    RECT all = {0, 0, size, size};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    RECT body = {1, size / 4, size - 1, size - size / 4};
-    FillRect(dc, &body, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    SelectObject(dc, colour);
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    HBRUSH frame = CreateSolidBrush(RGB(64, 64, 64));
-    HBRUSH face = CreateSolidBrush(type == DRIVE_FIXED ? RGB(192, 192, 192) : RGB(160, 176, 224));
-    HBRUSH light = CreateSolidBrush(RGB(0, 192, 0));
-    FillRect(dc, &body, frame);
-    RECT inner = {body.left + 1, body.top + 1, body.right - 1, body.bottom - 1};
-    FillRect(dc, &inner, face);
-    RECT lamp = {body.right - 4, body.bottom - 3, body.right - 2, body.bottom - 2};
-    FillRect(dc, &lamp, light);
-    DeleteObject(frame);
-    DeleteObject(face);
-    DeleteObject(light);
-    SelectObject(dc, old);
-    ICONINFO info = {TRUE, 0, 0, mask, colour};
-    icon = CreateIconIndirect(&info);
-  }
-  if (colour) DeleteObject(colour);
-  if (mask) DeleteObject(mask);
-  if (dc) DeleteDC(dc);
-  return icon;
+// A small drive drawn in place of the system's icon: a box with a green
+// light; blue for removable, network and optical drives.
+static void DrawDriveGlyph(HDC dc, int left, int top, int size, UINT type) {
+  RECT body = {left, top + size / 4, left + size, top + size - size / 4};
+  HBRUSH frame = CreateSolidBrush(RGB(64, 64, 64));
+  FillRect(dc, &body, frame);
+  DeleteObject(frame);
+  InflateRect(&body, -1, -1);
+  HBRUSH face = CreateSolidBrush(type == DRIVE_FIXED ? RGB(192, 192, 192) : RGB(160, 176, 224));
+  FillRect(dc, &body, face);
+  DeleteObject(face);
+  RECT lamp = {body.right - 3, body.bottom - 2, body.right - 1, body.bottom - 1};
+  HBRUSH light = CreateSolidBrush(RGB(0, 192, 0));
+  FillRect(dc, &lamp, light);
+  DeleteObject(light);
 }
 
 void DriveList::DrawEntry(const DRAWITEMSTRUCT* item) {
@@ -338,15 +312,7 @@ void DriveList::DrawEntry(const DRAWITEMSTRUCT* item) {
 
   int size = area.bottom - area.top - 2;
   if (size > 16) size = 16;
-  char letter = UpperLetter(text[0]);
-  if (size > 3 && letter >= 'A' && letter <= 'Z') {
-    HICON& icon = icons_[letter - 'A'];
-    if (!icon) icon = MakeDriveIcon(size, static_cast<UINT>(item->itemData));
-    if (icon) {
-      DrawIconEx(dc, area.left + 2, area.top + (area.bottom - area.top - size) / 2, icon, size, size, 0, nullptr,
-                 DI_NORMAL);
-    }
-  }
+  if (size > 3) DrawDriveGlyph(dc, area.left + 2, area.top + 1, size, static_cast<UINT>(item->itemData));
   RECT words = area;
   words.left += size + 6;
   int old_mode = SetBkMode(dc, TRANSPARENT);

@@ -46,7 +46,6 @@ class DriveList {
   DonorLink* link_;  // shared with the donor thread, which may outlive us
   HANDLE donor_thread_;
   bool borrowed_;
-  HICON icons_[26];  // small drive icons of our own drawing, by letter
 };
 
 // The dialog that asks on which drive the product goes, when no folder is

@@ -33,6 +33,8 @@ TEST(FormatByteCount, BeyondTerabytesStaysInTb) {
   EXPECT_STREQ("1024.00Tb", FormatByteCount(1024 * tb));
   EXPECT_STREQ("1025.00Tb", FormatByteCount(1025 * tb));
   EXPECT_STREQ("8388607.99Tb", FormatByteCount(INT64_MAX));
+  EXPECT_STREQ("-8388608.00Tb", FormatByteCount(INT64_MIN));
+  EXPECT_STREQ("-1.50kb", FormatByteCount(-1536));
 }
 
 TEST(FormatByteCount, BoundedBuffer) {
