@@ -55,6 +55,12 @@ std::string ReadBuildFile(const std::string& relative) {
   return bytes;
 }
 
+std::string SetupProgram() {
+  std::string path = std::string("Z:") + SETUP_E2E_PROGRAM;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
 std::string DefaultInstallFolder() {
   std::string program_files = MachineString("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
   if (program_files == "<absent>") program_files = "C:";

@@ -20,6 +20,8 @@ extern const char kTestPattern[];  // the 17-character connection test file
 // A file of the build tree, given relative to its root.
 std::string BuildFile(const std::string& relative);
 std::string ReadBuildFile(const std::string& relative);  // fails the test when missing
+// The end-to-end variant of Setup.exe.
+std::string SetupProgram();
 
 // Where the drive dialog puts the product on this prefix: "<Program Files>\Pellomar".
 std::string DefaultInstallFolder();

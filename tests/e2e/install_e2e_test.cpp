@@ -32,7 +32,7 @@ std::string StoredValue(const char* value) {
 // The program under test, copied to a folder of the test as "Setup.exe".
 std::string CopySetup(const ScratchFolder& scratch) {
   std::string target = scratch.File("Setup.exe");
-  EXPECT_TRUE(CopyFileA(e2e::BuildFile("tests/e2e/setup_e2e.exe").c_str(), target.c_str(), FALSE));
+  EXPECT_TRUE(CopyFileA(e2e::SetupProgram().c_str(), target.c_str(), FALSE));
   return target;
 }
 
@@ -179,7 +179,7 @@ TEST(EndToEnd, PackageInstallTakesTheUpdaterFromThePackageAndNamesTheSetup) {
     web.area.RemovePath(path);
   ScratchFolder scratch;
   std::string setup = scratch.File("Setup.exe");
-  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::BuildFile("tests/e2e/setup_e2e.exe")) + " -o " + Quoted(setup) +
+  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) +
                                " --updater " + Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))));
   std::string log = scratch.File("updater.log");
   std::string folder = e2e::DefaultInstallFolder();
@@ -204,7 +204,7 @@ TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) 
   ScratchFolder scratch;
   std::string setup = scratch.File("Setup.exe");
   ASSERT_NO_FATAL_FAILURE(
-      Make("stamp " + Quoted(e2e::BuildFile("tests/e2e/setup_e2e.exe")) + " -o " + Quoted(setup) + " a=1&b=2"));
+      Make("stamp " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) + " a=1&b=2"));
   // A folder already known, and parameters stored by an earlier setup.
   std::string folder = scratch.File("product");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
