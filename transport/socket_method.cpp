@@ -137,10 +137,10 @@ unsigned long CSocketMethod::ResolveHostAddress(const char* host_text) {
 
 bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   // The request is built before anything is sent: one that does not fit its
-  // buffer is refused here, never sent cut.
-  char request[kRequestBufferSize];
-  const char* built = host_.BuildRequest(path);
-  if (!built || !CopyText(request, sizeof request, built)) {
+  // buffer is refused here, never sent cut. It stays in the connection's
+  // scratch text, which nothing else touches during the attempt.
+  const char* request = host_.BuildRequest(path);
+  if (!request) {
     LogStep("request", 140);
     return false;
   }
