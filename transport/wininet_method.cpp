@@ -161,7 +161,8 @@ bool CWinInetMethod::SendWithTimeout(void*& request) {
     SetLastError(error);
     return false;
   }
-  if (WaitForSingleObject(thread, kSendLimitMs) == WAIT_TIMEOUT) {
+  // A failed wait counts as a time-out: the send may still be running.
+  if (WaitForSingleObject(thread, kSendLimitMs) != WAIT_OBJECT_0) {
     // Closing the request ends the pending send on Windows; Wine's goes on.
     Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request);
     request = nullptr;
