@@ -352,12 +352,12 @@ int Embed(const std::vector<std::string>& args) {
     if (!BuildStoredCabinet({entry}, &cabinet.bytes, &error)) return Fail(error);
     streams.push_back(cabinet);
   }
-  for (const std::string& spec : target.rest) {
+  for (const std::string& argument : target.rest) {
     // NAME=FILE, or FILE named after itself.
-    size_t equals = spec.find('=');
+    size_t equals = argument.find('=');
     StreamSource source;
-    std::string path = equals == std::string::npos ? spec : spec.substr(equals + 1);
-    source.name = equals == std::string::npos ? BaseName(spec) : spec.substr(0, equals);
+    std::string path = equals == std::string::npos ? argument : argument.substr(equals + 1);
+    source.name = equals == std::string::npos ? BaseName(argument) : argument.substr(0, equals);
     if (!CheckElementName(source.name, "stream", &error)) return Fail(error);
     if (!ReadAll(path, &source.bytes, &error)) return Fail(error);
     streams.push_back(source);
