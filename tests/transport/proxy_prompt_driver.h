@@ -39,12 +39,32 @@ class ProxyPromptDriver {
     GetClassNameA(window, name, sizeof name);
     return name;
   }
+  // Positions and sizes are given back in dialog units, computed from the
+  // pixels with the dialog's own base units (exact for these small values).
   std::string Describe(HWND dialog) {
-    std::string d = "title=" + WindowText(dialog) + "\n";
+    RECT base = {0, 0, 256, 512};  // 64 times the base units' 4 by 8
+    MapDialogRect(dialog, &base);
+    auto units = [&](int pixels, bool vertical) {
+      int dlus = vertical ? 512 : 256, span = vertical ? base.bottom : base.right;
+      return std::to_string((pixels * dlus + span / 2) / span);
+    };
+    RECT client;
+    GetClientRect(dialog, &client);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    LOGFONTA face = {};
+    if (font) GetObjectA(font, sizeof face, &face);
+    std::string d = "title=" + WindowText(dialog) + " size=" + units(client.right, false) + "x" +
+                    units(client.bottom, true) + " font=" + face.lfFaceName + "\n";
+    const LONG shown = WS_TABSTOP | WS_GROUP | WS_BORDER | 0xFFFF;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      LONG style = GetWindowLongA(child, GWL_STYLE);
+      RECT r;
+      GetWindowRect(child, &r);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+      char style[16];
+      wsprintfA(style, "%lx", GetWindowLongA(child, GWL_STYLE) & shown);
       d += ClassOf(child) + " id=" + std::to_string(GetDlgCtrlID(child) & 0xFFFF) + " text=" + WindowText(child) +
-           " password=" + ((style & ES_PASSWORD) && ClassOf(child) == "Edit" ? "1" : "0") + "\n";
+           " at=" + units(r.left, false) + "," + units(r.top, true) + " size=" + units(r.right - r.left, false) +
+           "x" + units(r.bottom - r.top, true) + " style=" + style + "\n";
     }
     return d;
   }

@@ -207,13 +207,14 @@ TEST_F(SocketMethodTest, ProxyPromptOkLeadsToASecondAttemptWithTheTypedCredentia
     EXPECT_TRUE(Get("a.txt"));
     EXPECT_EQ(1, driver.Seen());
     EXPECT_EQ(
-        "title=Enter Proxy/Firewall Access Details\n"
-        "Button id=1 text=OK password=0\n"
-        "Button id=2 text=Cancel password=0\n"
-        "Static id=65535 text=Name: password=0\n"
-        "Static id=65535 text=Password: password=0\n"
-        "Edit id=1001 text= password=0\n"
-        "Edit id=1002 text= password=1\n",
+        "title=Enter Proxy/Firewall Access Details size=186x69 font=MS Sans Serif\n"
+        "Button id=1 text=OK at=7,48 size=50x14 style=10001\n"
+        "Button id=2 text=Cancel at=129,48 size=50x14 style=10000\n"
+        "Static id=65535 text=Name: at=7,11 size=37x8 style=20002\n"
+        "Static id=65535 text=Password: at=7,31 size=37x8 style=20002\n"
+        // The dialog turns an edit's border into a client edge.
+        "Edit id=1001 text= at=46,7 size=133x14 style=10080\n"
+        "Edit id=1002 text= at=46,28 size=133x14 style=100a0\n",
         driver.Description());
   }
   EXPECT_EQ("through the proxy", ReadWholeFile(File()));
