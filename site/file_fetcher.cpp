@@ -70,7 +70,8 @@ static bool HasExpectedSize(const char* path, int expected_size) {
   if (expected_size == FileFetcher::kNotHtml) {
     // Error pages come back as HTML; only the text before a zero byte counts.
     FileText text(path);
-    bool html = strchr(text.Text(), '<') != nullptr;
+    // No memory to look at the text: not known to be safe, so refused.
+    bool html = !text.IsPresent() || strchr(text.Text(), '<') != nullptr;
     if (html) LogPrint("GetFile: %s is an HTML page\r\n", path);
     return !html;
   }
