@@ -120,17 +120,22 @@ TEST_F(EmbeddedPackageTest, NotOpenWithoutAValidPackage) {
 }
 
 TEST_F(EmbeddedPackageTest, CutPackageFailsTheExtraction) {
-  // The big stream's sectors lie near the end of the compound file; cut them
-  // off and keep the header and directory.
-  std::string cut = compound_.substr(0, compound_.size() - 200000);
+  // Cut inside the big stream's last sectors; the header and the directory
+  // before them stay, so the folder opens and the copy comes up short.
+  size_t at = compound_.find(cabinet_.substr(cabinet_.size() - 4096, 512));
+  ASSERT_NE(std::string::npos, at);
   std::string bytes = image_;
-  AppendPackage(bytes, cut);
+  AppendPackage(bytes, compound_.substr(0, at));
   std::string exe = Write("cut.exe", bytes);
   EmbeddedPackage package(exe.c_str());
-  // The reader may refuse it at any stage; to the caller each is a miss.
-  std::unique_ptr<PackageFolder> folder(package.IsOpen() ? package.OpenFolder("Pellomar") : nullptr);
+  ASSERT_TRUE(package.IsOpen());
+  std::unique_ptr<PackageFolder> folder(package.OpenFolder("Pellomar"));
+  ASSERT_TRUE(folder);
   std::string out = scratch_.File("http_tmp1.tmp");
-  EXPECT_FALSE(folder && folder->ExtractFile("Update.exe", out.c_str()));
+  EXPECT_FALSE(folder->ExtractFile("Update.exe", out.c_str()));
+  // What arrived stays for the caller to overwrite or delete.
+  EXPECT_TRUE(FileExists(out));
+  EXPECT_LT(ReadWholeFile(out).size(), cabinet_.size());
 }
 
 class ByteSourceTest : public EmbeddedPackageTest {};
