@@ -5,6 +5,7 @@
 #   bash demo/run-demo.sh --package   the updater comes from a package appended
 #                                     to Setup.exe; the download area the gateway
 #                                     names (127.0.0.3) has nothing listening
+#   bash demo/run-demo.sh --site-down no site at all: what the user sees then
 # Options for developers: --build <dir> builds only the demo's targets in
 # <dir>/win64 instead of running scripts/build.sh; --no-deps skips apt-get.
 # Everything runs from <build>/demo and every process started is stopped.
@@ -18,9 +19,10 @@ deps=1
 while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
+    --site-down) mode=down ;;
     --build) own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd); shift ;;
     --no-deps) deps="" ;;
-    *) echo "usage: $0 [--package] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--package | --site-down] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -59,7 +61,7 @@ if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 else
   targets="Setup demo_updater demo_driver demo_updater_cab"
-  [ "$mode" = web ] || targets="$targets maker"
+  [ "$mode" = package ] && targets="$targets maker"
   { cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" &&
     cmake --build "$build/win64" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
@@ -71,7 +73,7 @@ driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
 maker_exe=$(ls "$bin"/tools/maker/maker.exe 2>/dev/null)
 for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet"; do [ -f "$f" ] || fail "missing $f after the build"; done
-[ "$mode" = web ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
+[ "$mode" != package ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
 
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
@@ -84,10 +86,14 @@ chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
   fail "something already listens on port 80 of 127.0.0.1; stop it first (ss -ltnp)"
 fi
-nginx -p "$prefix/" -c "$repo/demo/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
-  { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
-nginx_started=1
-say "site: nginx serves $prefix/site on http://127.0.0.1/ (gateway: $(cat "$prefix/site/secure/gateway_new.php"))"
+if [ "$mode" = down ]; then
+  say "site: none; nothing listens on 127.0.0.1:80"
+else
+  nginx -p "$prefix/" -c "$repo/demo/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
+    { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
+  nginx_started=1
+  say "site: nginx serves $prefix/site on http://127.0.0.1/ (gateway: $(cat "$prefix/site/secure/gateway_new.php"))"
+fi
 
 # ---- a display: the caller's, or an Xvfb of our own
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
@@ -127,7 +133,7 @@ else
 fi
 
 # ---- the run: the driver starts Setup.exe and answers the drive dialog
-rm -f "$demo"/*.png "$demo/updater.log" "$demo/marker".*
+rm -f "$demo"/*.png "$demo/updater.log" "$demo"/marker*
 export SETUP_DEMO_UPDATER_LOG
 SETUP_DEMO_UPDATER_LOG=$(winpath "$demo/updater.log")
 export SETUP_DEMO_UPDATER_CLOSE=5
@@ -145,6 +151,10 @@ for _ in $(seq 1800); do
     shot setup-drive-dialog.png
     touch "$demo/marker.done"
   fi
+  if [ -f "$demo/marker-error.ready" ] && [ ! -f "$demo/marker-error.done" ]; then
+    shot setup-error.png
+    touch "$demo/marker-error.done"
+  fi
   sleep 0.1
 done
 wait "$driver_pid"
@@ -155,7 +165,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 # The updater closes itself; give it the time to, so that the prefix stops cleanly.
-sleep "$SETUP_DEMO_UPDATER_CLOSE"
+[ -f "$demo/updater.log" ] && sleep "$SETUP_DEMO_UPDATER_CLOSE"
 
 # ---- what happened
 "$WINE" reg query 'HKLM\Software\Brannock\Pellomar' >"$demo/registry.txt" 2>&1
@@ -167,35 +177,47 @@ say ""
 say "== The driver (Setup.exe as the user sees it)"
 tr -d '\r' <"$demo/driver.log" | grep '^driver:' | sed 's/^/  /'
 say ""
-say "== The site's access log ($prefix/logs/access.log)"
-if [ -s "$prefix/logs/access.log" ]; then sed 's/^/  /' "$prefix/logs/access.log"; else say "  (no request)"; fi
-log=$prefix/logs/access.log
-check() {  # check <description> <grep pattern> <wanted: yes|no>
-  if grep -Eq "$2" "$log" 2>/dev/null; then got=yes; else got=no; fi
-  if [ "$got" = "$3" ]; then say "  ok:    $1"; else say "  WRONG: $1"; status=1; fi
-}
-check "connection test file of the site" '"GET /secure/test_pattern.txt\?Rand=[0-9]+"' yes
-check "gateway query with the fingerprint" '"GET /secure/gateway_new.php\?Product=Pellomar&Bios=[0-9a-f]+.*&Rand=[0-9]+"' yes
-if [ "$mode" = web ]; then
-  check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
-  check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
+if [ "$mode" = down ]; then
+  if grep -q "shows the error \"Can't contact Pellomar site\"" "$demo/driver.log"; then
+    say "  ok:    the window showed \"Can't contact Pellomar site\" and stayed open"
+  else
+    say "  WRONG: no \"Can't contact Pellomar site\""; status=1
+  fi
+  [ ! -f "$demo/updater.log" ] || { say "  WRONG: the updater was started"; status=1; }
+  if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
+  left=$(ls "$WINEPREFIX/drive_c/Program Files/Pellomar" 2>/dev/null)
+  if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi
 else
-  check "no request to the download area" '"GET /pellomar/' no
-fi
-say ""
-say "== The updater's command line and folder (as the demo updater received them)"
-if [ -f "$demo/updater.log" ]; then
-  tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
-else
-  say "  the updater was not started"; status=1
-fi
-say ""
-say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
-tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
-grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
-if [ "$mode" = package ]; then
-  grep -q 'WWWParams.*&Source=demo&Mode=package' "$demo/registry.txt" || { say "  WRONG: stamped parameters not merged"; status=1; }
-  grep -q '/Bulk=C:\\Downloads\\Setup.exe' "$demo/updater.log" 2>/dev/null || { say "  WRONG: no /Bulk= with the setup's path"; status=1; }
+  say "== The site's access log ($prefix/logs/access.log)"
+  if [ -s "$prefix/logs/access.log" ]; then sed 's/^/  /' "$prefix/logs/access.log"; else say "  (no request)"; fi
+  log=$prefix/logs/access.log
+  check() {  # check <description> <grep pattern> <wanted: yes|no>
+    if grep -Eq "$2" "$log" 2>/dev/null; then got=yes; else got=no; fi
+    if [ "$got" = "$3" ]; then say "  ok:    $1"; else say "  WRONG: $1"; status=1; fi
+  }
+  check "connection test file of the site" '"GET /secure/test_pattern.txt\?Rand=[0-9]+"' yes
+  check "gateway query with the fingerprint" '"GET /secure/gateway_new.php\?Product=Pellomar&Bios=[0-9a-f]+.*&Rand=[0-9]+"' yes
+  if [ "$mode" = web ]; then
+    check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
+    check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
+  else
+    check "no request to the download area" '"GET /pellomar/' no
+  fi
+  say ""
+  say "== The updater's command line and folder (as the demo updater received them)"
+  if [ -f "$demo/updater.log" ]; then
+    tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
+  else
+    say "  the updater was not started"; status=1
+  fi
+  say ""
+  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
+  tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
+  grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
+  if [ "$mode" = package ]; then
+    grep -q 'WWWParams.*&Source=demo&Mode=package' "$demo/registry.txt" || { say "  WRONG: stamped parameters not merged"; status=1; }
+    grep -q '/Bulk=C:\\Downloads\\Setup.exe' "$demo/updater.log" 2>/dev/null || { say "  WRONG: no /Bulk= with the setup's path"; status=1; }
+  fi
 fi
 say ""
 say "== Screenshots"

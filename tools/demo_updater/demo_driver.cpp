@@ -3,7 +3,9 @@
 //   demo_driver.exe [--pause <marker>] [--timeout <s>] <program> [arguments]
 // --pause: when the dialog is ready, create "<marker>.ready" and wait (at
 // most 20 s) for "<marker>.done" before pressing OK, so that the caller can
-// take a screenshot of the dialog over the setup window.
+// take a screenshot of the dialog over the setup window; likewise
+// "<marker>-error.ready" and "<marker>-error.done" before an error shown by
+// the setup is answered with Cancel.
 #include <windows.h>
 
 #include <stdio.h>
@@ -32,6 +34,19 @@ bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_F
 void Touch(const char* path) {
   HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+}
+
+// With a marker: lets the windows paint, signals "<marker><suffix>.ready"
+// and waits at most 20 s for "<marker><suffix>.done". The caller has
+// checked that the names fit.
+void PauseForCaller(const char* marker, const char* suffix) {
+  if (!marker) return;
+  char ready[MAX_PATH], done[MAX_PATH];
+  snprintf(ready, sizeof ready, "%s%s.ready", marker, suffix);
+  snprintf(done, sizeof done, "%s%s.done", marker, suffix);
+  Sleep(700);
+  Touch(ready);
+  for (int n = 0; n < 200 && !FileExists(done); ++n) Sleep(100);
 }
 
 int Usage() {
@@ -66,9 +81,7 @@ int main(int argc, char** argv) {
   }
   strcpy(command, rest);
 
-  char ready[MAX_PATH], done[MAX_PATH];
-  if (marker && (snprintf(ready, sizeof ready, "%s.ready", marker) >= (int)sizeof ready ||
-                 snprintf(done, sizeof done, "%s.done", marker) >= (int)sizeof done)) {
+  if (marker && strlen(marker) + 12 >= MAX_PATH) {
     fprintf(stderr, "marker path too long\n");
     return 2;
   }
@@ -84,7 +97,9 @@ int main(int argc, char** argv) {
   fflush(stdout);
 
   bool answered = false;
+  bool cancelled = false;
   DWORD start = GetTickCount();
+  DWORD error_since = 0;
   for (;;) {
     if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0) break;
     if (GetTickCount() - start > static_cast<DWORD>(timeout_s) * 1000) {
@@ -93,17 +108,29 @@ int main(int argc, char** argv) {
       WaitForSingleObject(pi.hProcess, 5000);
       return 4;
     }
+    // An error leaves the window open for the user: report it, then close
+    // the window as the user would.
+    HWND main_window = cancelled ? nullptr : FindSetupWindow(pi.dwProcessId);
+    char error[200] = "";
+    if (main_window) ControlText(main_window, kSetupErrorLine, error, sizeof error);
+    if (!error[0]) {
+      error_since = 0;
+    } else if (!error_since) {
+      error_since = GetTickCount();
+    } else if (GetTickCount() - error_since > 2000) {
+      printf("driver: setup shows the error \"%s\"; pressing Cancel\n", error);
+      fflush(stdout);
+      PauseForCaller(marker, "-error");
+      PressCancel(main_window);
+      cancelled = true;
+    }
     if (answered) continue;
     HWND dialog = FindDriveDialog(pi.dwProcessId);
     if (!dialog) continue;
     HWND ok = GetDlgItem(dialog, IDOK);
     DWORD waited = GetTickCount();
     while (ok && !IsWindowEnabled(ok) && GetTickCount() - waited < 15000) Sleep(100);
-    if (marker) {
-      Sleep(700);  // let both windows paint
-      Touch(ready);
-      for (int n = 0; n < 200 && !FileExists(done); ++n) Sleep(100);
-    }
+    PauseForCaller(marker, "");
     DriveDialogView view;
     if (AnswerDriveDialog(dialog, 15000, &view)) {
       printf("driver: drive dialog shown: drive \"%s\", \"%s\"; pressed OK\n", view.drive, view.free_space);
@@ -117,7 +144,7 @@ int main(int argc, char** argv) {
   }
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
-  if (!answered) printf("driver: no drive dialog (installation folder already known)\n");
+  if (!answered && !cancelled) printf("driver: no drive dialog (installation folder already known)\n");
   printf("driver: setup ended with exit code %lu\n", code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
