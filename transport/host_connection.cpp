@@ -86,7 +86,7 @@ bool HostConnection::Download(const char* path, const char* local_file) {
   fits = fits && AppendText(encoded, sizeof encoded, has_query ? "&" : "?") &&
          AppendText(encoded, sizeof encoded, random.Text());
   if (!fits) {
-    LogPrint("Download path too long,HostConnection %d\r\n", lstrlenA(path));
+    LogPrint("Download path too long,HostConnection %d characters\r\n", lstrlenA(path));
     return false;
   }
   return chosen->GetFile(encoded, local_file);
