@@ -131,6 +131,29 @@ TEST(EndToEnd, SiteDownShowsTheErrorKeepsTheWindowAndLeavesNothing) {
   EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
 }
 
+TEST(EndToEnd, UnreachableDownloadAreaShowsFailedToStartAndLeavesTheFolderEmpty) {
+  CleanMachine machine;
+  LoopbackSite web(85);
+  web.site.ServeFile("/secure/gateway_new.php", "http://" + testing_support::TestAddress(85, 9) + "/pellomar/");
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+
+  SetupRun run(setup, web.HostAddresses(), log);
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.ErrorLine() == "Failed to start Update"; }))
+      << "error line: " << run.ErrorLine();
+  EXPECT_TRUE(run.DriveDialogSeen());
+  Sleep(1000);
+  EXPECT_FALSE(run.Ended()) << "the window closed by itself";
+  run.PressCancel();
+  EXPECT_TRUE(run.Drive(15000)) << "Cancel did not end the program";
+
+  EXPECT_FALSE(e2e::WaitForUpdater(log, 1000).started);
+  EXPECT_EQ(e2e::FolderEntries(e2e::DefaultInstallFolder()), std::vector<std::string>{});
+  EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
+  EXPECT_EQ(web.area.ConnectionCount(), 0);
+}
+
 TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
   CleanMachine machine;
   LoopbackSite web(82);
