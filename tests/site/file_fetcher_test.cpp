@@ -334,6 +334,15 @@ TEST_F(CabinetFetchTest, ErrorPagesAreNeverTakenForTheUpdater) {
   EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), std::string("MZ\x90\0<>", 6));
 }
 
+TEST_F(CabinetFetchTest, CabinetSetIsNotFollowed) {
+  // The reader reports the first half of the file as extracted, then fails.
+  ServeCabinet("set_part1.cab");
+  EXPECT_FALSE(FetchUpdater());
+  EXPECT_EQ(Loopback().AreaRequestsFor("part2.cab"), 0);
+  EXPECT_FALSE(FileExists(Installed("NewUpdate.exe")));
+  EXPECT_EQ(FileCount(), 0);
+}
+
 TEST_F(CabinetFetchTest, EntryNameTooLongForTheFolderFailsTheCabinet) {
   ServeCabinet("long_name.cab");
   Loopback().ServeArea("Update.exe_uncompressed", "plain updater");

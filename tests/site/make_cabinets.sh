@@ -38,6 +38,23 @@ long=$(printf 'L%.0s' $(seq 1 250)).exe
 printf 'long' > "$long"
 gcab -c "$out/long_name.cab" "$long"
 
+# The first cabinet of a set: its one file goes on in "part2.cab", which
+# does not exist. gcab makes no sets, so the bytes are laid out here.
+python3 - "$out/set_part1.cab" <<'PY'
+import struct, sys
+name = b"NewUpdate.exe\0"
+data = b"first half"
+next_cabinet = b"part2.cab\0" + b"disk2\0"
+files_at = 36 + len(next_cabinet) + 8
+entry = struct.pack("<IIHHHH", 20, 0, 0xFFFE, 0x5987, 0, 0x20) + name  # continued in the next cabinet
+data_at = files_at + len(entry)
+block = struct.pack("<IHH", 0, len(data), len(data)) + data
+header = b"MSCF" + struct.pack("<IIIII", 0, data_at + len(block), 0, files_at, 0) + bytes([3, 1])
+header += struct.pack("<HHHHH", 1, 1, 2, 0x1234, 0)  # one folder, one file, next cabinet named
+folder = struct.pack("<IHH", data_at, 1, 0)
+open(sys.argv[1], "wb").write(header + next_cabinet + folder + entry + block)
+PY
+
 cp "$updater" NewUpdate.exe
 gcab -c -z "$out/updater.cab" NewUpdate.exe
 
