@@ -20,7 +20,9 @@ while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
     --site-down) mode=down ;;
-    --build) own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd); shift ;;
+    --build)
+      [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
+      own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
     *) echo "usage: $0 [--package | --site-down] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
   esac
@@ -57,6 +59,7 @@ trap 'exit 130' INT TERM
 # ---- what is needed, and the build
 if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 mkdir -p "$demo"
+say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 else
