@@ -44,7 +44,8 @@ class CWinInetMethod : public DownloadMethod {
   void SetCredentialOption(void* request, DWORD option, const ByteString& text);
   // Sends the request. While the connection test runs the send is bounded to
   // 20 s on a thread of its own; a time-out closes the request and sets it
-  // to null, with the last error ERROR_INTERNET_TIMEOUT.
+  // to null, with the last error ERROR_INTERNET_TIMEOUT. A send that does not
+  // end within 2 s of the close is left to finish on its thread.
   bool SendWithTimeout(void*& request);
   // True when the response status is 407.
   bool ProxyAuthRequired(void* request);

@@ -2,15 +2,17 @@
 # Builds the transport benchmark in build/win64 and runs it under that
 # folder's Wine bench: MB/s of each transport beside a plain winsock loop for
 # 1, 64 and 256 MiB from the loopback test server, and the peak working set.
-#   tools/bench/run-transport-bench.sh
+# Takes about five minutes; its Wine bench replaces any running in that folder.
+#   tools/bench/run-transport-bench.sh [build folder, default build/win64]
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$root/build/win64
 cd "$root"
-mkdir -p build
+build=${1:-build/win64}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
-    >build/win64-configure.log 2>&1 || { cat build/win64-configure.log; exit 1; }
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 fi
 cmake --build "$build" --target transport_bench wine_warmup -j2
 bench=$root/tests/support/wine-bench.sh
