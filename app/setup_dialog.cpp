@@ -1,5 +1,7 @@
 #include "app/setup_dialog.h"
 
+#include <objbase.h>
+
 #include "install/cancel_flag.h"
 #include "install/diagnostic_log.h"
 #include "install/product.h"
@@ -186,7 +188,11 @@ void SetupDialog::Initialise() {
 
 DWORD WINAPI SetupDialog::WorkerThread(void* parameter) {
   SetupDialog* self = static_cast<SetupDialog*>(parameter);
+  // The URL download transport is a COM service: give the worker an
+  // apartment of its own.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (self->procedure_) self->procedure_(self->context_);
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 
