@@ -32,26 +32,27 @@ static void ReleaseLink(DonorLink* link) {
   if (InterlockedDecrement(&link->references) == 0) delete link;
 }
 
-// Used by the donor thread only.
-static DonorLink* g_serving;
-static bool g_hook_busy;
+// Kept on the donor dialog itself, so that a donor of an earlier drive
+// dialog that is still closing never meets this one's.
+static const char kLinkProperty[] = "DriveListLink";
+static const char kBusyProperty[] = "DriveListBusy";
 
 static UINT_PTR CALLBACK DonorHook(HWND donor, UINT message, WPARAM, LPARAM lparam) {
-  if (!g_hook_busy) {
+  if (!GetPropA(donor, kBusyProperty)) {
     // The donor never shows and has no taskbar button. Changing a style
     // sends messages that come back here, hence the guard.
-    g_hook_busy = true;
+    SetPropA(donor, kBusyProperty, donor);
     LONG_PTR style = GetWindowLongPtrA(donor, GWL_STYLE);
     if (style & WS_VISIBLE) SetWindowLongPtrA(donor, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
     LONG_PTR extended = GetWindowLongPtrA(donor, GWL_EXSTYLE);
     if (!(extended & WS_EX_TOOLWINDOW)) SetWindowLongPtrA(donor, GWL_EXSTYLE, extended | WS_EX_TOOLWINDOW);
-    g_hook_busy = false;
+    RemovePropA(donor, kBusyProperty);
   }
-  DonorLink* link = g_serving;
+  DonorLink* link = static_cast<DonorLink*>(GetPropA(donor, kLinkProperty));
   switch (message) {
     case WM_INITDIALOG: {
       link = reinterpret_cast<DonorLink*>(reinterpret_cast<OPENFILENAMEA*>(lparam)->lCustData);
-      g_serving = link;
+      SetPropA(donor, kLinkProperty, link);
       InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&link->donor_list),
                                  GetDlgItem(donor, IDC_DRIVE_LIST));
       InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&link->donor_dialog), donor);
@@ -69,6 +70,9 @@ static UINT_PTR CALLBACK DonorHook(HWND donor, UINT message, WPARAM, LPARAM lpar
     case WM_TIMER:
       KillTimer(donor, kDonorTimer);
       if (link && !InterlockedCompareExchange(&link->abandoned, 0, 0)) PostMessageA(link->list, kFillMessage, 0, 0);
+      break;
+    case WM_DESTROY:
+      RemovePropA(donor, kLinkProperty);
       break;
   }
   return 0;
@@ -88,7 +92,6 @@ static DWORD WINAPI DonorThread(void* parameter) {
   request.lpfnHook = DonorHook;
   request.lCustData = reinterpret_cast<LPARAM>(link);
   GetOpenFileNameA(&request);
-  g_serving = nullptr;
   ReleaseLink(link);
   return 0;
 }
