@@ -384,6 +384,16 @@ class SiteFreeHost : public SetupHost {
   bool reachable_;
 };
 
+// The program's parts as WinMain wires them, with the site replaced.
+struct Program {
+  explicit Program(bool reachable) : host(dialog, reachable), sequence(host) {
+    dialog.SetWorker(RunInstallSequence, &sequence);
+  }
+  SetupDialog dialog{Module(), nullptr};
+  SiteFreeHost host;
+  InstallSequence sequence;
+};
+
 class SequenceWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -425,10 +435,9 @@ class SequenceWindowTest : public ::testing::Test {
 
 TEST_F(SequenceWindowTest, UpdaterStartedThenTheWindowClosesByItself) {
   RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
-  SetupDialog dialog(Module(), nullptr);
-  SiteFreeHost host(dialog, true);
-  InstallSequence sequence(host);
-  dialog.SetWorker(RunInstallSequence, &sequence);
+  Program program(true);
+  SetupDialog& dialog = program.dialog;
+  SiteFreeHost& host = program.host;
   EXPECT_EQ(0, RunUntilClosedOrIdle(dialog, 20000));
   EXPECT_FALSE(IsWindow(dialog.Window()));
   EXPECT_EQ("Pellomar", host.family_);
@@ -442,10 +451,8 @@ TEST_F(SequenceWindowTest, UpdaterStartedThenTheWindowClosesByItself) {
 }
 
 TEST_F(SequenceWindowTest, SiteUnreachableLeavesTheWindowIdleWithTheError) {
-  SetupDialog dialog(Module(), nullptr);
-  SiteFreeHost host(dialog, false);
-  InstallSequence sequence(host);
-  dialog.SetWorker(RunInstallSequence, &sequence);
+  Program program(false);
+  SetupDialog& dialog = program.dialog;
   EXPECT_EQ(-1, RunUntilClosedOrIdle(dialog, 10000));
   HWND window = dialog.Window();
   ASSERT_TRUE(IsWindow(window));
@@ -483,10 +490,9 @@ void ForgetInstallFolder() {
 TEST_F(SequenceWindowTest, NoStoredFolderAsksAndCancelLeavesTheWindowIdle) {
   // A stored folder that no longer exists counts as none.
   RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\gone\\").c_str());
-  SetupDialog dialog(Module(), nullptr);
-  SiteFreeHost host(dialog, true);
-  InstallSequence sequence(host);
-  dialog.SetWorker(RunInstallSequence, &sequence);
+  Program program(true);
+  SetupDialog& dialog = program.dialog;
+  SiteFreeHost& host = program.host;
   HWND window = dialog.Create();
   PostMessageA(window, WM_COMMAND, 1, 0);
   HWND drives = WaitForDriveDialog();
@@ -514,10 +520,8 @@ TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
                                            "ProgramFilesDir", "C:").Text();
   std::string expected = program_files + "\\Pellomar\\";
   bool existed = IsFolder(expected);
-  SetupDialog dialog(Module(), nullptr);
-  SiteFreeHost host(dialog, true);
-  InstallSequence sequence(host);
-  dialog.SetWorker(RunInstallSequence, &sequence);
+  Program program(true);
+  SetupDialog& dialog = program.dialog;
   HWND window = dialog.Create();
   PostMessageA(window, WM_COMMAND, 1, 0);
   HWND drives = WaitForDriveDialog();
