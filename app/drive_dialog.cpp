@@ -124,8 +124,7 @@ void DriveList::AttachAndFill(HWND list, HWND dialog) {
   list_ = list;
   dialog_ = dialog;
   SetWindowLongPtrA(list, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  previous_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
+  previous_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
 
   link_ = new DonorLink;
   if (link_) {
@@ -271,8 +270,8 @@ void DriveList::FillFromSystem() {
     // Labels of fixed drives only: asking a floppy or a network drive may
     // take long.
     char label[MAX_PATH + 1];
-    if (type == DRIVE_FIXED && GetVolumeInformationA(root, label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0) &&
-        label[0]) {
+    if (type == DRIVE_FIXED &&
+        GetVolumeInformationA(root, label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0) && label[0]) {
       // A label that does not fit leaves the letter alone.
       AppendFormat(text, sizeof text, " [%s]", label);
     }
@@ -311,7 +310,8 @@ void DriveList::DrawEntry(const DRAWITEMSTRUCT* item) {
   char text[kEntryCap] = "";
   LRESULT length = SendMessageA(item->hwndItem, CB_GETLBTEXTLEN, item->itemID, 0);
   // Every entry was added at most 199 characters long.
-  if (length >= 0 && length < kEntryCap) SendMessageA(item->hwndItem, CB_GETLBTEXT, item->itemID, reinterpret_cast<LPARAM>(text));
+  if (length >= 0 && length < kEntryCap)
+    SendMessageA(item->hwndItem, CB_GETLBTEXT, item->itemID, reinterpret_cast<LPARAM>(text));
 
   int size = area.bottom - area.top - 2;
   if (size > 16) size = 16;
@@ -331,7 +331,9 @@ uint64_t FreeSpaceOf(char letter) {
   typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   static HMODULE kernel;
   if (!kernel) kernel = LoadLibraryA("KERNEL32");
-  FreeSpaceEx ex = kernel ? reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA"))) : nullptr;
+  FreeSpaceEx ex =
+      kernel ? reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")))
+             : nullptr;
   if (ex) {
     ULARGE_INTEGER available, total, free;
     return ex(root, &available, &total, &free) ? available.QuadPart : 0;
@@ -353,8 +355,8 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space)
 }
 
 int DriveDialog::Run() {
-  INT_PTR result = DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_DRIVE), nullptr, DialogProc,
-                                   reinterpret_cast<LPARAM>(this));
+  INT_PTR result =
+      DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) LogPrint("Drive dialog failed 0x%x\r\n", GetLastError());
   return result == 1 ? 1 : 2;
 }

@@ -1,7 +1,6 @@
 #pragma once
-#include <windows.h>
-
 #include <stdint.h>
+#include <windows.h>
 
 // Free space the product needs (about 50.5 Mb), though the dialog names 2 Mb.
 const uint64_t kRequiredFreeBytes = 52969472;

@@ -10,7 +10,8 @@
 static void LoadSystemLibrariesSafely() {
   typedef BOOL(WINAPI * SetDirectories)(DWORD);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  SetDirectories set = kernel ? reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
+  SetDirectories set = kernel ? reinterpret_cast<SetDirectories>(
+                                    reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
                               : nullptr;
   if (!set || !set(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */)) SetDllDirectoryA("");
 }

@@ -1,6 +1,5 @@
 // Byte counts and folder rules of the drive dialog.
 #include <gtest/gtest.h>
-
 #include <stdint.h>
 #include <string.h>
 

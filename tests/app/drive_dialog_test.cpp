@@ -1,5 +1,7 @@
 // The drive dialog on a thread of its own, driven from the test's thread the
 // way a user would: texts, free space, the OK rules and the folder result.
+#include "app/drive_dialog.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/drive_dialog.h"
 #include "app/install_folder.h"
 #include "install/diagnostic_log.h"
 #include "install/registry.h"
@@ -21,9 +22,7 @@ namespace {
 const char kVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 uint64_t g_free[26];
-uint64_t FakeFreeSpace(char letter) {
-  return letter >= 'A' && letter <= 'Z' ? g_free[letter - 'A'] : 0;
-}
+uint64_t FakeFreeSpace(char letter) { return letter >= 'A' && letter <= 'Z' ? g_free[letter - 'A'] : 0; }
 
 std::string Text(HWND window, int id) {
   char text[512] = "";
@@ -43,9 +42,7 @@ std::vector<std::string> Entries(HWND dialog) {
   return entries;
 }
 
-int Selected(HWND dialog) {
-  return static_cast<int>(SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0));
-}
+int Selected(HWND dialog) { return static_cast<int>(SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0)); }
 
 // Picks the entry of letter as a user would, with the change notification.
 bool Pick(HWND dialog, char letter) {

@@ -1,6 +1,8 @@
 // The main window in this process: its picture, layout, lines, the Install
 // and Cancel commands, and whole runs of the install sequence through the
 // program's own host with the site replaced.
+#include "app/setup_dialog.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "app/dib_picture.h"
-#include "app/setup_dialog.h"
 #include "app/setup_host.h"
 #include "install/cancel_flag.h"
 #include "install/install_sequence.h"
@@ -472,10 +473,12 @@ TEST_F(SequenceWindowTest, SiteUnreachableLeavesTheWindowIdleWithTheError) {
 // Finds the drive dialog while this thread keeps the main window going.
 HWND WaitForDriveDialog() {
   HWND found = nullptr;
-  PumpUntil([&] {
-    found = FindWindowA("#32770", "Select Installation Drive");
-    return found && IsWindowVisible(found);
-  }, 30000);
+  PumpUntil(
+      [&] {
+        found = FindWindowA("#32770", "Select Installation Drive");
+        return found && IsWindowVisible(found);
+      },
+      30000);
   return found;
 }
 
@@ -516,8 +519,8 @@ TEST_F(SequenceWindowTest, NoStoredFolderAsksAndCancelLeavesTheWindowIdle) {
 
 TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
   ForgetInstallFolder();
-  std::string program_files = RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion",
-                                           "ProgramFilesDir", "C:").Text();
+  std::string program_files =
+      RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "C:").Text();
   std::string expected = program_files + "\\Pellomar\\";
   bool existed = IsFolder(expected);
   Program program(true);
