@@ -101,10 +101,14 @@ void UseScriptedDialog(CWinInetMethod& method) {
 class WinInetMethodTest : public ::testing::Test {
  protected:
   // A connection to address with base path "/d/" and no transports of its
-  // own: each test builds the transports it looks at.
-  std::unique_ptr<HostConnection> Connection(const std::string& address) {
-    return std::unique_ptr<HostConnection>(
-        new HostConnection(address.c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+  // own: each test builds the transports it looks at. Connected means after
+  // the connection test, when sends are not bounded.
+  std::unique_ptr<HostConnection> Connection(const std::string& address, bool connected = false,
+                                             HWND owner = nullptr) {
+    std::unique_ptr<HostConnection> connection(
+        new HostConnection(address.c_str(), owner, "/d/", HostConnection::NoTransports()));
+    connection->connected = connected;
+    return connection;
   }
   ScratchFolder folder_;
 };
@@ -161,10 +165,9 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
     ASSERT_TRUE(server.Ok());
     server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
     server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
-    auto connection = Connection(server.Address());
+    auto connection = Connection(server.Address(), true);
     connection->proxy_user.Assign("");
     connection->proxy_password.Assign("");
-    connection->connected = true;
     CWinInetMethod method(*connection);
     ASSERT_TRUE(method.GetFile("p", file.c_str()));
     EXPECT_EQ("proxy says no", ReadWholeFile(file));
@@ -180,12 +183,11 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
     ASSERT_TRUE(server.Ok());
     server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
     server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
-    auto connection = Connection(server.Address());
+    auto connection = Connection(server.Address(), true);
     connection->proxy_user.Assign("u");
     connection->proxy_password.Assign("p");
     connection->site_user.Assign("s");
     connection->site_password.Assign("t");
-    connection->connected = true;
     CWinInetMethod method(*connection);
     ASSERT_TRUE(method.GetFile("p", file.c_str()));
     ASSERT_TRUE(method.GetFile("s", file.c_str()));
@@ -199,8 +201,7 @@ TEST_F(WinInetMethodTest, ALongBodyIsStoredWhole) {
   ASSERT_TRUE(server.Ok());
   const unsigned long long size = 3 * 1024 * 1024 + 123;  // not a multiple of the read size
   server.ServePath("/d/big", HttpReply::LargeBody(size));
-  auto connection = Connection(server.Address());
-  connection->connected = true;
+  auto connection = Connection(server.Address(), true);
   CWinInetMethod method(*connection);
   std::string file = folder_.File("big.bin");
   ASSERT_TRUE(method.GetFile("big", file.c_str()));
@@ -215,8 +216,7 @@ TEST_F(WinInetMethodTest, FailuresPrintTheirStepAndLeaveTheOutputFileAsTheyFound
   HttpTestServer server(20, 5);
   ASSERT_TRUE(server.Ok());
   server.ServeFile("/d/a.txt", "alpha");
-  auto connection = Connection(server.Address());
-  connection->connected = true;
+  auto connection = Connection(server.Address(), true);
   CWinInetMethod method(*connection);
   {
     // A path that does not fit the URL buffer is refused, not sent cut.
@@ -262,8 +262,7 @@ TEST_F(WinInetMethodTest, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoa
   HttpTestServer server(20, 6);
   ASSERT_TRUE(server.Ok());
   server.ServeFile("/d/a.txt", "alpha");
-  auto connection = Connection(server.Address());
-  connection->connected = true;
+  auto connection = Connection(server.Address(), true);
   std::string file = folder_.File("a.txt");
   ASSERT_FALSE(IsTransportLibraryLoaded(WinInetLibrary()));
 
@@ -299,9 +298,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
     g_script = DialogScript();
     g_script.user = std::string(150, 'u');
     g_script.password = std::string(400, 'p') + "!";
-    auto connection = std::unique_ptr<HostConnection>(
-        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
-    connection->connected = true;
+    auto connection = Connection(server.Address(), true, owner);
     CWinInetMethod method(*connection);
     UseScriptedDialog(method);
     LogCapture log;
@@ -320,9 +317,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
     // Declined: no second send, nothing stored.
     g_script = DialogScript();
     g_script.answer = ERROR_CANCELLED;
-    auto connection = std::unique_ptr<HostConnection>(
-        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
-    connection->connected = true;
+    auto connection = Connection(server.Address(), true, owner);
     CWinInetMethod method(*connection);
     UseScriptedDialog(method);
     LogCapture log;
@@ -338,9 +333,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
     g_script.sends_to_fail = 2;
     g_script.user = "u";
     g_script.password = "p";
-    auto connection = std::unique_ptr<HostConnection>(
-        new HostConnection(server.Address().c_str(), owner, "/d/", HostConnection::NoTransports()));
-    connection->connected = true;
+    auto connection = Connection(server.Address(), true, owner);
     CWinInetMethod method(*connection);
     UseScriptedDialog(method);
     LogCapture log;
