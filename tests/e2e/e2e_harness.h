@@ -63,11 +63,13 @@ class SetupRun {
   bool Started() const { return process_.hProcess != nullptr; }
 
   // Handles the windows until done() holds or the process ends or time
-  // runs out: the drive dialog is answered with OK when it shows. True
-  // when done() held (or, without done, when the process ended).
+  // runs out: the drive dialog is answered with OK (or Cancel, see below)
+  // when it shows. True when done() held (or, without done, when the
+  // process ended).
   bool Drive(DWORD timeout_ms, const std::function<bool()>& done = nullptr);
   bool Ended();
   bool DriveDialogSeen() const { return dialog_seen_; }
+  void CancelDriveDialog() { cancel_dialog_ = true; }
   HWND MainWindow();
   std::string StatusLine();
   std::string ErrorLine();
@@ -76,6 +78,7 @@ class SetupRun {
  private:
   PROCESS_INFORMATION process_ = {};
   bool dialog_seen_ = false;
+  bool cancel_dialog_ = false;
 };
 
 // Waits (at most timeout_ms) for the updater's report to be complete.

@@ -131,6 +131,29 @@ TEST(EndToEnd, SiteDownShowsTheErrorKeepsTheWindowAndLeavesNothing) {
   EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
 }
 
+TEST(EndToEnd, CancelledDriveDialogKeepsTheWindowWithoutTextAndStoresNothing) {
+  CleanMachine machine;
+  LoopbackSite web(86);
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+
+  SetupRun run(setup, web.HostAddresses(), log);
+  run.CancelDriveDialog();
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.DriveDialogSeen(); })) << "no drive dialog";
+  // The dialog goes, the window stays, with both lines empty.
+  ASSERT_FALSE(run.Drive(3000)) << "the program ended after the dialog was cancelled";
+  EXPECT_EQ(run.StatusLine(), "");
+  EXPECT_EQ(run.ErrorLine(), "");
+  run.PressCancel();
+  EXPECT_TRUE(run.Drive(15000)) << "Cancel did not end the program";
+
+  EXPECT_FALSE(testing_support::FileExists(e2e::DefaultInstallFolder()));
+  EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
+  EXPECT_EQ(web.area.ConnectionCount(), 0);
+  EXPECT_FALSE(e2e::WaitForUpdater(log, 500).started);
+}
+
 TEST(EndToEnd, UnreachableDownloadAreaShowsFailedToStartAndLeavesTheFolderEmpty) {
   CleanMachine machine;
   LoopbackSite web(85);
