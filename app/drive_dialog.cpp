@@ -105,7 +105,8 @@ DriveList::DriveList()
       dialog_(nullptr),
       link_(nullptr),
       donor_thread_(nullptr),
-      borrowed_(false) {}
+      borrowed_(false),
+      drive_mask_(GetLogicalDrives) {}
 
 DriveList::~DriveList() {
   if (link_) {
@@ -260,7 +261,7 @@ void DriveList::FillFromDonor() {
 }
 
 void DriveList::FillFromSystem() {
-  DWORD drives = GetLogicalDrives();
+  DWORD drives = drive_mask_ ? drive_mask_() : 0;
   for (int i = 0; i < 26; ++i) {
     if (!(drives & (1u << i))) continue;
     char root[4] = {static_cast<char>('A' + i), ':', '\\', 0};
@@ -343,7 +344,7 @@ uint64_t FreeSpaceOf(char letter) {
   return static_cast<uint64_t>(sectors) * bytes * free_clusters;
 }
 
-DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space)
+DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, DriveList::DriveMaskFunction drive_mask)
     : window_(nullptr),
       enough_space_(false),
       heading_(nullptr),
@@ -351,6 +352,7 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space)
       free_space_(nullptr),
       instance_(instance),
       free_space_of_(free_space ? free_space : FreeSpaceOf) {
+  if (drive_mask) list_.SetDriveMask(drive_mask);
   folder_[0] = 0;
 }
 

@@ -18,6 +18,8 @@ struct DonorLink;
 // here.
 class DriveList {
  public:
+  typedef DWORD(WINAPI* DriveMaskFunction)();
+
   DriveList();
   ~DriveList();  // ends the hidden dialog
   DriveList(const DriveList&) = delete;
@@ -26,6 +28,9 @@ class DriveList {
   // Subclasses the drop-down list and fills it; returns once it is filled,
   // pumping the calling thread's messages meanwhile.
   void AttachAndFill(HWND list, HWND dialog);
+  // Where the system's drive enumeration comes from (GetLogicalDrives;
+  // tests give others).
+  void SetDriveMask(DriveMaskFunction drive_mask) { drive_mask_ = drive_mask; }
   // Whether the entries came from the hidden dialog (else from the system's
   // drive enumeration).
   bool Borrowed() const { return borrowed_; }
@@ -45,6 +50,7 @@ class DriveList {
   DonorLink* link_;  // shared with the donor thread, which may outlive us
   HANDLE donor_thread_;
   bool borrowed_;
+  DriveMaskFunction drive_mask_;
 };
 
 // The dialog that asks on which drive the product goes, when no folder is
@@ -53,8 +59,10 @@ class DriveDialog {
  public:
   typedef uint64_t (*FreeSpaceFunction)(char letter);
 
-  // free_space: where free bytes come from (FreeSpaceOf; tests give others).
-  explicit DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space = FreeSpaceOf);
+  // free_space: where free bytes come from (FreeSpaceOf; tests give others);
+  // drive_mask: the system's drives, when the list is filled from them.
+  explicit DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space = FreeSpaceOf,
+                       DriveList::DriveMaskFunction drive_mask = GetLogicalDrives);
   DriveDialog(const DriveDialog&) = delete;
   DriveDialog& operator=(const DriveDialog&) = delete;
 

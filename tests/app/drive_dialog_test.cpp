@@ -22,6 +22,8 @@ namespace {
 const char kVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 
 uint64_t g_free[26];
+DWORD g_drives;
+DWORD WINAPI FakeDrives() { return g_drives; }
 uint64_t FakeFreeSpace(char letter) { return letter >= 'A' && letter <= 'Z' ? g_free[letter - 'A'] : 0; }
 
 std::string Text(HWND window, int id) {
@@ -124,7 +126,7 @@ class DriveDialogTest : public ::testing::Test {
   // Starts the dialog and waits until it shows; the dialog window.
   HWND Open() {
     worker_ = std::thread([this] {
-      DriveDialog dialog(GetModuleHandleA(nullptr), FakeFreeSpace);
+      DriveDialog dialog(GetModuleHandleA(nullptr), FakeFreeSpace, drive_mask_);
       result_ = dialog.Run();
       folder_ = dialog.Folder();
     });
@@ -147,6 +149,7 @@ class DriveDialogTest : public ::testing::Test {
   }
 
   std::string saved_;
+  DriveList::DriveMaskFunction drive_mask_ = GetLogicalDrives;
   std::thread worker_;
   HWND window_ = nullptr;
   std::atomic<int> result_{0};
@@ -264,6 +267,76 @@ TEST_F(DriveDialogTest, CancelAndTheHiddenDialogEnds) {
   DWORD start = GetTickCount();
   while (OwnDialogs() != 0 && GetTickCount() - start < 5000) Sleep(50);
   EXPECT_EQ(0, OwnDialogs());
+}
+
+// Wine's classic file dialog lists drives as "[-c-]", which names no drive
+// first: the list then comes from the system's enumeration, given here.
+TEST_F(DriveDialogTest, OneDriveIsUsedWhateverTheFolder) {
+  SetProgramFiles("");
+  g_drives = 1u << ('C' - 'A');
+  drive_mask_ = FakeDrives;
+  g_free['C' - 'A'] = 1ULL << 40;
+  ASSERT_NE(nullptr, Open());
+  std::vector<std::string> entries = Entries(window_);
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_EQ(0, Selected(window_));
+  EXPECT_EQ("1024.00Gb Available", Text(window_, IDC_DRIVE_FREE));
+  Press(IDOK);
+  EXPECT_EQ(1, result_.load());
+  EXPECT_EQ("C:\\Pellomar\\", folder_);
+}
+
+TEST_F(DriveDialogTest, NoDrivesKeepsOkDisabled) {
+  g_drives = 0;
+  drive_mask_ = FakeDrives;
+  ASSERT_NE(nullptr, Open());
+  EXPECT_TRUE(Entries(window_).empty());
+  EXPECT_EQ("Only 0bytes Available", Text(window_, IDC_DRIVE_FREE));
+  EXPECT_FALSE(OkEnabled(window_));
+  SendMessageA(window_, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(IsWindow(window_));
+  Press(IDCANCEL);
+  EXPECT_EQ(2, result_.load());
+}
+
+TEST_F(DriveDialogTest, EntriesDrawnWithAGlyphAndTheirText) {
+  g_drives = (1u << ('C' - 'A')) | (1u << ('D' - 'A'));
+  drive_mask_ = FakeDrives;
+  ASSERT_NE(nullptr, Open());
+  HWND list = GetDlgItem(window_, IDC_DRIVE_LIST);
+  const int w = 120, h = 18;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP surface = CreateBitmap(w, h, 1, 32, nullptr);
+  HGDIOBJ old = SelectObject(dc, surface);
+  RECT all = {0, 0, w, h};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  DRAWITEMSTRUCT item = {};
+  item.CtlType = ODT_COMBOBOX;
+  item.CtlID = IDC_DRIVE_LIST;
+  item.itemID = 1;
+  item.itemAction = ODA_DRAWENTIRE;
+  item.hwndItem = list;
+  item.hDC = dc;
+  item.rcItem = all;
+  item.itemData = SendMessageA(list, CB_GETITEMDATA, 1, 0);
+  SendMessageA(window_, WM_DRAWITEM, IDC_DRIVE_LIST, reinterpret_cast<LPARAM>(&item));
+  COLORREF window_colour = GetSysColor(COLOR_WINDOW);
+  int frame = 0, text = 0, background = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      COLORREF c = GetPixel(dc, x, y);
+      if (c == RGB(64, 64, 64)) ++frame;
+      if (c == window_colour) ++background;
+      if (x > 20 && c != window_colour) ++text;
+    }
+  }
+  EXPECT_GT(frame, 10);  // the drive glyph
+  EXPECT_GT(text, 10);   // "d:" after it
+  EXPECT_GT(background, w * h / 2);
+  SelectObject(dc, old);
+  DeleteObject(surface);
+  DeleteDC(dc);
+  Press(IDCANCEL);
 }
 
 TEST(FreeSpaceOf, ReadsTheSystemDrive) {
