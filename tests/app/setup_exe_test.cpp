@@ -148,7 +148,10 @@ TEST(SetupExe, CancelWhileContactingThenWhenIdle) {
   EXPECT_EQ("", Line(window, IDC_ERROR_LINE));
   EXPECT_EQ(-1, setup.WaitExit(500));
 
-  PostMessageA(window, WM_COMMAND, 2, 0);
+  // Idle: the Esc key, through the dialog message handling, ends it with 0.
+  HWND focus = GetDlgItem(window, IDC_STATUS_LINE);
+  PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0);
   EXPECT_EQ(0, setup.WaitExit(10000));
 }
 
