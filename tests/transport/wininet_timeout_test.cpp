@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <memory>
 #include <string>
 
@@ -23,21 +25,43 @@ using testing_support::ScratchFolder;
 
 namespace {
 
+int ThreadsOfThisProcess() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
+
+// A fault on another thread (such as a send returning into an unloaded
+// library) is noted and that thread ended, so that the test can tell.
+volatile LONG g_faults = 0;
+LONG WINAPI NoteFault(EXCEPTION_POINTERS*) {
+  InterlockedIncrement(&g_faults);
+  ExitThread(1);
+}
+
 TEST(WinInetSendLimit, ANeverAnsweringServerEndsTheSendAfterTwentySeconds) {
   ScratchFolder folder;
-  HttpTestServer server(20, 7);
-  ASSERT_TRUE(server.Ok());
-  server.SetScript(HttpReply::NeverAnswer());
+  LPTOP_LEVEL_EXCEPTION_FILTER previous_filter = SetUnhandledExceptionFilter(NoteFault);
+  std::unique_ptr<HttpTestServer> server(new HttpTestServer(20, 7));
+  ASSERT_TRUE(server->Ok());
+  server->SetScript(HttpReply::NeverAnswer());
   LogCapture log;
-  HostConnection connection(server.Address().c_str(), nullptr, "/d/", HostConnection::NoTransports());
-  CWinInetMethod method(connection);
+  HostConnection connection(server->Address().c_str(), nullptr, "/d/", HostConnection::NoTransports());
+  std::unique_ptr<CWinInetMethod> method(new CWinInetMethod(connection));
   std::string file = folder.File("silent.txt");
+  const int threads_before = ThreadsOfThisProcess();
   DWORD start = GetTickCount();
-  EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+  EXPECT_FALSE(method->GetFile("a.txt", file.c_str()));
   DWORD elapsed = GetTickCount() - start;
   EXPECT_GE(elapsed, 19500u);
   EXPECT_LT(elapsed, 26000u);
-  EXPECT_EQ(1, server.ConnectionCount());
+  EXPECT_EQ(1, server->ConnectionCount());
   EXPECT_TRUE(FileExists(file));
   EXPECT_EQ("", ReadWholeFile(file));
   // The request handle is gone after the time-out, so the status query fails
@@ -48,6 +72,21 @@ TEST(WinInetSendLimit, ANeverAnsweringServerEndsTheSendAfterTwentySeconds) {
   ASSERT_NE(std::string::npos, query) << text;
   ASSERT_NE(std::string::npos, send) << text;
   EXPECT_LT(query, send);
+
+  // Wine's send outlives the closed request. With the transport gone and its
+  // library released, the server's close lets that send return into library
+  // code the sending thread still holds, and the thread ends.
+  method.reset();
+  EXPECT_FALSE(IsTransportLibraryLoaded(WinInetLibrary()));
+  server.reset();
+  int threads = ThreadsOfThisProcess();
+  for (int i = 0; i < 50 && threads > threads_before; ++i) {
+    Sleep(100);
+    threads = ThreadsOfThisProcess();
+  }
+  EXPECT_LE(threads, threads_before);
+  EXPECT_EQ(0, g_faults);
+  SetUnhandledExceptionFilter(previous_filter);
 }
 
 }  // namespace
