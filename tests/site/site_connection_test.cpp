@@ -16,6 +16,7 @@
 #include "site/product_query.h"
 #include "site/site_connection.h"
 #include "tests/support/test_support.h"
+#include "tests/site/kept_transports.h"
 
 using namespace testing_support;
 
@@ -47,7 +48,10 @@ bool SplitRand(const std::string& target, std::string* before, unsigned long lon
 
 class SiteTest : public ::testing::Test {
  protected:
-  void SetUp() override { ClearRegistry(); }
+  void SetUp() override {
+    KeepTransportLibrariesLoaded();
+    ClearRegistry();
+  }
   void TearDown() override { ClearRegistry(); }
   static void ClearRegistry() {
     DeleteMachineKey(SETUP_FAMILY_KEY);

@@ -21,6 +21,7 @@
 #include "site/product_query.h"
 #include "site/site_connection.h"
 #include "tests/support/test_support.h"
+#include "tests/site/kept_transports.h"
 
 using namespace testing_support;
 
@@ -70,6 +71,7 @@ class LoopbackSiteHost : public InstallHost {
 class SiteInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    KeepTransportLibrariesLoaded();
     DeleteMachineKey(SETUP_FAMILY_KEY);
     SetCancelRequested(false);
     GetCurrentDirectoryA(sizeof cwd_, cwd_);
