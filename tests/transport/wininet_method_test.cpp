@@ -155,16 +155,21 @@ TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndBodiesAreStoredWhatever
 }
 
 TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
-  const std::string challenge = "Proxy-Authenticate: Basic realm=\"gate\"\r\n";
-  const std::string site_challenge = "WWW-Authenticate: Basic realm=\"site\"\r\n";
+  // A 407 with a Basic proxy challenge at "p", a 401 with a Basic site
+  // challenge at "s".
+  auto serve_challenges = [](HttpTestServer& server) {
+    server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no",
+                                               "Proxy-Authenticate: Basic realm=\"gate\"\r\n"));
+    server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no",
+                                               "WWW-Authenticate: Basic realm=\"site\"\r\n"));
+  };
   std::string file = folder_.File("answer.txt");
   {
     // Empty proxy and site credentials: a 407 and a 401 are stored as they
     // come, with no second request carrying a credential.
     HttpTestServer server(20, 2);
     ASSERT_TRUE(server.Ok());
-    server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
-    server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
+    serve_challenges(server);
     auto connection = Connection(server.Address(), true);
     connection->proxy_user.Assign("");
     connection->proxy_password.Assign("");
@@ -181,8 +186,7 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
     // with what was set on the request.
     HttpTestServer server(20, 3);
     ASSERT_TRUE(server.Ok());
-    server.ServePath("/d/p", HttpReply::Status(407, "Proxy Authentication Required", "proxy says no", challenge));
-    server.ServePath("/d/s", HttpReply::Status(401, "Unauthorized", "site says no", site_challenge));
+    serve_challenges(server);
     auto connection = Connection(server.Address(), true);
     connection->proxy_user.Assign("u");
     connection->proxy_password.Assign("p");
