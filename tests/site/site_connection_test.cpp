@@ -15,6 +15,7 @@
 #include "site/fingerprint.h"
 #include "site/product_query.h"
 #include "site/site_connection.h"
+#include "transport/host_connection.h"
 #include "tests/support/test_support.h"
 #include "tests/site/kept_transports.h"
 
@@ -108,7 +109,12 @@ TEST_F(SiteTest, FileTextReadsUpToTheFirstZeroByte) {
 
 TEST_F(SiteTest, QuerySuffixFromFingerprintBetaAndStoredParameters) {
   {
-    SiteConnection site(nullptr, "127.0.0.1");
+    // The maker's site below "/secure/"; nothing is fetched before a query.
+    SiteConnection site(nullptr);
+    ASSERT_NE(nullptr, site.Connection());
+    EXPECT_STREQ(SETUP_HOST_1, site.Connection()->host.Text());
+    EXPECT_STREQ("/secure/", site.Connection()->base_path.Text());
+    EXPECT_FALSE(site.Connection()->connected);
     EXPECT_STREQ("&Bios=53af76", site.QuerySuffix());
     EXPECT_TRUE(site.QuerySuffixFits());
   }
