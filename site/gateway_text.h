@@ -28,7 +28,7 @@ struct GatewayAnswer {
 
 // Splits "scheme://host/path" into host and path (without its leading "/").
 // False, both left untouched, when the text does not begin with a scheme
-// and "://", names no host,
-// or holds a space in the host or a control byte in host or path: such a
-// text would break the request line that names it, so no download area is taken from it.
+// and "://", names no host, or holds a space in the host or a control byte
+// in host or path: such a text would break the request line that names it,
+// so no download area is taken from it.
 bool SplitUrl(const char* url, ByteString* host, ByteString* path);
