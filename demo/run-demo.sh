@@ -16,6 +16,8 @@ mode=web
 build=$repo/build
 own_build=""
 deps=1
+built=""
+args=("$@")
 while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
@@ -24,6 +26,7 @@ while [ $# -gt 0 ]; do
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
+    --built) built=1 ;;
     *) echo "usage: $0 [--package | --site-down] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
@@ -57,6 +60,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # ---- what is needed, and the build
+if [ -n "$built" ]; then :; else
 if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 mkdir -p "$demo"
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
@@ -69,6 +73,7 @@ else
     cmake --build "$build/win64" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
+fi
 bin=$build/win64
 setup_exe=$bin/Setup.exe
 updater_exe=$bin/tools/demo_updater/demo_updater.exe
@@ -77,6 +82,18 @@ cabinet=$bin/tools/demo_updater/cab/Update.exe
 maker_exe=$(ls "$bin"/tools/maker/maker.exe 2>/dev/null)
 for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet"; do [ -f "$f" ] || fail "missing $f after the build"; done
 [ "$mode" != package ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
+
+# ---- a network of our own with loopback only: the default build looks up its
+# ".test" host names first, and those lookups must fail here rather than go out
+# to a name server. Everything below runs in that namespace.
+if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
+  if unshare --net true 2>/dev/null; then
+    trap - EXIT
+    exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
+      "$repo/demo/run-demo.sh" "${args[@]}" --built
+  fi
+  say "note: no private network here (unshare --net failed): the .test host names go to the name service"
+fi
 
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
