@@ -1,6 +1,6 @@
 // Extraction of a 64 MiB stream from an appended package against CopyFileA
 // of the same bytes. Not a test: run by hand under Wine.
-//   package_bench.exe [MiB]
+//   package_bench.exe [MiB]   (tools/bench/run-bench.sh package)
 // Each trial runs in a child process so that its peak working set is its own.
 #include <windows.h>
 #include <psapi.h>

@@ -1,7 +1,7 @@
 // Transport throughput benchmark: downloads 1, 64 and 256 MiB from a loopback
 // server through each transport and through a plain winsock receive loop on
 // the same server, and prints MB/s and the peak working set.
-// Run it with tools/bench/run-transport-bench.sh.
+// Run it with tools/bench/run-bench.sh transport.
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
