@@ -48,6 +48,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  // A worker that still runs ends with the process.
-  return 0;
+  // A worker that still runs ends with the process. It may still be using
+  // the window's objects above, so the process ends here, before their
+  // destructors run.
+  ExitProcess(0);
 }

@@ -18,8 +18,12 @@ void SetupHost::PostCloseCommand() { dialog_.PostCloseCommand(); }
 bool SetupHost::HasEmbeddedPackage() { return dialog_.Package() != nullptr; }
 
 UpdaterFetcher* SetupHost::ContactSite(const char* family) {
-  // Objects of an earlier run are not destroyed: a fetcher of that run may
-  // still be referred to, and they live until the process ends anyway.
+  // The fetcher of an earlier run holds the package folder open, and a
+  // folder opens only once at a time: it goes before the new one is made.
+  // Earlier site connections stay, so that their transports' libraries stay
+  // loaded for the process.
+  delete fetcher_;
+  fetcher_ = nullptr;
   site_ = new SiteConnection(dialog_.Window());
   if (!site_) return nullptr;
   ProductQuery* query = site_->FindOrCreateQuery(family);

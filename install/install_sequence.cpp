@@ -31,12 +31,12 @@ void InstallSequence::Run() {
   host_.ClearErrorLine();
   host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
 
-  UpdaterFetcher* fetcher = host_.ContactSite(SETUP_FAMILY_NAME);
-  if (!fetcher) {
+  // The host may have ended the fetcher of an earlier run.
+  fetcher_ = host_.ContactSite(SETUP_FAMILY_NAME);
+  if (!fetcher_) {
     ContactFailure();
     return;
   }
-  fetcher_ = fetcher;
   host_.SetStatusLine("");
   if (IsCancelRequested()) {
     CommonEnd();

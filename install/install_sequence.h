@@ -27,7 +27,7 @@ class InstallHost {
   virtual bool HasEmbeddedPackage() = 0;
   // Builds the site connection, asks it for the family and builds the file
   // fetcher on the answer. None when any of them fails. The fetcher lives
-  // until the process ends.
+  // until the next call, which may end it.
   virtual UpdaterFetcher* ContactSite(const char* family) = 0;
   // Runs the drive dialog modally; 1 with the chosen folder (ending in a
   // backslash) in folder, anything else when cancelled.

@@ -78,6 +78,13 @@ bool HostConnection::Download(const char* path, const char* local_file) {
   bool fits = true;
   bool has_query = false;
   for (const char* p = path; *p && fits; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    // A line break or other control byte would end the request line early
+    // and let the rest pass for headers: such a path is never sent.
+    if (c < 0x20 || c == 0x7f) {
+      LogPrint("Download path has control byte 0x%x,HostConnection\r\n", c);
+      return false;
+    }
     char one[2] = {*p, 0};
     if (*p == '?') has_query = true;
     fits = AppendText(encoded, sizeof encoded, *p == ' ' ? "%20" : one);

@@ -227,6 +227,12 @@ void SetupRun::PressCancel() {
   ::PressCancel(window);
 }
 
+void SetupRun::PressInstall() {
+  HWND window = MainWindow();
+  ASSERT_NE(window, nullptr) << "no setup window";
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
 CleanMachine::CleanMachine() {
   Clean();
   old_bios_ = MachineString(kBiosKey, "BIOSVersion");

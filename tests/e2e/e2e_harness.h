@@ -70,10 +70,13 @@ class SetupRun {
   bool Ended();
   bool DriveDialogSeen() const { return dialog_seen_; }
   void CancelDriveDialog() { cancel_dialog_ = true; }
+  void AcceptDriveDialog() { cancel_dialog_ = false; }
   HWND MainWindow();
   std::string StatusLine();
   std::string ErrorLine();
   void PressCancel();
+  // What Enter does in the window: the hidden default button starts a run.
+  void PressInstall();
 
  private:
   PROCESS_INFORMATION process_ = {};

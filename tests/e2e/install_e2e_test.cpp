@@ -244,6 +244,36 @@ TEST(EndToEnd, PackageInstallTakesTheUpdaterFromThePackageAndNamesTheSetup) {
   EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
 }
 
+TEST(EndToEnd, PackageStillServesASecondRunInTheSameWindow) {
+  CleanMachine machine;
+  LoopbackSite web(87);
+  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
+    web.area.RemovePath(path);
+  ScratchFolder scratch;
+  std::string setup = scratch.File("Setup.exe");
+  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) +
+                               " --updater " + Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))));
+  std::string log = scratch.File("updater.log");
+  std::string folder = e2e::DefaultInstallFolder();
+
+  {
+    // First run: the user cancels the drive dialog; the window stays idle.
+    SetupRun run(setup, web.HostAddresses(), log);
+    run.CancelDriveDialog();
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.DriveDialogSeen(); })) << "no drive dialog";
+    ASSERT_FALSE(run.Drive(2000)) << "the program ended after the dialog was cancelled";
+    // Second run from the same window: the package's folder must open again.
+    run.AcceptDriveDialog();
+    run.PressInstall();
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("/Bulk="), setup);
+  EXPECT_EQ(web.area.ConnectionCount(), 0) << "the second run went to the download area";
+  EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
+}
+
 TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) {
   CleanMachine machine;
   LoopbackSite web(84);

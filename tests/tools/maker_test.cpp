@@ -216,6 +216,7 @@ TEST_F(MakerTest, BadInputIsRefusedAndNothingIsWritten) {
     const char* message;
   } cases[] = {
       {"stamp " + Quote(setup_) + " -o " + Quote(out) + " " + std::string(259, 'a'), "at most 258"},
+      {"stamp " + Quote(setup_) + " -o " + Quote(out) + " \"a=1\tb=2\"", "control byte 0x09"},
       {"stamp " + Quote(setup_) + " " + Quote(setup_) + " a=1", "no output"},
       {"stamp " + Quote(setup_) + " -o " + Quote(setup_) + " a=1", "--in-place"},
       {"stamp " + Quote(scratch_.File("missing.exe")) + " -o " + Quote(out) + " a=1", "cannot open"},

@@ -148,6 +148,22 @@ TEST_F(HostConnectionTest, OverlongEncodedPathIsRefusedNotCut) {
   SetRandomClockForTesting(nullptr);
 }
 
+TEST_F(HostConnectionTest, PathWithALineBreakOrControlByteIsNeverSent) {
+  Make("127.0.0.9", {kPattern, "ok"}, {}, {});
+  testing_support::ScratchFolder folder;
+  testing_support::LogCapture log;
+  ASSERT_TRUE(connection_->EnsureConnected());
+  EXPECT_FALSE(connection_->Download("a.php?x=1\r\nX-Injected: 1", folder.File("f").c_str()));
+  EXPECT_FALSE(connection_->Download("a\tb", folder.File("f").c_str()));
+  EXPECT_FALSE(connection_->Download("a\x7f", folder.File("f").c_str()));
+  EXPECT_EQ(1u, calls_.size());  // the connection test only
+  EXPECT_TRUE(log.Contains("control byte 0xd"));
+  // Bytes above 0x7f (a name in another code page) still go as they are.
+  EXPECT_TRUE(connection_->Download("caf\xe9.txt", folder.File("f").c_str()));
+  ASSERT_EQ(2u, calls_.size());
+  EXPECT_EQ(0u, calls_[1].path.find("caf\xe9.txt?Rand="));
+}
+
 TEST_F(HostConnectionTest, UnconnectedDownloadRetestsAndChosenTransportIsKept) {
   Make("127.0.0.9", {"", "", "", kPattern, ""}, {}, {});
   testing_support::ScratchFolder folder;

@@ -202,6 +202,15 @@ int Stamp(const std::vector<std::string>& args) {
   if (text.size() > kMaxParameterText)
     return Fail("parameter text is " + std::to_string(text.size()) + " characters; the block holds at most " +
                 std::to_string(kMaxParameterText));
+  // The entries travel in later gateway requests: a line break or other
+  // control byte there would break the request line.
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      char code[8];
+      snprintf(code, sizeof code, "0x%02x", c);
+      return Fail(std::string("parameter text holds the control byte ") + code + "; entries are plain text");
+    }
+  }
   std::string bytes;
   if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
   bool replaced = EndsWithParameterBlock(bytes);
