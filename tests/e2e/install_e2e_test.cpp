@@ -217,16 +217,23 @@ void Make(const std::string& arguments) {
   ASSERT_EQ(code, 0) << "maker " << arguments << ":\n" << output;
 }
 
+// A setup carrying the updater in its package, and a download area that has
+// nothing to give: the gateway still answers and names it.
+std::string PackageOnlySetup(LoopbackSite& web, ScratchFolder& scratch) {
+  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
+    web.area.RemovePath(path);
+  std::string setup = scratch.File("Setup.exe");
+  Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) + " --updater " +
+       Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe")));
+  return setup;
+}
+
 TEST(EndToEnd, PackageInstallTakesTheUpdaterFromThePackageAndNamesTheSetup) {
   CleanMachine machine;
   LoopbackSite web(83);
-  // The gateway still answers, but the area it names has nothing to give.
-  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
-    web.area.RemovePath(path);
   ScratchFolder scratch;
-  std::string setup = scratch.File("Setup.exe");
-  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) +
-                               " --updater " + Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))));
+  std::string setup;
+  ASSERT_NO_FATAL_FAILURE(setup = PackageOnlySetup(web, scratch));
   std::string log = scratch.File("updater.log");
   std::string folder = e2e::DefaultInstallFolder();
 
@@ -247,12 +254,9 @@ TEST(EndToEnd, PackageInstallTakesTheUpdaterFromThePackageAndNamesTheSetup) {
 TEST(EndToEnd, PackageStillServesASecondRunInTheSameWindow) {
   CleanMachine machine;
   LoopbackSite web(87);
-  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
-    web.area.RemovePath(path);
   ScratchFolder scratch;
-  std::string setup = scratch.File("Setup.exe");
-  ASSERT_NO_FATAL_FAILURE(Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) +
-                               " --updater " + Quoted(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))));
+  std::string setup;
+  ASSERT_NO_FATAL_FAILURE(setup = PackageOnlySetup(web, scratch));
   std::string log = scratch.File("updater.log");
   std::string folder = e2e::DefaultInstallFolder();
 
