@@ -257,32 +257,4 @@ void CleanMachine::Clean() {
   RemoveTree(DefaultInstallFolder());
 }
 
-int RunTool(const std::string& command_line, std::string* output) {
-  // The tool's output goes to a file: a pipe could be held open by Wine's
-  // helper processes.
-  char temp[MAX_PATH];
-  GetTempFileNameA(TempFolder().c_str(), "e2e", 0, temp);
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
-                           nullptr);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process;
-  std::string line = command_line;
-  DWORD code = static_cast<DWORD>(-1);
-  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(out);
-  if (output) *output = ReadWholeFile(temp);
-  DeleteFileA(temp);
-  return static_cast<int>(code);
-}
-
 }  // namespace e2e

@@ -100,7 +100,4 @@ class CleanMachine {
   std::string old_bios_;
 };
 
-// Runs a program of the build (the maker's tool) and gives its exit code.
-int RunTool(const std::string& command_line, std::string* output);
-
 }  // namespace e2e

@@ -213,7 +213,8 @@ std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 // The maker's tool on the end-to-end Setup.exe; fails the test when it fails.
 void Make(const std::string& arguments) {
   std::string output;
-  int code = e2e::RunTool(Quoted(e2e::BuildFile("tools/maker/maker.exe")) + " " + arguments, &output);
+  int code = testing_support::RunCapturingOutput(Quoted(e2e::BuildFile("tools/maker/maker.exe")) + " " + arguments,
+                                                 &output);
   ASSERT_EQ(code, 0) << "maker " << arguments << ":\n" << output;
 }
 

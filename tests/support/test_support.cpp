@@ -87,18 +87,49 @@ std::string ProgramFolder() {
   return s.substr(0, s.find_last_of('\\'));
 }
 
-int RunAndWait(const std::string& command_line, DWORD timeout_ms) {
+namespace {
+
+int RunWithHandles(const std::string& command_line, DWORD timeout_ms, HANDLE out) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
+  if (out) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
   PROCESS_INFORMATION process;
   std::string line = command_line;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, out != nullptr, 0, nullptr, nullptr, &startup, &process))
     return -1;
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return static_cast<int>(code);
+}
+
+}  // namespace
+
+int RunAndWait(const std::string& command_line, DWORD timeout_ms) {
+  return RunWithHandles(command_line, timeout_ms, nullptr);
+}
+
+int RunCapturingOutput(const std::string& command_line, std::string* output, DWORD timeout_ms) {
+  // The output goes to a file: a pipe could be held open by Wine's helper
+  // processes long after the program ended.
+  char folder[MAX_PATH];
+  char temp[MAX_PATH];
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder || !GetTempFileNameA(folder, "run", 0, temp)) return -1;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                           nullptr);
+  int code = out == INVALID_HANDLE_VALUE ? -1 : RunWithHandles(command_line, timeout_ms, out);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (output) *output = ReadWholeFile(temp);
+  DeleteFileA(temp);
+  return code;
 }
 
 }  // namespace testing_support

@@ -34,5 +34,7 @@ bool FileExists(const std::string& path);
 std::string ProgramFolder();
 // Runs a program and waits for it; the exit code, or -1.
 int RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000);
+// The same, with the program's output and errors together in output.
+int RunCapturingOutput(const std::string& command_line, std::string* output, DWORD timeout_ms = 60000);
 
 }  // namespace testing_support

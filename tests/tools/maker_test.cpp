@@ -25,34 +25,8 @@ struct Result {
 std::string MakerPath() { return ProgramFolder() + "\\..\\..\\tools\\maker\\maker.exe"; }
 
 Result RunMaker(const std::string& arguments) {
-  Result result = {-1, std::string()};
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &inherit, 0)) return result;
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write;
-  startup.hStdError = write;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION process;
-  std::string line = "\"" + MakerPath() + "\" " + arguments;
-  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-  CloseHandle(write);
-  if (!started) {
-    CloseHandle(read);
-    return result;
-  }
-  char buffer[4096];
-  DWORD n;
-  while (ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n) result.output.append(buffer, n);
-  CloseHandle(read);
-  DWORD code = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  result.code = static_cast<int>(code);
+  Result result;
+  result.code = RunCapturingOutput("\"" + MakerPath() + "\" " + arguments, &result.output);
   return result;
 }
 
