@@ -17,12 +17,14 @@
 #include "site/product_query.h"
 #include "site/site_connection.h"
 #include "tests/site/fetcher_test_support.h"
+#include "tests/site/loopback_host.h"
 #include "tests/support/test_support.h"
 
 using fetcher_testing::Cabinet;
 using fetcher_testing::LoopbackSite;
 using testing_support::ReadWholeFile;
 using testing_support::ScratchFolder;
+using site_testing::LoopbackSiteHost;
 
 namespace {
 
@@ -31,45 +33,6 @@ std::string SelfPath() {
   GetModuleFileNameA(nullptr, path, sizeof path);
   return path;
 }
-
-// The real contact: site connection, gateway query and file fetcher, with
-// the window's part recorded.
-class LoopbackHost : public InstallHost {
- public:
-  LoopbackHost(const std::string& site_address, EmbeddedPackage* package)
-      : site_address_(site_address), package_(package) {}
-  void SetStatusLine(const char*) override {}
-  void SetErrorLine(const char* text) override {
-    if (error.empty()) error = text;
-  }
-  void ClearErrorLine() override { error.clear(); }
-  void EnableInstallButton() override { button_enabled = true; }
-  void PostCloseCommand() override { ++close_posts; }
-  bool HasEmbeddedPackage() override { return package_ != nullptr; }
-  UpdaterFetcher* ContactSite(const char* family) override {
-    site_.reset(new SiteConnection(nullptr, site_address_.c_str()));
-    ProductQuery* query = site_->FindOrCreateQuery(family);
-    if (!query) return nullptr;
-    fetcher_.reset(new FileFetcher(nullptr, query, package_));
-    return fetcher_.get();
-  }
-  int RunDriveDialog(char*, size_t) override {
-    ++dialog_runs;
-    return 2;
-  }
-  void MergeLaunchParameters() override {}
-
-  std::string error;
-  bool button_enabled = false;
-  int close_posts = 0;
-  int dialog_runs = 0;
-
- private:
-  std::string site_address_;
-  EmbeddedPackage* package_;
-  std::unique_ptr<SiteConnection> site_;
-  std::unique_ptr<FileFetcher> fetcher_;
-};
 
 class InstallRoadTest : public ::testing::Test {
  protected:
@@ -112,7 +75,7 @@ TEST_F(InstallRoadTest, WebInstallUnpacksTheCabinetAndStartsTheUpdater) {
   ASSERT_FALSE(cabinet.empty());
   loopback.ServeArea("Update.exe", cabinet);
 
-  LoopbackHost host(loopback.site.Address(), nullptr);
+  LoopbackSiteHost host(loopback.site.Address(), nullptr);
   InstallSequence sequence(host);
   sequence.Run();
 
@@ -136,7 +99,7 @@ TEST_F(InstallRoadTest, PackageInstallNeedsTheGatewayButNotTheArea) {
   EmbeddedPackage package(setup.c_str());
   ASSERT_TRUE(package.IsOpen());
 
-  LoopbackHost host(loopback.site.Address(), &package);
+  LoopbackSiteHost host(loopback.site.Address(), &package);
   InstallSequence sequence(host);
   sequence.Run();
 
@@ -158,7 +121,7 @@ TEST_F(InstallRoadTest, UnusableCabinetAndNoPlainCopyFailsToStart) {
   loopback.AreaUp();
   loopback.ServeArea("Update.exe", Cabinet("cut.cab"));
 
-  LoopbackHost host(loopback.site.Address(), nullptr);
+  LoopbackSiteHost host(loopback.site.Address(), nullptr);
   InstallSequence sequence(host);
   sequence.Run();
 

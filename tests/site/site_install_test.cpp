@@ -22,51 +22,14 @@
 #include "site/site_connection.h"
 #include "tests/support/test_support.h"
 #include "tests/site/kept_transports.h"
+#include "tests/site/loopback_host.h"
 
 using namespace testing_support;
+using site_testing::LoopbackSiteHost;
 
 namespace {
 
 const char kPattern[] = "qestorvilanumedra";
-
-// The window's side of the sequence, with the real site behind ContactSite.
-class LoopbackSiteHost : public InstallHost {
- public:
-  explicit LoopbackSiteHost(const std::string& site_host) : site_host_(site_host) {}
-
-  void SetStatusLine(const char* text) override { status = text; }
-  void SetErrorLine(const char* text) override {
-    if (error.empty()) error = text;
-  }
-  void ClearErrorLine() override { error.clear(); }
-  void EnableInstallButton() override { button_enabled = true; }
-  void PostCloseCommand() override { ++close_posts; }
-  bool HasEmbeddedPackage() override { return false; }
-  UpdaterFetcher* ContactSite(const char* family) override {
-    site.reset(new SiteConnection(nullptr, site_host_.c_str()));
-    ProductQuery* query = site->FindOrCreateQuery(family);
-    if (!query) return nullptr;
-    fetcher.reset(new FileFetcher(nullptr, query, nullptr));
-    return fetcher.get();
-  }
-  int RunDriveDialog(char* folder, size_t cap) override {
-    ++dialog_runs;
-    if (dialog_folder.size() >= cap) return 0;
-    memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
-    return 1;
-  }
-  void MergeLaunchParameters() override {}
-
-  std::unique_ptr<SiteConnection> site;
-  std::unique_ptr<FileFetcher> fetcher;
-  std::string status = "untouched", error, dialog_folder;
-  bool button_enabled = false;
-  int close_posts = 0;
-  int dialog_runs = 0;
-
- private:
-  std::string site_host_;
-};
 
 class SiteInstallTest : public ::testing::Test {
  protected:

@@ -1,0 +1,60 @@
+// The window's side of the install sequence, recorded, with the real site
+// connection, product query and file fetcher behind ContactSite.
+#pragma once
+
+#include <string.h>
+
+#include <memory>
+#include <string>
+
+#include "install/install_sequence.h"
+#include "package/embedded_package.h"
+#include "site/file_fetcher.h"
+#include "site/product_query.h"
+#include "site/site_connection.h"
+
+namespace site_testing {
+
+class LoopbackSiteHost : public InstallHost {
+ public:
+  explicit LoopbackSiteHost(const std::string& site_host, EmbeddedPackage* package = nullptr)
+      : site_host_(site_host), package_(package) {}
+
+  void SetStatusLine(const char* text) override { status = text; }
+  void SetErrorLine(const char* text) override {
+    if (error.empty()) error = text;
+  }
+  void ClearErrorLine() override { error.clear(); }
+  void EnableInstallButton() override { button_enabled = true; }
+  void PostCloseCommand() override { ++close_posts; }
+  bool HasEmbeddedPackage() override { return package_ != nullptr; }
+  UpdaterFetcher* ContactSite(const char* family) override {
+    site.reset(new SiteConnection(nullptr, site_host_.c_str()));
+    ProductQuery* query = site->FindOrCreateQuery(family);
+    if (!query) return nullptr;
+    fetcher.reset(new FileFetcher(nullptr, query, package_));
+    return fetcher.get();
+  }
+  // Answers with dialog_folder; without one (or when it does not fit), as if
+  // cancelled.
+  int RunDriveDialog(char* folder, size_t cap) override {
+    ++dialog_runs;
+    if (dialog_folder.empty() || dialog_folder.size() >= cap) return 2;
+    memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    return 1;
+  }
+  void MergeLaunchParameters() override {}
+
+  std::unique_ptr<SiteConnection> site;
+  std::unique_ptr<FileFetcher> fetcher;
+  std::string status = "untouched", error, dialog_folder;
+  bool button_enabled = false;
+  int close_posts = 0;
+  int dialog_runs = 0;
+
+ private:
+  std::string site_host_;
+  EmbeddedPackage* package_;
+};
+
+}  // namespace site_testing
