@@ -1,5 +1,7 @@
 #include "install/file_utils.h"
 
+#include "install/text.h"
+
 bool IsDirectoryPath(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -16,6 +18,14 @@ DWORD FileSizeOf(const char* path) {
   if (search == INVALID_HANDLE_VALUE) return 0;
   FindClose(search);
   return entry.nFileSizeLow;
+}
+
+HMODULE LoadSystemLibrary(const char* file_name) {
+  char path[MAX_PATH];
+  UINT length = GetSystemDirectoryA(path, sizeof path);
+  if (length == 0 || length >= sizeof path) return nullptr;
+  if (!AppendText(path, sizeof path, "\\") || !AppendText(path, sizeof path, file_name)) return nullptr;
+  return LoadLibraryA(path);
 }
 
 ByteString MakeTempFileName() {

@@ -9,6 +9,10 @@ bool IsFilePath(const char* path);
 DWORD FileSizeOf(const char* path);
 // A new empty file in the temporary folder; the empty text when none can be made.
 ByteString MakeTempFileName();
+// Loads file_name from the system directory only, never from the program's
+// or the current folder, where a download could have planted one. None when
+// the path would not fit (never loaded from a cut path) or the load fails.
+HMODULE LoadSystemLibrary(const char* file_name);
 
 // One file handle, closed by its destruction.
 class FileHandle {

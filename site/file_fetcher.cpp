@@ -119,15 +119,6 @@ static const char* cabinet_reader_name = "setupapi.DLL";
 
 void SetCabinetReaderForTesting(const char* library) { cabinet_reader_name = library ? library : "setupapi.DLL"; }
 
-// The cabinet reader from the system directory only, never from the current
-// (installation) folder, where a download could have planted one.
-static HMODULE LoadCabinetReader() {
-  char path[MAX_PATH];
-  UINT n = GetSystemDirectoryA(path, sizeof path);
-  if (n == 0 || n >= sizeof path || !AppendFormat(path, sizeof path, "\\%s", cabinet_reader_name)) return nullptr;
-  return LoadLibraryA(path);
-}
-
 bool FileFetcher::UnpackCabinet(HMODULE setupapi, const char* folder) {
   IterateCabinetFunction iterate =
       reinterpret_cast<IterateCabinetFunction>(reinterpret_cast<void*>(GetProcAddress(setupapi, "SetupIterateCabinetA")));
@@ -145,7 +136,7 @@ bool FileFetcher::UnpackCabinet(HMODULE setupapi, const char* folder) {
 
 bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
   LogPrint("Before LoadLibrary(setupapi.DLL)\n");
-  HMODULE setupapi = LoadCabinetReader();
+  HMODULE setupapi = LoadSystemLibrary(cabinet_reader_name);
   if (setupapi && GetProcAddress(setupapi, "SetupIterateCabinetA")) {
     // The cabinet is kept under the plain file name.
     bool fetched = GetFile(name, kCabinetFile, kAnySize);

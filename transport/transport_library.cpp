@@ -1,19 +1,12 @@
 #include "transport/transport_library.h"
 
 #include "install/diagnostic_log.h"
-#include "install/text.h"
+#include "install/file_utils.h"
 
 bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   int count = library.entry_count;
   if (count < 0 || count > TransportLibrary::kMaxEntries) return false;
-  // The system directory and the name must fit in a path; a longer one is
-  // refused rather than loaded from a cut path.
-  char path[MAX_PATH];
-  UINT length = GetSystemDirectoryA(path, sizeof path);
-  if (length == 0 || length >= sizeof path) return false;
-  if (!AppendText(path, sizeof path, "\\") || !AppendText(path, sizeof path, file_name)) return false;
-
-  HMODULE module = LoadLibraryA(path);
+  HMODULE module = LoadSystemLibrary(file_name);
   if (!module) return false;
   LogModuleVersion(module);
 
