@@ -119,13 +119,11 @@ static const char* cabinet_reader_name = "setupapi.DLL";
 
 void SetCabinetReaderForTesting(const char* library) { cabinet_reader_name = library ? library : "setupapi.DLL"; }
 
-bool FileFetcher::UnpackCabinet(HMODULE setupapi, const char* folder) {
-  IterateCabinetFunction iterate =
-      reinterpret_cast<IterateCabinetFunction>(reinterpret_cast<void*>(GetProcAddress(setupapi, "SetupIterateCabinetA")));
-  if (!iterate) return false;
+// Unpacks the arrived cabinet into folder; on failure removes what it wrote.
+static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder) {
   CabinetUnpacking unpacking(folder);
   LogPrint("Before pSetupIterateCabinet '%s'\n", kCabinetFile);
-  BOOL ok = iterate(kCabinetFile, 0, CabinetCallback, &unpacking);
+  BOOL ok = iterate(kCabinetFile, 0, FileFetcher::CabinetCallback, &unpacking);
   LogPrint("After pSetupIterateCabinet\n");
   if (ok && !unpacking.Failed()) return true;
   // A cut cabinet can leave a partial file behind that a later run would
@@ -137,14 +135,18 @@ bool FileFetcher::UnpackCabinet(HMODULE setupapi, const char* folder) {
 bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
   LogPrint("Before LoadLibrary(setupapi.DLL)\n");
   HMODULE setupapi = LoadSystemLibrary(cabinet_reader_name);
-  if (setupapi && GetProcAddress(setupapi, "SetupIterateCabinetA")) {
+  IterateCabinetFunction iterate =
+      setupapi ? reinterpret_cast<IterateCabinetFunction>(
+                     reinterpret_cast<void*>(GetProcAddress(setupapi, "SetupIterateCabinetA")))
+               : nullptr;
+  if (iterate) {
     // The cabinet is kept under the plain file name.
     bool fetched = GetFile(name, kCabinetFile, kAnySize);
     bool unpacked = false;
     if (fetched) {
       char folder[MAX_PATH];
       if (CabinetTargetFolder(target, folder, sizeof folder)) {
-        unpacked = UnpackCabinet(setupapi, folder);
+        unpacked = UnpackCabinet(iterate, folder);
       } else {
         LogPrint("Folder of %s over %d characters\r\n", target, MAX_PATH - 1);
       }

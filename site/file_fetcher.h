@@ -63,8 +63,6 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
   static UINT CALLBACK CabinetCallback(PVOID context, UINT notification, UINT_PTR first, UINT_PTR second);
 
  private:
-  bool UnpackCabinet(HMODULE setupapi, const char* folder);
-
   PackageFolder* folder_;
 };
 
