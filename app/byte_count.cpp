@@ -1,6 +1,6 @@
 #include "app/byte_count.h"
 
-#include "install/text.h"
+#include "base/text.h"
 
 static const char* const kUnits[] = {"bytes", "kb", "Mb", "Gb", "Tb"};
 static const int kLastUnit = 4;

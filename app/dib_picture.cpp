@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 
 DibPicture::DibPicture(HINSTANCE instance, int resource_id)
     : data_(nullptr), bits_(nullptr), width_(0), height_(0), colours_(0), palette_(nullptr) {

@@ -5,10 +5,10 @@
 #include "app/byte_count.h"
 #include "app/install_folder.h"
 #include "app/setup_dialog.h"
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "install/product.h"
-#include "install/registry.h"
-#include "install/text.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "resources/resource_ids.h"
 
 static const UINT kFillMessage = WM_APP;  // posted by the donor dialog once

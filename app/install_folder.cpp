@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "install/product.h"
-#include "install/text.h"
+#include "base/text.h"
 
 static const char kFolderName[] = "\\" SETUP_FAMILY_NAME;
 

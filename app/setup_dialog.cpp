@@ -2,10 +2,10 @@
 
 #include <objbase.h>
 
-#include "install/cancel_flag.h"
-#include "install/diagnostic_log.h"
+#include "base/cancel_flag.h"
+#include "base/diagnostic_log.h"
 #include "install/product.h"
-#include "install/text.h"
+#include "base/text.h"
 #include "resources/resource_ids.h"
 
 // Requests of the worker, sent to the dialog so that the window's thread does

@@ -3,7 +3,7 @@
 #include "app/drive_dialog.h"
 #include "app/setup_dialog.h"
 #include "install/launch_parameters.h"
-#include "install/text.h"
+#include "base/text.h"
 #include "site/file_fetcher.h"
 #include "site/site_connection.h"
 

@@ -2,12 +2,12 @@
 
 #include <string.h>
 
-#include "install/cancel_flag.h"
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
+#include "base/cancel_flag.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "install/product.h"
-#include "install/registry.h"
-#include "install/text.h"
+#include "base/registry.h"
+#include "base/text.h"
 
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";

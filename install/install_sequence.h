@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // The updater source as the sequence sees it: the run's file fetcher.
 class UpdaterFetcher {

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "install/parameter_merge.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 
 ByteString StoredWebParameters() {
   ByteString family = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "WWWParams", nullptr);

@@ -1,5 +1,5 @@
 #pragma once
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // Merges the web parameters of the parameter block at the end of the running
 // executable into the family's stored "WWWParams".

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "package/appended_blocks.h"
 
 static const wchar_t kUnnamed[] = L"Unnamed";

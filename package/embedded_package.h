@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <objidl.h>
 
-#include "install/file_utils.h"
+#include "base/file_utils.h"
 
 // The package's byte range [start, start + size) of the mapped executable,
 // presented to the structured-storage reader. Not reference-counted: it lives

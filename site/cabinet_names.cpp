@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 bool CabinetTargetFolder(const char* target, char* out, size_t cap) {
   const char* last = strrchr(target, '\\');

@@ -5,10 +5,10 @@
 
 #include <new>
 
-#include "install/cancel_flag.h"
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
-#include "install/text.h"
+#include "base/cancel_flag.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
+#include "base/text.h"
 #include "package/embedded_package.h"
 #include "site/cabinet_names.h"
 #include "site/file_text.h"

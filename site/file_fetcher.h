@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 #include "install/install_sequence.h"
 #include "site/host_client.h"
 

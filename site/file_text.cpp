@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <string.h>
 
-#include "install/file_utils.h"
+#include "base/file_utils.h"
 
 FileText::FileText(const char* path) {
   Assign("");

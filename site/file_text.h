@@ -1,5 +1,5 @@
 #pragma once
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // A small file read whole as text, up to its first zero byte. A missing,
 // unreadable or empty file gives the empty text.

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 bool ComposeQuerySuffix(char* out, size_t cap, uint32_t fingerprint, const char* beta, const char* stored_params) {
   bool ok = FormatText(out, cap, "&Bios=%x", static_cast<unsigned>(fingerprint)) >= 0;

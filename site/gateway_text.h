@@ -2,7 +2,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // Texts of the gateway query, free of platform calls. Every builder writes
 // into a caller's buffer of cap bytes and refuses a text that does not fit

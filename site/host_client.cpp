@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "transport/host_connection.h"
 
 HostClient::HostClient(const char* host, HWND owner, const char* base_path)

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "install/registry.h"
+#include "base/registry.h"
 #include "site/fingerprint.h"
 
 uint32_t MachineFingerprint() {

@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "install/product.h"
-#include "install/registry.h"
-#include "install/text.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "site/file_text.h"
 #include "site/gateway_text.h"
 #include "site/site_connection.h"

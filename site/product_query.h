@@ -1,5 +1,5 @@
 #pragma once
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 class SiteConnection;
 

@@ -3,9 +3,9 @@
 #include <new>
 #include <string.h>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "site/fingerprint.h"
 #include "site/gateway_text.h"
 #include "site/product_query.h"

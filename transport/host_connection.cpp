@@ -1,9 +1,9 @@
 // The connection test and the downloads of one connection.
 #include "transport/host_connection.h"
 
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
-#include "install/text.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
+#include "base/text.h"
 #include "transport/socket_method.h"
 #include "transport/url_download_method.h"
 #include "transport/wininet_method.h"

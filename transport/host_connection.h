@@ -7,7 +7,7 @@
 typedef struct HWND__* HWND;  // the text helpers also build natively
 #endif
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 #include "transport/download_method.h"
 
 // The per-host connection record: where a server is, its credentials, the

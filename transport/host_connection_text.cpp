@@ -2,7 +2,7 @@
 // transports, and the text helpers the transports build their requests with.
 #include <string.h>
 
-#include "install/text.h"
+#include "base/text.h"
 #include "transport/host_connection.h"
 
 void HostConnection::Init(const char* host_text, HWND owner_window, const char* base) {

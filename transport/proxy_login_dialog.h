@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // The modal "Enter Proxy/Firewall Access Details" prompt, built in memory.
 // OK stores both texts (at most 999 characters each) in the targets and

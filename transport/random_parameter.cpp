@@ -1,6 +1,6 @@
 // The "Rand=" parameter that keeps caches between the program and the site
 // from answering a request with an old copy.
-#include "install/text.h"
+#include "base/text.h"
 #include "transport/host_connection.h"
 
 #ifdef _WIN32

@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "install/file_utils.h"
-#include "install/text.h"
+#include "base/file_utils.h"
+#include "base/text.h"
 #include "transport/host_connection.h"
 
 namespace {

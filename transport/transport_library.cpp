@@ -1,7 +1,7 @@
 #include "transport/transport_library.h"
 
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 
 bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   int count = library.entry_count;

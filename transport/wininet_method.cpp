@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "transport/host_connection.h"
 
 namespace {

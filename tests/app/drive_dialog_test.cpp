@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/install_folder.h"
-#include "install/diagnostic_log.h"
-#include "install/registry.h"
+#include "base/diagnostic_log.h"
+#include "base/registry.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 

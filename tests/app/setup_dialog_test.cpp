@@ -12,10 +12,10 @@
 
 #include "app/dib_picture.h"
 #include "app/setup_host.h"
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 #include "install/install_sequence.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 

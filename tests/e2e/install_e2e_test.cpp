@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "install/registry.h"
+#include "base/registry.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 #include "install/product.h"
 #include "package/embedded_package.h"
 #include "site/product_query.h"

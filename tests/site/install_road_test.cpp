@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 #include "install/install_sequence.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "package/embedded_package.h"
 #include "site/file_fetcher.h"
 #include "site/product_query.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "site/file_text.h"
 #include "site/fingerprint.h"
 #include "site/product_query.h"

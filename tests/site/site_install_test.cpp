@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 #include "install/install_sequence.h"
 #include "install/product.h"
-#include "install/registry.h"
+#include "base/registry.h"
 #include "site/file_fetcher.h"
 #include "site/product_query.h"
 #include "site/site_connection.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 #include "tests/support/test_support.h"
 
 namespace testing_support {

@@ -8,8 +8,8 @@
 #include <windows.h>
 
 #include "install/product.h"
-#include "install/registry.h"
-#include "install/text.h"
+#include "base/registry.h"
+#include "base/text.h"
 #include "tools/demo_updater/updater_args.h"
 
 namespace {

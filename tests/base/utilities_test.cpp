@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "install/diagnostic_log.h"
-#include "install/file_utils.h"
-#include "install/registry.h"
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
+#include "base/registry.h"
 #include "tests/support/test_support.h"
 
 using namespace testing_support;

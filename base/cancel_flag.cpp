@@ -1,4 +1,4 @@
-#include "install/cancel_flag.h"
+#include "base/cancel_flag.h"
 
 #include <atomic>
 

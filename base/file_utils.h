@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 bool IsDirectoryPath(const char* path);
 bool IsFilePath(const char* path);

@@ -1,4 +1,4 @@
-#include "install/log_lines.h"
+#include "base/log_lines.h"
 
 void LogWriteLines(const char* text, LogWriteFn write, void* context) {
   char line[kLogLineBufferSize];

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 // One string value under root\keyPath. A read always yields a text: the
 // default (empty when none) when the key or value is missing, or when the

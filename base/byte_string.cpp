@@ -1,4 +1,4 @@
-#include "install/byte_string.h"
+#include "base/byte_string.h"
 
 #include <string.h>
 

@@ -1,7 +1,7 @@
-#include "install/diagnostic_log.h"
+#include "base/diagnostic_log.h"
 
-#include "install/log_lines.h"
-#include "install/text.h"
+#include "base/log_lines.h"
+#include "base/text.h"
 
 static HANDLE g_sink = INVALID_HANDLE_VALUE;
 

@@ -1,6 +1,6 @@
-#include "install/file_utils.h"
+#include "base/file_utils.h"
 
-#include "install/text.h"
+#include "base/text.h"
 
 bool IsDirectoryPath(const char* path) {
   DWORD attributes = GetFileAttributesA(path);

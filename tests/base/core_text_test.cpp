@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "install/byte_string.h"
-#include "install/log_lines.h"
-#include "install/text.h"
+#include "base/byte_string.h"
+#include "base/log_lines.h"
+#include "base/text.h"
 
 TEST(ByteString, AbsentDiffersFromPresentEmpty) {
   ByteString absent;

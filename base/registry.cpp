@@ -1,8 +1,8 @@
-#include "install/registry.h"
+#include "base/registry.h"
 
 #include <string.h>
 
-#include "install/text.h"
+#include "base/text.h"
 
 ByteString RegGetString(HKEY root, const char* keyPath, const char* valueName, const char* defaultText) {
   char buffer[260];
