@@ -9,6 +9,7 @@ typedef struct HWND__* HWND;  // the text helpers also build natively
 
 #include "base/byte_string.h"
 #include "transport/download_method.h"
+#include "transport/transfer_progress.h"
 
 // The per-host connection record: where a server is, its credentials, the
 // three transports and the one found to work. Owned by a HostClient.
@@ -59,6 +60,8 @@ class HostConnection {
   HWND owner;
   DownloadMethod* chosen;
   DownloadMethod* transports[kTransportCount];
+  // Progress of the downloads in hand; none (null) unless the owner sets one.
+  TransferProgress* progress;
 
  private:
   void Init(const char* host_text, HWND owner_window, const char* base);

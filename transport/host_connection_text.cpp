@@ -20,6 +20,7 @@ void HostConnection::Init(const char* host_text, HWND owner_window, const char* 
   site_password.Assign("");
   connected = false;
   chosen = nullptr;
+  progress = nullptr;
   for (int i = 0; i < kTransportCount; ++i) transports[i] = nullptr;
 }
 

@@ -1,0 +1,13 @@
+#pragma once
+#include <stdint.h>
+
+// Where a transport reports how far a download has come. The file fetcher
+// sets one on its connection for the updater's download; the connection test
+// and the gateway query have none. Called on the worker thread as often as a
+// read loop likes: the sink decides what is worth showing.
+class TransferProgress {
+ public:
+  virtual ~TransferProgress() {}
+  // done: bytes stored so far; total: the expected size, 0 when unknown.
+  virtual void Report(uint64_t done, uint64_t total) = 0;
+};
