@@ -6,6 +6,7 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "install/product.h"
+#include "install/progress_line.h"
 #include "base/registry.h"
 #include "base/text.h"
 
@@ -149,7 +150,9 @@ bool InstallSequence::FetchUpdater() {
   char pending[sizeof pending_path_];
   FormatText(updater, sizeof updater, "%sUpdate.exe", install_folder_);
   FormatText(pending, sizeof pending, "%sNewUpdate.exe", install_folder_);
-  if (!fetcher_->GetCompressedFile("Update.exe", pending)) return false;
+  // The status line follows the transfer and is empty again after it.
+  ProgressLine progress(host_);
+  if (!fetcher_->GetCompressedFile("Update.exe", pending, &progress)) return false;
   DeleteFileA(updater);
   return MoveFileA(pending, updater) != 0;
 }

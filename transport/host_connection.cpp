@@ -1,6 +1,7 @@
 // The connection test and the downloads of one connection.
 #include "transport/host_connection.h"
 
+#include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
@@ -44,27 +45,32 @@ HostConnection::HostConnection(const char* host_text, HWND owner_window, const c
 }
 
 bool HostConnection::FindWorkingTransport() {
-  for (int i = 0; i < kTransportCount; ++i) {
+  // The test file is no part of the transfer the user watches.
+  TransferProgress* watched = progress;
+  progress = nullptr;
+  bool found = false;
+  // After Cancel no further attempt starts: the caller's download fails now.
+  for (int i = 0; i < kTransportCount && !found && !IsCancelRequested(); ++i) {
     DownloadMethod* transport = transports[i];
     if (!transport) continue;
     TemporaryFile test_file;
     host.Assign(AddressToHost(host.Text()));
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 2 && !found && !IsCancelRequested(); ++attempt) {
       // "test_pattern.txt?" and "Rand=" with at most ten digits always fit.
       char path[64];
       ByteString random = RandomParameter();
       FormatText(path, sizeof path, "test_pattern.txt?%s", random.Text());
-      bool passed = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) &&
-                    HoldsTestPattern(test_file.Name());
-      if (passed) {
+      found = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) && HoldsTestPattern(test_file.Name());
+      if (found) {
         chosen = transport;
         connected = true;
-        return true;
+      } else {
+        host.Assign(AddressToHost(host.Text()));
       }
-      host.Assign(AddressToHost(host.Text()));
     }
   }
-  return false;
+  progress = watched;
+  return found;
 }
 
 bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }

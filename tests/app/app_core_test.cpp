@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/byte_count.h"
+#include "base/byte_count.h"
 #include "app/install_folder.h"
 
 namespace {

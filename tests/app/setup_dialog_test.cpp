@@ -363,7 +363,7 @@ TEST_F(SetupDialogTest, CancelWhenIdleEndsTheLoopWithZero) {
 // updater; the drive dialog and the merge are the real ones.
 class FakeFetcher : public UpdaterFetcher {
  public:
-  bool GetCompressedFile(const char*, const char* target) override {
+  bool GetCompressedFile(const char*, const char* target, TransferProgress*) override {
     ++calls;
     return CopyFileA((ProgramFolder() + "\\..\\support\\test_updater.exe").c_str(), target, FALSE) != FALSE;
   }
