@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/cancel_flag.h"
 #include "install/product.h"
@@ -236,6 +238,47 @@ TEST_F(PackageFetchTest, PackageOfAnotherFamilyIsNotUsed) {
   FileFetcher& fetcher = Fetcher(package.get());
   EXPECT_TRUE(fetcher.GetFile("notes.txt", "notes.txt", FileFetcher::kAnySize));
   EXPECT_EQ(ReadWholeFile(Installed("notes.txt")), "from the web");
+}
+
+// Records each report; sets the cancel flag at report number cancel_at.
+struct RecordingSink : TransferProgress {
+  void Report(uint64_t done, uint64_t total) override {
+    reports.emplace_back(done, total);
+    if (reports.size() == cancel_at) SetCancelRequested(true);
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> reports;
+  size_t cancel_at = 0;
+};
+
+TEST_F(PackageFetchTest, ExtractionReportsToTheSinkAndItsCancelNeverGoesToTheWeb) {
+  Loopback().AreaUp();
+  const std::string big(2 * 1024 * 1024 + 7, 'b');
+  const std::string cabinet = Cabinet("one_stored.cab");
+  Loopback().ServeArea("big.bin", big);
+  Loopback().ServeArea("web.txt", "from the web");
+  auto package = Package({{"big.bin", big}, {"Update.exe", cabinet}});
+  FileFetcher& fetcher = Fetcher(package.get());
+  // A file the package lacks: the connection is made and stays.
+  ASSERT_TRUE(fetcher.GetFile("web.txt", "web.txt", FileFetcher::kAnySize));
+
+  // The updater's cabinet: the sink handed to the fetch hears the stream.
+  RecordingSink sink;
+  EXPECT_TRUE(fetcher.GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str(), &sink));
+  ASSERT_FALSE(sink.reports.empty());
+  EXPECT_EQ(cabinet.size(), sink.reports.back().first);
+  EXPECT_EQ(cabinet.size(), sink.reports.back().second);
+
+  // Cancelled in the middle of a stream: nothing is left, and the file is
+  // not fetched from the web in its place.
+  RecordingSink cancelling;
+  cancelling.cancel_at = 2;
+  EXPECT_FALSE(fetcher.GetFile("big.bin", "big.bin", FileFetcher::kAnySize, &cancelling));
+  EXPECT_EQ(2u, cancelling.reports.size());
+  EXPECT_EQ(big.size(), cancelling.reports[0].second);
+  EXPECT_FALSE(FileExists(Installed("big.bin")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(Loopback().AreaRequestsFor("big.bin"), 0);
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 0);
 }
 
 class CabinetFetchTest : public FileFetcherTest {
