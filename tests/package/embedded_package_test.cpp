@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "base/cancel_flag.h"
 #include "package/embedded_package.h"
 #include "tests/package/package_files.h"
 #include "tests/support/test_support.h"
@@ -245,64 +241,6 @@ TEST_F(ByteSourceTest, NoPackageRefusesReads) {
   ULARGE_INTEGER at;
   at.QuadPart = 0;
   EXPECT_EQ(E_NOTIMPL, source.ReadAt(at, buffer, 4, &read));
-}
-
-// Records each report; sets the cancel flag at report number cancel_at.
-struct RecordingSink : TransferProgress {
-  void Report(uint64_t done, uint64_t total) override {
-    reports.emplace_back(done, total);
-    if (reports.size() == cancel_at) {
-      SetCancelRequested(true);
-      QueryPerformanceCounter(&cancelled);
-    }
-  }
-  std::vector<std::pair<uint64_t, uint64_t>> reports;
-  size_t cancel_at = 0;
-  LARGE_INTEGER cancelled = {};
-};
-
-TEST_F(EmbeddedPackageTest, ExtractionReportsItsProgressAndCancelLeavesNoFile) {
-  SetCancelRequested(false);
-  std::string big = Pattern(3 * 1024 * 1024 + 100, 3);
-  std::string bytes = image_;
-  AppendPackage(bytes, MakeCompoundFile(scratch_.File("big.cf"), "Pellomar", {{"Big", big}}));
-  std::string exe = Write("big.exe", bytes);
-  EmbeddedPackage package(exe.c_str());
-  ASSERT_TRUE(package.IsOpen());
-  std::unique_ptr<PackageFolder> folder(package.OpenFolder("Pellomar"));
-  ASSERT_TRUE(folder);
-  std::string out = scratch_.File("http_tmp1.tmp");
-
-  RecordingSink sink;
-  ASSERT_TRUE(folder->ExtractFile("Big", out.c_str(), &sink));
-  EXPECT_TRUE(ReadWholeFile(out) == big);
-  ASSERT_GE(sink.reports.size(), 3u);
-  for (size_t i = 0; i < sink.reports.size(); ++i) {
-    EXPECT_EQ(big.size(), sink.reports[i].second) << i;
-    if (i > 0) EXPECT_GT(sink.reports[i].first, sink.reports[i - 1].first) << i;
-  }
-  EXPECT_EQ(big.size(), sink.reports.back().first);
-
-  // Cancelled at the third report: no chunk after it, and the partial file
-  // (replacing the whole one) is gone.
-  RecordingSink cancelling;
-  cancelling.cancel_at = 3;
-  ASSERT_TRUE(FileExists(out));
-  bool extracted = folder->ExtractFile("Big", out.c_str(), &cancelling);
-  LARGE_INTEGER ended, frequency;
-  QueryPerformanceCounter(&ended);
-  QueryPerformanceFrequency(&frequency);
-  double latency_ms = 1000.0 * (ended.QuadPart - cancelling.cancelled.QuadPart) / frequency.QuadPart;
-  EXPECT_FALSE(extracted);
-  EXPECT_EQ(3u, cancelling.reports.size());
-  EXPECT_FALSE(FileExists(out));
-  EXPECT_LT(latency_ms, 250.0);
-  RecordProperty("cancel_latency_us", static_cast<int>(latency_ms * 1000));
-  printf("extraction cancel latency: %.3f ms\n", latency_ms);
-  // Already cancelled: nothing is left either.
-  EXPECT_FALSE(folder->ExtractFile("Big", out.c_str(), &sink));
-  EXPECT_FALSE(FileExists(out));
-  SetCancelRequested(false);
 }
 
 }  // namespace

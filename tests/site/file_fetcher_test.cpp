@@ -5,6 +5,7 @@
 #include "site/file_fetcher.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <memory>
 #include <string>
@@ -244,10 +245,13 @@ TEST_F(PackageFetchTest, PackageOfAnotherFamilyIsNotUsed) {
 struct RecordingSink : TransferProgress {
   void Report(uint64_t done, uint64_t total) override {
     reports.emplace_back(done, total);
-    if (reports.size() == cancel_at) SetCancelRequested(true);
+    if (reports.size() != cancel_at) return;
+    SetCancelRequested(true);
+    QueryPerformanceCounter(&cancelled);
   }
   std::vector<std::pair<uint64_t, uint64_t>> reports;
   size_t cancel_at = 0;
+  LARGE_INTEGER cancelled = {};
 };
 
 TEST_F(PackageFetchTest, ExtractionReportsToTheSinkAndItsCancelNeverGoesToTheWeb) {
@@ -267,15 +271,30 @@ TEST_F(PackageFetchTest, ExtractionReportsToTheSinkAndItsCancelNeverGoesToTheWeb
   ASSERT_FALSE(sink.reports.empty());
   EXPECT_EQ(cabinet.size(), sink.reports.back().first);
   EXPECT_EQ(cabinet.size(), sink.reports.back().second);
+  // A big stream: every chunk, rising, against the stream's size.
+  RecordingSink chunks;
+  EXPECT_TRUE(fetcher.GetFile("big.bin", "big.bin", static_cast<int>(big.size()), &chunks));
+  ASSERT_GE(chunks.reports.size(), 3u);
+  for (size_t i = 1; i < chunks.reports.size(); ++i) {
+    EXPECT_GT(chunks.reports[i].first, chunks.reports[i - 1].first);
+    EXPECT_EQ(big.size(), chunks.reports[i].second);
+  }
+  EXPECT_EQ(big.size(), chunks.reports.back().first);
 
-  // Cancelled in the middle of a stream: nothing is left, and the file is
-  // not fetched from the web in its place.
+  // Cancelled in the middle of the stream: nothing is left, not even the
+  // partial arrival, and the file is not fetched from the web in its place.
   RecordingSink cancelling;
   cancelling.cancel_at = 2;
-  EXPECT_FALSE(fetcher.GetFile("big.bin", "big.bin", FileFetcher::kAnySize, &cancelling));
+  bool fetched = fetcher.GetFile("big.bin", "again.bin", FileFetcher::kAnySize, &cancelling);
+  LARGE_INTEGER ended, frequency;
+  QueryPerformanceCounter(&ended);
+  QueryPerformanceFrequency(&frequency);
+  double latency_ms = 1000.0 * (ended.QuadPart - cancelling.cancelled.QuadPart) / frequency.QuadPart;
+  printf("extraction cancel latency: %.3f ms\n", latency_ms);
+  EXPECT_FALSE(fetched);
+  EXPECT_LT(latency_ms, 250.0);
   EXPECT_EQ(2u, cancelling.reports.size());
-  EXPECT_EQ(big.size(), cancelling.reports[0].second);
-  EXPECT_FALSE(FileExists(Installed("big.bin")));
+  EXPECT_FALSE(FileExists(Installed("again.bin")));
   EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
   EXPECT_EQ(Loopback().AreaRequestsFor("big.bin"), 0);
   EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 0);
