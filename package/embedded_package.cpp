@@ -132,13 +132,12 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination, Tra
   }
   delete[] buffer;
   source->Release();
+  LogPrint("ExtractFile %s %u of %u\r\n", stream, static_cast<unsigned>(copied), static_cast<unsigned>(size));
   if (cancelled) {
     target.Close();
     DeleteFileA(destination);
-    LogPrint("ExtractFile %s cancelled\r\n", stream);
     return false;
   }
-  LogPrint("ExtractFile %s %u of %u\r\n", stream, static_cast<unsigned>(copied), static_cast<unsigned>(size));
   return ok && copied == size;
 }
 
