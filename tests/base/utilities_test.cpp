@@ -147,6 +147,26 @@ TEST(FileUtilities, TemporaryFileIsDeletedOnEveryPath) {
   }
 }
 
+TEST(FileUtilities, LockedFolderAccessList) {
+  PSECURITY_DESCRIPTOR locked = NewLockedFolderDescriptor();
+  ASSERT_NE(nullptr, locked);
+  // Protected; Administrators and SYSTEM full control, Users read and
+  // execute, each passed on to files and folders inside (flags 3).
+  EXPECT_EQ("P S-1-5-32-544:1f01ff:3 S-1-5-18:1f01ff:3 S-1-5-32-545:1200a9:3", DescribeAccessList(locked));
+  LocalFree(locked);
+
+  ScratchFolder folder;
+  std::string plain = folder.File("plain"), kept = folder.File("locked");
+  EXPECT_TRUE(CreateFolder(plain.c_str(), false));
+  EXPECT_TRUE(CreateFolder(kept.c_str(), true));
+  EXPECT_TRUE(IsDirectoryPath(kept.c_str()));
+  EXPECT_FALSE(CreateFolder(kept.c_str(), true));  // one that exists is not made again
+  // This platform keeps a list as owner, group and other permissions: the
+  // plain folder lets Everyone read, the locked one does not.
+  EXPECT_NE(std::string::npos, FolderAccessList(plain).find(" S-1-1-0:"));
+  EXPECT_EQ(std::string::npos, FolderAccessList(kept).find(" S-1-1-0:"));
+}
+
 TEST(DiagnosticLog, ClosedSinkWritesNothingOpenSinkFollowsTheLineRules) {
   ScratchFolder folder;
   std::string path = folder.File("log.txt");

@@ -286,6 +286,70 @@ TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
   EXPECT_FALSE(FileExists(log_));
 }
 
+TEST_F(InstallSequenceTest, StoredFolderWithoutBackslashIsUsedWhole) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
+  StoreInstallDir(folder_.Path() + "\\Pellomar");
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", WaitForUpdaterLog());
+  EXPECT_FALSE(FileExists(folder_.Path() + "\\Pelloma"));
+  // The stored value is left as it was.
+  EXPECT_EQ(folder_.Path() + "\\Pellomar", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+}
+
+TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
+  ASSERT_TRUE(WriteWholeFile(folder_.Path() + "\\Pellomar", "a file in the way"));
+  ScratchFolder current;
+  ASSERT_TRUE(SetCurrentDirectoryA(current.Path().c_str()));
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("", host_.status);
+  EXPECT_TRUE(host_.button_enabled);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((current.Path() + "\\*.tmp").c_str(), &entry);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << entry.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
+  EXPECT_FALSE(FileExists(log_));
+}
+
+TEST_F(InstallSequenceTest, NewFolderIsLockedOutsideProgramFilesOnly) {
+  host_.fetcher.succeed = false;  // the folder is made before the fetch
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  std::string outside = FolderAccessList(folder_.Path() + "\\Pellomar");
+
+  // Below the program-files folder the new folder inherits that folder's list.
+  std::string program_files =
+      RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "").Text();
+  ASSERT_FALSE(program_files.empty());
+  std::string inside_folder = program_files + "\\PellomarAccessTest";
+  RemoveDirectoryA(inside_folder.c_str());
+  host_.dialog_folder = inside_folder + "\\";
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  SetCurrentDirectoryA(cwd_);
+  std::string inside = FolderAccessList(inside_folder);
+  EXPECT_TRUE(RemoveDirectoryA(inside_folder.c_str()));
+
+  // The locked list grants Everyone nothing (this platform keeps a folder's
+  // list as owner, group and other permissions, so the full list is checked
+  // on the descriptor itself, in the utilities' tests).
+  ASSERT_NE("<unreadable>", outside);
+  EXPECT_EQ(std::string::npos, outside.find(" S-1-1-0:")) << outside;
+  EXPECT_NE(outside, inside);
+}
+
 TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {
   char line[64];
   EXPECT_TRUE(ComposeCommandLine(line, sizeof line, "C:\\Program Files\\Pellomar\\Update.exe", "/Setup=Tamsu"));
