@@ -55,7 +55,8 @@ static bool EnterWorkingFolder(const char* folder) {
 }
 
 void InstallSequence::Run() {
-  SetCancelRequested(false);
+  // The cancel flag was cleared by the Install command; clearing it here
+  // would lose a Cancel pressed before this first step.
   host_.SetStatusLine("Please wait...");
   host_.ClearErrorLine();
   host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
@@ -81,7 +82,8 @@ void InstallSequence::Run() {
   if (!install_folder_[0]) {
     char chosen[MAX_PATH] = "";
     if (host_.RunDriveDialog(chosen, sizeof chosen) != 1) {
-      host_.EnableInstallButton();
+      // Closes the window when the main window's Cancel came meanwhile.
+      CommonEnd();
       return;
     }
     CopyText(install_folder_, sizeof install_folder_, chosen);
@@ -155,9 +157,9 @@ bool InstallSequence::ComposeArguments(char* out, size_t cap) {
 }
 
 const char* InstallSequence::GetUpdaterPath() {
-  if (updater_path_[0]) return updater_path_;
   // Both always fit (see the header); a path longer than the platform takes
   // then fails to fetch or start, and the user sees "Failed to start Update".
+  updater_present_ = false;
   FormatText(updater_path_, sizeof updater_path_, "%sUpdate.exe", install_folder_);
   FormatText(pending_path_, sizeof pending_path_, "%sNewUpdate.exe", install_folder_);
 
@@ -172,8 +174,6 @@ const char* InstallSequence::GetUpdaterPath() {
   FetchUpdater();
   if (IsCancelRequested()) {
     DeleteFileA(updater_path_);
-    // A later run in this process settles the path afresh.
-    updater_path_[0] = 0;
     return "";
   }
   return updater_path_;

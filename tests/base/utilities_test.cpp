@@ -44,6 +44,10 @@ TEST_F(Registry, SetCreatesNestedKeysAndStoresTheZero) {
   EXPECT_STREQ("C:\\X\\", RegGetString(HKEY_LOCAL_MACHINE, deep, "InstallDir", "").Text());
   EXPECT_EQ(0, RegSetString(HKEY_LOCAL_MACHINE, deep, "Empty", ""));
   EXPECT_EQ(std::string("\0", 1), ReadMachineValueBytes(deep, "Empty"));
+  // A write the registry refuses (a value name past its limit) is reported,
+  // though the key opened and closed well.
+  std::string long_name(20000, 'n');
+  EXPECT_NE(0, RegSetString(HKEY_LOCAL_MACHINE, deep, long_name.c_str(), "x"));
 }
 
 TEST_F(Registry, OverLongOrUnterminatedDataYieldsTheDefault) {

@@ -67,6 +67,7 @@ class FakeHost : public InstallHost {
   }
   int RunDriveDialog(char* folder, size_t cap) override {
     ++dialog_runs;
+    if (during_dialog) during_dialog();
     if (dialog_result == 1 && dialog_folder.size() < cap) memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
     return dialog_result;
   }
@@ -80,6 +81,7 @@ class FakeHost : public InstallHost {
   bool package = false;
   bool contact_ok = true;
   std::function<void()> during_contact;
+  std::function<void()> during_dialog;
   int dialog_runs = 0;
   int dialog_result = 1;
   std::string dialog_folder;
@@ -206,6 +208,28 @@ TEST_F(InstallSequenceTest, FailedFetchShowsStartFailureAndStaysOpen) {
   EXPECT_EQ(0, host_.close_posts);
   EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
   EXPECT_FALSE(FileExists(log_));
+
+  // The next Install command fetches again.
+  host_.fetcher.succeed = true;
+  sequence.Run();
+  EXPECT_EQ(2u, host_.fetcher.calls.size());
+  EXPECT_NE(std::string::npos, WaitForUpdaterLog().find("/Setup=Tamsu"));
+  EXPECT_EQ(1, host_.close_posts);
+}
+
+TEST_F(InstallSequenceTest, CancelBeforeTheFirstStepIsKept) {
+  // Cancel came between the Install command, which cleared the flag, and
+  // the worker's first step.
+  SetCancelRequested(true);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_TRUE(IsCancelRequested());
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_FALSE(FileExists(log_));
+  EXPECT_EQ("", host_.error);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_TRUE(host_.button_enabled);
 }
 
 TEST_F(InstallSequenceTest, CancelDuringFetchDeletesTheUpdaterAndCloses) {
@@ -269,6 +293,19 @@ TEST_F(InstallSequenceTest, CancelledDriveDialogLeavesTheWindowIdleAndSilent) {
   EXPECT_TRUE(host_.button_enabled);
   EXPECT_EQ(0, host_.close_posts);
   EXPECT_TRUE(host_.fetcher.calls.empty());
+
+  // With the main window's Cancel pressed while the dialog was open, the
+  // window closes as after any cancel.
+  FakeHost cancelled;
+  cancelled.dialog_result = 2;
+  cancelled.during_dialog = [] { SetCancelRequested(true); };
+  InstallSequence again(cancelled);
+  again.Run();
+  EXPECT_EQ("", cancelled.status);
+  EXPECT_EQ("", cancelled.error);
+  EXPECT_TRUE(cancelled.button_enabled);
+  EXPECT_EQ(1, cancelled.close_posts);
+  EXPECT_TRUE(cancelled.fetcher.calls.empty());
 }
 
 TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
