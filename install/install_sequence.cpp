@@ -5,6 +5,7 @@
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
+#include "install/folder_rules.h"
 #include "install/product.h"
 #include "install/progress_line.h"
 #include "base/registry.h"
@@ -26,8 +27,37 @@ static void WorkingFolder(const char* install_folder, char* out, size_t cap) {
   if (n) out[n - 1] = 0;  // drop the trailing backslash
 }
 
+// Below the program-files folder a new folder inherits that folder's access
+// list. Anywhere else (a drive root's "X:\Pellomar") it would inherit one that
+// lets any user replace what the administrator starts next, so it gets a
+// locked list of its own.
+static bool IsBelowProgramFiles(const char* folder) {
+  static const char* const kValues[] = {"ProgramFilesDir", "ProgramFilesDir (x86)", "ProgramW6432Dir"};
+  for (const char* value : kValues) {
+    ByteString program_files =
+        RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", value, "");
+    if (IsInsideFolder(folder, program_files.Text())) return true;
+  }
+  return false;
+}
+
+// Creates the working folder when missing and makes it current; the
+// fetcher's temporary files land in the current folder.
+static bool EnterWorkingFolder(const char* folder) {
+  if (!IsDirectoryPath(folder) && !CreateFolder(folder, !IsBelowProgramFiles(folder))) {
+    LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    return false;
+  }
+  if (!SetCurrentDirectoryA(folder)) {
+    LogPrint("SetCurrentDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    return false;
+  }
+  return true;
+}
+
 void InstallSequence::Run() {
-  SetCancelRequested(false);
+  // The cancel flag was cleared by the Install command; clearing it here
+  // would lose a Cancel pressed before this first step.
   host_.SetStatusLine("Please wait...");
   host_.ClearErrorLine();
   host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
@@ -46,12 +76,15 @@ void InstallSequence::Run() {
 
   ByteString stored = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "");
   CopyText(install_folder_, sizeof install_folder_, stored.Text());
-  if (!IsDirectoryPath(install_folder_)) install_folder_[0] = 0;
+  if (!EndWithBackslash(install_folder_, sizeof install_folder_) || !IsDirectoryPath(install_folder_)) {
+    install_folder_[0] = 0;
+  }
 
   if (!install_folder_[0]) {
     char chosen[MAX_PATH] = "";
     if (host_.RunDriveDialog(chosen, sizeof chosen) != 1) {
-      host_.EnableInstallButton();
+      // Closes the window when the main window's Cancel came meanwhile.
+      CommonEnd();
       return;
     }
     CopyText(install_folder_, sizeof install_folder_, chosen);
@@ -60,8 +93,12 @@ void InstallSequence::Run() {
 
   char folder[MAX_PATH];
   WorkingFolder(install_folder_, folder, sizeof folder);
-  if (!IsDirectoryPath(folder)) CreateDirectoryA(folder, nullptr);
-  SetCurrentDirectoryA(folder);
+  if (!EnterWorkingFolder(folder)) {
+    // Nothing is fetched into whatever folder happens to be current.
+    if (!IsCancelRequested()) host_.SetErrorLine(kStartFailure);
+    CommonEnd();
+    return;
+  }
 
   const char* updater = GetUpdaterPath();
   if (!updater[0]) {
@@ -121,9 +158,9 @@ bool InstallSequence::ComposeArguments(char* out, size_t cap) {
 }
 
 const char* InstallSequence::GetUpdaterPath() {
-  if (updater_path_[0]) return updater_path_;
   // Both always fit (see the header); a path longer than the platform takes
   // then fails to fetch or start, and the user sees "Failed to start Update".
+  updater_present_ = false;
   FormatText(updater_path_, sizeof updater_path_, "%sUpdate.exe", install_folder_);
   FormatText(pending_path_, sizeof pending_path_, "%sNewUpdate.exe", install_folder_);
 
@@ -138,8 +175,6 @@ const char* InstallSequence::GetUpdaterPath() {
   FetchUpdater();
   if (IsCancelRequested()) {
     DeleteFileA(updater_path_);
-    // A later run in this process settles the path afresh.
-    updater_path_[0] = 0;
     return "";
   }
   return updater_path_;

@@ -349,9 +349,8 @@ TEST_F(CabinetFetchTest, ZippedCabinetWithThreeEntries) {
 
 TEST_F(CabinetFetchTest, TargetWithoutFolderUnpacksIntoTheCurrentOne) {
   ServeCabinet("one_stored.cab");
-  EXPECT_TRUE(Fetcher().GetCompressedFile("Update.exe", "x.exe"));
+  EXPECT_TRUE(Fetcher().GetCompressedFile("Update.exe", "NewUpdate.exe"));
   EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a stored cabinet");
-  EXPECT_FALSE(FileExists(Installed("x.exe")));
   EXPECT_EQ(FileCount(), 1);
 }
 
@@ -363,6 +362,20 @@ TEST_F(CabinetFetchTest, EntryLeavingTheFolderFailsTheCabinet) {
   // The entry unpacked before the bad one is gone; the plain copy took its place.
   EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
   EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, CabinetWithoutTheUpdaterCountsAsFailed) {
+  ServeCabinet("no_updater.cab");
+  // An older pending updater is not taken for what the cabinet brought.
+  ASSERT_TRUE(WriteWholeFile(Installed("NewUpdate.exe"), "an older pending updater"));
+  EXPECT_FALSE(FetchUpdater());
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 1);
+  EXPECT_EQ(FileCount(), 0);
+
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
   EXPECT_EQ(FileCount(), 1);
 }
 

@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace testing_support {
@@ -130,6 +133,39 @@ int RunCapturingOutput(const std::string& command_line, std::string* output, DWO
   if (output) *output = ReadWholeFile(temp);
   DeleteFileA(temp);
   return code;
+}
+
+std::string DescribeAccessList(PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL list = nullptr;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted))
+    return "<unreadable>";
+  std::string text = (control & SE_DACL_PROTECTED) ? "P" : "-";
+  for (DWORD i = 0; present && list && i < list->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* entry = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&entry))) return text + " <bad entry>";
+    char* sid = nullptr;
+    ConvertSidToStringSidA(&entry->SidStart, &sid);
+    char line[160];
+    snprintf(line, sizeof line, " %s%s:%lx:%x", entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE ? "" : "deny ",
+             sid ? sid : "?", static_cast<unsigned long>(entry->Mask), entry->Header.AceFlags);
+    text += line;
+    LocalFree(sid);
+  }
+  return text;
+}
+
+std::string FolderAccessList(const std::string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return "<unreadable>";
+  std::string text = DescribeAccessList(descriptor);
+  LocalFree(descriptor);
+  return text;
 }
 
 }  // namespace testing_support

@@ -37,4 +37,12 @@ int RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000);
 // The same, with the program's output and errors together in output.
 int RunCapturingOutput(const std::string& command_line, std::string* output, DWORD timeout_ms = 60000);
 
+// An access list: "P" when protected from the parent ("-" otherwise), then
+// " trustee:mask:flags" per entry, in hexadecimal ("deny " before a denying
+// entry's trustee).
+std::string DescribeAccessList(PSECURITY_DESCRIPTOR descriptor);
+// The access list of a file or folder as the platform reads it back, or
+// "<unreadable>".
+std::string FolderAccessList(const std::string& path);
+
 }  // namespace testing_support
