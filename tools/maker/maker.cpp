@@ -243,6 +243,7 @@ int Stamp(const std::vector<std::string>& args) {
     replaced = EndsWithParameterBlock(bytes);
     if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
     bytes += ParameterBlock(text);
+    UpdatePeChecksum(&bytes);
   }
   if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
@@ -448,6 +449,7 @@ int Embed(const std::vector<std::string>& args) {
   bytes += Offset32(packageStart);
   bytes += "Suffix";
   bytes += parameters;
+  UpdatePeChecksum(&bytes);
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
   printf("package of %u bytes at %u in %s: folder %s,", static_cast<unsigned>(compound.size()),
          static_cast<unsigned>(packageStart), target.output.c_str(), folder.c_str());
