@@ -159,7 +159,7 @@ std::ostream& operator<<(std::ostream& out, const Taken& t) {
 }
 
 Taken Take(const std::string& file) {
-  std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size() + 1]);
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size()]);
   memcpy(exact.get(), file.data(), file.size());
   SetupBlocks b = FindSetupBlocks(exact.get(), static_cast<uint32_t>(file.size()));
   Taken t = {"<none>", b.hasPackage, b.packageStart, b.packageLength, b.packageIgnored};
