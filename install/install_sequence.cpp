@@ -6,6 +6,7 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "install/product.h"
+#include "install/publisher_check.h"
 #include "base/registry.h"
 #include "base/text.h"
 
@@ -72,20 +73,28 @@ void InstallSequence::Run() {
   host_.MergeLaunchParameters();
 
   char arguments[600];
-  bool started = ComposeArguments(arguments, sizeof arguments) && StartProcess(updater, arguments, folder);
-  if (!started && updater_present_ && !IsCancelRequested()) {
-    // The updater that was already there would not start: replace it with a
-    // fresh copy and try once more.
+  StartOutcome start = ComposeArguments(arguments, sizeof arguments) ? StartCheckedProcess(updater, arguments, folder)
+                                                                     : kNotStarted;
+  bool refused = start == kNotTrusted;
+  if (start != kStarted && updater_present_ && !IsCancelRequested()) {
+    // The updater that was already there would not start or was not signed:
+    // replace it with a fresh copy and try once more.
     DeleteFileA(updater_path_);
-    started = FetchUpdater() && StartProcess(updater, arguments, folder);
+    if (FetchUpdater()) start = StartCheckedProcess(updater, arguments, folder);
+    refused = refused || start == kNotTrusted;
   }
+  bool started = start == kStarted;
 
   if (started) {
     if (folder_chosen_) RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", install_folder_);
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(kStartFailure);
+    // The configure step keeps the publisher short enough for this line.
+    char refusal[160];
+    const char* publisher = UpdaterPublisher()[0] ? UpdaterPublisher() : SETUP_MAKER_NAME;
+    bool named = refused && FormatText(refusal, sizeof refusal, "Update is not signed by %s", publisher) >= 0;
+    host_.SetErrorLine(named ? refusal : kStartFailure);
   }
   CommonEnd();
 }
