@@ -12,6 +12,7 @@
 
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
+static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false) {
@@ -90,11 +91,7 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    // The configure step keeps the publisher short enough for this line.
-    char refusal[160];
-    const char* publisher = UpdaterPublisher()[0] ? UpdaterPublisher() : SETUP_MAKER_NAME;
-    bool named = refused && FormatText(refusal, sizeof refusal, "Update is not signed by %s", publisher) >= 0;
-    host_.SetErrorLine(named ? refusal : kStartFailure);
+    host_.SetErrorLine(refused ? kRefusal : kStartFailure);
   }
   CommonEnd();
 }

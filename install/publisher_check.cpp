@@ -1,6 +1,7 @@
 #include "install/publisher_check.h"
 
 #include <softpub.h>
+#include <string.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
@@ -27,11 +28,23 @@ typedef DWORD(WINAPI* NameStringFunction)(PCCERT_CONTEXT, DWORD, DWORD, void*, L
 typedef BOOL(WINAPI* KeyUsageFunction)(PCCERT_CONTEXT, DWORD, PCERT_ENHKEY_USAGE, DWORD*);
 typedef BOOL(WINAPI* HashCertificateFunction)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 
+// Entry points of the system's trust and crypto libraries, in this order.
+enum { kVerifyTrust, kProviderData, kProviderSigner, kNameString, kKeyUsage, kHashCertificate, kEntryCount };
+static const char* const kEntryNames[kEntryCount] = {
+    "WinVerifyTrust",     "WTHelperProvDataFromStateData", "WTHelperGetProvSignerFromChain",
+    "CertGetNameStringA", "CertGetEnhancedKeyUsage",       "CryptHashCertificate2"};
+
 // The libraries stay loaded: a second check in the same run reuses the root
 // certificates the first one read.
-static void* Entry(const char* library, const char* name) {
-  HMODULE module = LoadSystemLibrary(library);
-  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+static bool LoadEntries(void** entries) {
+  HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
+  HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
+  for (int i = 0; i < kEntryCount; ++i) {
+    HMODULE module = i < kNameString ? wintrust : crypt32;
+    entries[i] = module ? reinterpret_cast<void*>(GetProcAddress(module, kEntryNames[i])) : nullptr;
+    if (!entries[i]) return false;
+  }
+  return true;
 }
 
 static bool HasCodeSigningUsage(KeyUsageFunction usage, PCCERT_CONTEXT certificate) {
@@ -43,7 +56,7 @@ static bool HasCodeSigningUsage(KeyUsageFunction usage, PCCERT_CONTEXT certifica
   DWORD size = sizeof buffer;
   if (!usage(certificate, CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, &buffer.list, &size)) return false;
   for (DWORD i = 0; i < buffer.list.cUsageIdentifier; ++i) {
-    if (lstrcmpA(buffer.list.rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) return true;
+    if (strcmp(buffer.list.rgpszUsageIdentifier[i], szOID_PKIX_KP_CODE_SIGNING) == 0) return true;
   }
   return false;
 }
@@ -54,31 +67,22 @@ static void Thumbprint(HashCertificateFunction hash, PCCERT_CONTEXT certificate,
   if (!hash(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest, &size) ||
       size != sizeof digest)
     return;
-  static const char kHex[] = "0123456789ABCDEF";
-  for (DWORD i = 0; i < sizeof digest; ++i) {
-    out[2 * i] = kHex[digest[i] >> 4];
-    out[2 * i + 1] = kHex[digest[i] & 15];
+  for (DWORD i = 0; i < 2 * sizeof digest; ++i) {
+    int nibble = (i & 1) ? digest[i / 2] & 15 : digest[i / 2] >> 4;
+    out[i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
   }
-  out[64] = 0;
+  out[2 * sizeof digest] = 0;
 }
 
 bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
   ZeroMemory(report, sizeof *report);
-  report->verdict = static_cast<int32_t>(TRUST_E_NOSIGNATURE);
-  report->chain_status = 0xFFFFFFFF;
-  VerifyTrustFunction verify = reinterpret_cast<VerifyTrustFunction>(Entry("wintrust.dll", "WinVerifyTrust"));
-  ProviderDataFunction provider_data =
-      reinterpret_cast<ProviderDataFunction>(Entry("wintrust.dll", "WTHelperProvDataFromStateData"));
-  ProviderSignerFunction provider_signer =
-      reinterpret_cast<ProviderSignerFunction>(Entry("wintrust.dll", "WTHelperGetProvSignerFromChain"));
-  NameStringFunction name = reinterpret_cast<NameStringFunction>(Entry("crypt32.dll", "CertGetNameStringA"));
-  KeyUsageFunction usage = reinterpret_cast<KeyUsageFunction>(Entry("crypt32.dll", "CertGetEnhancedKeyUsage"));
-  HashCertificateFunction hash =
-      reinterpret_cast<HashCertificateFunction>(Entry("crypt32.dll", "CryptHashCertificate2"));
-  if (!verify || !provider_data || !provider_signer || !name || !usage || !hash) return false;
+  void* entries[kEntryCount];
+  if (!LoadEntries(entries)) return false;
+  VerifyTrustFunction verify = reinterpret_cast<VerifyTrustFunction>(entries[kVerifyTrust]);
 
   WCHAR wide[MAX_PATH + 16];
-  // A path that does not convert is never checked under another name.
+  // A path that does not convert is never checked under another name; no
+  // signer found refuses it.
   if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, sizeof wide / sizeof wide[0])) return true;
   WINTRUST_FILE_INFO info;
   ZeroMemory(&info, sizeof info);
@@ -99,16 +103,21 @@ bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   report->verdict = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 
-  CRYPT_PROVIDER_DATA* provider = data.hWVTStateData ? provider_data(data.hWVTStateData) : nullptr;
-  CRYPT_PROVIDER_SGNR* signer = provider ? provider_signer(provider, 0, FALSE, 0) : nullptr;
+  CRYPT_PROVIDER_DATA* provider =
+      data.hWVTStateData ? reinterpret_cast<ProviderDataFunction>(entries[kProviderData])(data.hWVTStateData)
+                         : nullptr;
+  CRYPT_PROVIDER_SGNR* signer =
+      provider ? reinterpret_cast<ProviderSignerFunction>(entries[kProviderSigner])(provider, 0, FALSE, 0) : nullptr;
   if (signer && signer->csCertChain > 0 && signer->pasCertChain[0].pCert) {
     PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
     report->signer_found = true;
-    if (signer->pChainContext) report->chain_status = signer->pChainContext->TrustStatus.dwErrorStatus;
-    report->code_signing = HasCodeSigningUsage(usage, certificate);
-    name(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), report->subject,
-         sizeof report->subject);
-    Thumbprint(hash, certificate, report->thumbprint);
+    report->chain_status = signer->pChainContext ? signer->pChainContext->TrustStatus.dwErrorStatus : 0xFFFFFFFF;
+    report->code_signing = HasCodeSigningUsage(reinterpret_cast<KeyUsageFunction>(entries[kKeyUsage]), certificate);
+    reinterpret_cast<NameStringFunction>(entries[kNameString])(
+        certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), report->subject,
+        sizeof report->subject);
+    Thumbprint(reinterpret_cast<HashCertificateFunction>(entries[kHashCertificate]), certificate,
+               report->thumbprint);
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
@@ -133,7 +142,7 @@ StartOutcome StartCheckedProcess(const char* program, const char* arguments, con
     SignerReport report;
     TrustFailure failure = CheckPublisher(file, program, g_publisher, g_thumbprints, &report);
     if (failure != kTrusted) {
-      LogPrint("%s refused (%d): result 0x%x, chain 0x%x, subject \"%s\", thumbprint %s\r\n", program,
+      LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, subject \"%s\", thumbprint %s\r\n", program,
                static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status,
                report.subject, report.thumbprint);
       CloseHandle(file);

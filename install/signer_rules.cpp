@@ -2,22 +2,15 @@
 
 #include <string.h>
 
-static char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool ThumbprintListed(const char* thumbprints, const char* thumbprint) {
   size_t length = strlen(thumbprint);
-  if (length == 0) return false;
-  const char* p = thumbprints;
-  while (*p) {
-    while (*p == ' ' || *p == ';') ++p;
-    const char* start = p;
-    while (*p && *p != ';' && *p != ' ') ++p;
+  for (const char* entry = thumbprints; length && *entry;) {
+    const char* end = strchr(entry, ';');
+    size_t n = end ? static_cast<size_t>(end - entry) : strlen(entry);
     // A whole entry must match: a prefix of the signer's thumbprint is not it.
-    if (static_cast<size_t>(p - start) == length) {
-      size_t i = 0;
-      while (i < length && Upper(start[i]) == Upper(thumbprint[i])) ++i;
-      if (i == length) return true;
-    }
+    if (n == length && memcmp(entry, thumbprint, n) == 0) return true;
+    if (!end) break;
+    entry = end + 1;
   }
   return false;
 }

@@ -24,8 +24,8 @@ enum TrustFailure {
 };
 
 // publisher: the exact common name, or empty for any. thumbprints: accepted
-// SHA-256 thumbprints in hex, separated by ';' (spaces allowed around
-// them), or empty for any.
+// SHA-256 thumbprints in upper-case hex, separated by ';', or empty for any
+// (the configure step and the maker's tool bring lists to that form).
 TrustFailure JudgeSigner(const SignerReport& report, const char* publisher, const char* thumbprints);
-// Whether thumbprint (hex) is one of the list's entries, case aside.
+// Whether thumbprint is one of the list's entries.
 bool ThumbprintListed(const char* thumbprints, const char* thumbprint);
