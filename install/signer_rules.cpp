@@ -5,7 +5,7 @@
 bool ThumbprintListed(const char* thumbprints, const char* thumbprint) {
   size_t length = strlen(thumbprint);
   for (const char* entry = thumbprints; length && *entry;) {
-    const char* end = strchr(entry, ';');
+    const char* end = strchr(entry, ',');
     size_t n = end ? static_cast<size_t>(end - entry) : strlen(entry);
     // A whole entry must match: a prefix of the signer's thumbprint is not it.
     if (n == length && memcmp(entry, thumbprint, n) == 0) return true;

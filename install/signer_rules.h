@@ -24,7 +24,7 @@ enum TrustFailure {
 };
 
 // publisher: the exact common name, or empty for any. thumbprints: accepted
-// SHA-256 thumbprints in upper-case hex, separated by ';', or empty for any
+// SHA-256 thumbprints in upper-case hex, separated by ',', or empty for any
 // (the configure step and the maker's tool bring lists to that form).
 TrustFailure JudgeSigner(const SignerReport& report, const char* publisher, const char* thumbprints);
 // Whether thumbprint is one of the list's entries.

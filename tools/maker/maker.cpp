@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -540,7 +541,9 @@ int Verify(const std::vector<std::string>& args) {
       const std::string& hex = args[++i];
       if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
         return Usage("\"" + hex + "\" is not a SHA-256 thumbprint (64 hex digits)");
-      thumbprints += (listed ? ";" : "") + hex;
+      std::string upper = hex;
+      for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      thumbprints += (listed ? "," : "") + upper;
       listed = true;
     } else if (path.empty() && args[i].compare(0, 2, "--") != 0) {
       path = args[i];
