@@ -89,6 +89,18 @@ for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
   [ -f "$f" ] || fail "missing $f after the build"
 done
 
+# ---- a network of our own with loopback only: the default build looks up its
+# ".test" host names first, and those lookups must fail here rather than go out
+# to a name server. Everything below runs in that namespace.
+if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
+  if unshare --net true 2>/dev/null; then
+    trap - EXIT
+    exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
+      "$repo/demo/run-demo.sh" "${args[@]}" --built
+  fi
+  say "note: no private network here (unshare --net failed): the .test host names go to the name service"
+fi
+
 # ---- signing: a fresh demo authority and "Brannock" certificate each run
 certs=$demo/certs
 old_root=""
@@ -101,18 +113,6 @@ updater_exe=$demo/signed/stage/NewUpdate.exe
 (cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.exe" NewUpdate.exe) || fail "gcab failed"
 cabinet=$demo/signed/Update.exe
 say "signing: demo authority and \"Brannock\" code-signing certificate in $certs; updater signed"
-
-# ---- a network of our own with loopback only: the default build looks up its
-# ".test" host names first, and those lookups must fail here rather than go out
-# to a name server. Everything below runs in that namespace.
-if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
-  if unshare --net true 2>/dev/null; then
-    trap - EXIT
-    exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
-      "$repo/demo/run-demo.sh" "${args[@]}" --built
-  fi
-  say "note: no private network here (unshare --net failed): the .test host names go to the name service"
-fi
 
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
@@ -204,6 +204,8 @@ say "verdicts: maker.exe verify"
 verify "the updater the site serves" "$(winpath "$updater_exe")"
 [ "$mode" = tampered ] && verify "the tampered updater" "$(winpath "$tampered")"
 verify "Setup.exe" 'C:\Downloads\Setup.exe'
+osslsigncode verify -CAfile "$certs/ca.pem" -in "$downloads/Setup.exe" >"$demo/osslsigncode.log" 2>&1
+say "  Setup.exe by osslsigncode verify: $(tail -1 "$demo/osslsigncode.log")"
 
 # ---- the run: the driver starts Setup.exe and answers the drive dialog
 rm -f "$demo"/*.png "$demo/updater.log" "$demo"/marker*
@@ -257,7 +259,7 @@ if [ "$mode" = down ] || [ "$mode" = tampered ]; then
   else
     say "  WRONG: no \"$expected\""; status=1
   fi
-  [ ! -f "$demo/updater.log" ] || { say "  WRONG: the updater was started"; status=1; }
+  if [ -f "$demo/updater.log" ]; then say "  WRONG: the updater was started"; status=1; else say "  ok:    no updater started"; fi
   if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
   left=$(ls "$WINEPREFIX/drive_c/Program Files/Pellomar" 2>/dev/null)
   if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi
