@@ -45,7 +45,7 @@ AppendedBlock BlockEndingAt(const unsigned char* data, uint32_t end) {
 bool FindPeHeaderFields(const unsigned char* data, uint32_t size, PeHeaderFields* fields) {
   if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
   uint32_t pe = ReadOffset(data + 0x3c);
-  if (pe > size - 26 || memcmp(data + pe, "PE\0\0", 4) != 0) return false;
+  if (pe > size - 26 || ReadOffset(data + pe) != 0x4550) return false;  // "PE\0\0"
   const unsigned char* optional = data + pe + 24;
   uint32_t optionalSize = data[pe + 20] | data[pe + 21] << 8;
   uint32_t magic = optional[0] | optional[1] << 8;

@@ -54,7 +54,6 @@ class BlockWalk {
   // The next block; kNoBlock once the walk is over.
   AppendedBlock Next();
   bool Signed() const { return signed_; }
-  const CertificateTable& Table() const { return table_; }
   // The block Next() gave last lies inside the table.
   bool InTable() const { return floor_ != 0; }
   // Where the walk stands: the start of the block Next() gave last.

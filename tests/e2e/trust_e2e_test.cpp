@@ -18,13 +18,13 @@ namespace {
 
 using e2e::CleanMachine;
 using e2e::LoopbackSite;
+using e2e::Quoted;
 using e2e::SetupRun;
 using testing_support::ReadWholeFile;
 using testing_support::ScratchFolder;
 
 const DWORD kRunTimeoutMs = 120000;
 
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 std::string Variant(const std::string& name) { return e2e::BuildFile("signed/" + name + ".exe"); }
 std::string Refusal() { return std::string("Update is not signed by ") + UpdaterPublisher(); }
 
@@ -44,12 +44,7 @@ std::string Serve(Road road, const std::string& program, LoopbackSite& web, cons
   if (road == kPackage) {
     for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
       web.area.RemovePath(path);
-    std::string output;
-    int code = testing_support::RunCapturingOutput(Quoted(e2e::BuildFile("tools/maker/maker.exe")) + " embed " +
-                                                       Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) +
-                                                       " --updater " + Quoted(program),
-                                                   &output);
-    EXPECT_EQ(code, 0) << output;
+    e2e::Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) + " --updater " + Quoted(program));
     return setup;
   }
   std::string bytes = ReadWholeFile(program);
