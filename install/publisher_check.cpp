@@ -7,7 +7,6 @@
 
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
-#include "base/text.h"
 #include "install/install_sequence.h"
 
 static const char* g_publisher = SETUP_UPDATER_PUBLISHER;
