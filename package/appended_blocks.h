@@ -69,7 +69,7 @@ class BlockWalk {
 
 // What Setup takes from its own file.
 struct SetupBlocks {
-  bool hasParameters;  // the first block of the walk is a parameter block
+  bool hasParameters;   // the first block of the walk is a parameter block
   uint32_t parameters;  // its start
   bool hasPackage;      // the first package the walk meets outside the table
   uint32_t packageStart;

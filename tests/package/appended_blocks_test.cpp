@@ -3,8 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <functional>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include <memory>
@@ -159,7 +159,7 @@ std::ostream& operator<<(std::ostream& out, const Taken& t) {
 }
 
 Taken Take(const std::string& file) {
-  std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size() + 1]);
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size()]);
   memcpy(exact.get(), file.data(), file.size());
   SetupBlocks b = FindSetupBlocks(exact.get(), static_cast<uint32_t>(file.size()));
   Taken t = {"<none>", b.hasPackage, b.packageStart, b.packageLength, b.packageIgnored};
@@ -195,6 +195,10 @@ void PackageInTable(std::string& file, const std::string& compound) {
 
 const std::string kCompound = "COMPOUND-FILE";  // 13 bytes: the signing tool pads after it
 
+// One step of making a layout, in the order the maker and the signing tool
+// would take them.
+enum Step { kEmbed, kStamp, kSign, kStampAfterSigning, kPackageInTable };
+
 TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
   for (bool wide : {false, true}) {
     const std::string image = PeImage(wide, 1001);
@@ -204,75 +208,81 @@ TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
     const uint32_t after_table = static_cast<uint32_t>(signed_image.size());
     struct Case {
       const char* name;
-      std::function<void(std::string&)> make;
+      std::vector<std::pair<Step, const char*>> steps;
       Taken expected;
     } cases[] = {
-        {"unsigned", [](std::string& f) { AppendPackage(f, kCompound); AppendParameters(f, "param=1"); },
-         {"param=1", true, package, 13, false}},
-        {"embed then sign", [&](std::string& f) { AppendPackage(f, kCompound); Sign(f, wide); },
-         {"<none>", true, package, 13, false}},
-        {"stamp, embed, sign", [&](std::string& f) { AppendPackage(f, kCompound); AppendParameters(f, "before1");
-                                                    Sign(f, wide); },
-         {"before1", true, package, 13, false}},
-        {"sign then stamp", [&](std::string& f) { Sign(f, wide, 100); StampAfterSigning(f, "after=1"); },
-         {"after=1", false, 0, 0, false}},
-        {"embed, sign, stamp twice", [&](std::string& f) { AppendPackage(f, kCompound); Sign(f, wide, 200);
-                                                          StampAfterSigning(f, "first=1"); StampAfterSigning(f, "second2"); },
+        {"unsigned", {{kEmbed, ""}, {kStamp, "param=1"}}, {"param=1", true, package, 13, false}},
+        {"embed then sign", {{kEmbed, ""}, {kSign, ""}}, {"<none>", true, package, 13, false}},
+        {"stamp, embed, sign", {{kEmbed, ""}, {kStamp, "before1"}, {kSign, ""}}, {"before1", true, package, 13, false}},
+        {"sign then stamp", {{kSign, ""}, {kStampAfterSigning, "after=1"}}, {"after=1", false, 0, 0, false}},
+        {"embed, sign, stamp twice",
+         {{kEmbed, ""}, {kSign, ""}, {kStampAfterSigning, "first=1"}, {kStampAfterSigning, "second2"}},
          {"second2", true, package, 13, false}},
-        {"stamped before and after signing", [&](std::string& f) { AppendParameters(f, "before1"); Sign(f, wide);
-                                                                  StampAfterSigning(f, "after=2"); },
+        {"stamped before and after signing",
+         {{kStamp, "before1"}, {kSign, ""}, {kStampAfterSigning, "after=2"}},
          {"after=2", false, 0, 0, false}},
-        {"package inside the table", [&](std::string& f) { Sign(f, wide); PackageInTable(f, "EVIL"); },
-         {"<none>", false, 0, 0, true}},
+        {"package inside the table", {{kSign, ""}, {kPackageInTable, ""}}, {"<none>", false, 0, 0, true}},
         {"package inside the table over a covered one",
-         [&](std::string& f) { AppendPackage(f, kCompound); Sign(f, wide); PackageInTable(f, "EVIL");
-                               StampAfterSigning(f, "after=3"); },
+         {{kEmbed, ""}, {kSign, ""}, {kPackageInTable, ""}, {kStampAfterSigning, "after=3"}},
          {"after=3", true, package, 13, true}},
         // Bytes after the table: the table no longer ends the file, so the
         // file reads as unsigned (and no checker accepts its signature).
-        {"appended after signing", [&](std::string& f) { Sign(f, wide); AppendPackage(f, kCompound); },
-         {"<none>", true, after_table, 13, false}},
+        {"appended after signing", {{kSign, ""}, {kEmbed, ""}}, {"<none>", true, after_table, 13, false}},
     };
     for (const Case& c : cases) {
       std::string file = image;
-      c.make(file);
+      for (const auto& step : c.steps) {
+        switch (step.first) {
+          case kEmbed: AppendPackage(file, kCompound); break;
+          case kStamp: AppendParameters(file, step.second); break;
+          case kSign: Sign(file, wide); break;
+          case kStampAfterSigning: StampAfterSigning(file, step.second); break;
+          case kPackageInTable:
+            PackageInTable(file, "EVIL");
+            break;
+        }
+      }
       EXPECT_EQ(c.expected, Take(file)) << c.name << (wide ? " (PE32+)" : " (PE32)");
     }
   }
 }
 
 TEST(SignedLayouts, StampingAfterSigningReplacesKeepsTheTableAlignedAndDropsCleanly) {
+  // The signature's length in each of its DER forms: short, one and two bytes.
   for (bool wide : {false, true}) {
-    std::string original = PeImage(wide, 999);
-    AppendPackage(original, kCompound);
-    AppendParameters(original, "before1");
-    std::string file = original;
-    Sign(file, wide, 133);
-    const uint32_t start = TableOf(file).start;
-    for (const char* text : {"a=1", "b=22", "c=333"}) {
-      StampAfterSigning(file, text);
-      // Length field and directory agree, aligned; the signature data is
-      // where it was; the block ends the file; nothing stacks up.
-      CertificateTable table = TableOf(file);
-      uint32_t length = static_cast<uint32_t>(file.size()) - start;
-      EXPECT_EQ(start, table.start);
-      EXPECT_EQ(start + 8 + 3 + 133, table.signatureEnd);
-      EXPECT_EQ(0u, length % 8);
-      EXPECT_EQ(Offset(length), file.substr(start, 4));
-      EXPECT_EQ(Offset(length), file.substr(SecurityEntryAt(wide) + 4, 4));
-      EXPECT_EQ(std::string(text), Take(file).parameters.substr(7 - strlen(text)));
-      EXPECT_LE(length, 8u + 3 + 133 + 7 + 267 + 7);
+    for (uint32_t content : {100u, 133u, 300u}) {
+      const uint32_t der_header = content < 128 ? 2 : content < 256 ? 3 : 4;
+      std::string original = PeImage(wide, 999);
+      AppendPackage(original, kCompound);
+      AppendParameters(original, "before1");
+      std::string file = original;
+      Sign(file, wide, content);
+      const uint32_t start = TableOf(file).start;
+      for (const char* text : {"a=1", "b=22", "c=333"}) {
+        StampAfterSigning(file, text);
+        // Length field and directory agree, aligned; the signature data is
+        // where it was; the block ends the file; nothing stacks up.
+        CertificateTable table = TableOf(file);
+        uint32_t length = static_cast<uint32_t>(file.size()) - start;
+        EXPECT_EQ(start, table.start);
+        EXPECT_EQ(start + 8 + der_header + content, table.signatureEnd);
+        EXPECT_EQ(0u, length % 8);
+        EXPECT_EQ(Offset(length), file.substr(start, 4));
+        EXPECT_EQ(Offset(length), file.substr(SecurityEntryAt(wide) + 4, 4));
+        EXPECT_EQ(std::string(text), Take(file).parameters.substr(7 - strlen(text)));
+        EXPECT_LE(length, 8 + der_header + content + 7 + 267 + 7);
+      }
+      PeHeaderFields fields;
+      ASSERT_TRUE(FindPeHeaderFields(reinterpret_cast<const unsigned char*>(file.data()),
+                                     static_cast<uint32_t>(file.size()), &fields));
+      // Dropping the signature gives back the unsigned file, the alignment
+      // zeros the signing tool put after its last block included.
+      DropSignature(&file);
+      EXPECT_EQ(original.size(), file.size());
+      Put32(file, fields.checksumAt, 0);
+      EXPECT_TRUE(original == file);
+      EXPECT_EQ((Taken{"before1", true, static_cast<uint32_t>(PeImage(wide, 999).size()), 13, false}), Take(file));
     }
-    PeHeaderFields fields;
-    ASSERT_TRUE(FindPeHeaderFields(reinterpret_cast<const unsigned char*>(file.data()),
-                                   static_cast<uint32_t>(file.size()), &fields));
-    // Dropping the signature gives back the unsigned file, the alignment
-    // zeros the signing tool put after its last block included.
-    DropSignature(&file);
-    EXPECT_EQ(original.size(), file.size());
-    Put32(file, fields.checksumAt, 0);
-    EXPECT_TRUE(original == file);
-    EXPECT_EQ((Taken{"before1", true, static_cast<uint32_t>(PeImage(wide, 999).size()), 13, false}), Take(file));
   }
 }
 
