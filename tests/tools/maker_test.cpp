@@ -65,7 +65,7 @@ class MakerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(FileExists(MakerPath())) << MakerPath();
-    program_ = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe");
+    program_ = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater_unsigned.exe");
     ASSERT_GT(program_.size(), 1000u);
     setup_ = scratch_.File("Setup.exe");
     ASSERT_TRUE(WriteWholeFile(setup_, program_));
@@ -366,3 +366,56 @@ TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// The copies sign-variants.sh made of the demo updater, and the thumbprints
+// of the certificates that signed them.
+std::string Signed(const std::string& name) { return ProgramFolder() + "\\..\\..\\signed\\" + name + ".exe"; }
+std::string ThumbprintOf(const std::string& name) {
+  return ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\" + name + ".sha256");
+}
+
+}  // namespace
+
+TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
+  std::string signer = ThumbprintOf("signer");
+  ASSERT_EQ(64u, signer.size());
+  struct Case {
+    std::string file, options;
+    int code;
+    std::string says;
+  } cases[] = {
+      {"signer", "", 0, "trusted"},
+      {"signer", "--thumbprint " + ThumbprintOf("other") + " --thumbprint " + signer, 0, signer},
+      {"signer", "--thumbprint " + ThumbprintOf("other"), 1, "thumbprint is not listed"},
+      {"signer", "--publisher \"Other Maker\"", 1, "expected \"Other Maker\""},
+      {"other", "", 1, "signed by another publisher"},
+      {"other", "--publisher \"Other Maker\"", 0, "signed by \"Other Maker\""},
+      {"unsigned", "", 1, "(verdict 0x800b0100)"},
+      {"flipped", "", 1, "the platform refuses the signature"},
+      {"untrusted", "", 1, "does not end in a trusted root"},
+      {"selfsigned", "", 1, "does not end in a trusted root"},
+      {"nousage", "", 1, "not for code signing"},
+      {"missing", "", 1, "cannot open"},
+      {"signer", "--thumbprint " + signer.substr(1), 2, "not a SHA-256 thumbprint"},
+      {"signer", "--publisher", 2, "needs a value"},
+  };
+  for (const Case& c : cases) {
+    Result r = RunMaker("verify " + Quote(Signed(c.file)) + " " + c.options);
+    EXPECT_EQ(c.code, r.code) << c.file << " " << c.options << ":\n" << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.says)) << c.file << " " << c.options << ":\n" << r.output;
+  }
+}
+
+TEST(MakerVerify, ShowNamesTheSignerOrNone) {
+  Result r = RunMaker("show " + Quote(Signed("signer")));
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("signed by \"Brannock\", SHA-256 thumbprint " + ThumbprintOf("signer")))
+      << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("the platform accepts it")) << r.output;
+  r = RunMaker("show " + Quote(Signed("untrusted")));
+  EXPECT_NE(std::string::npos, r.output.find("does not end in a trusted root")) << r.output;
+  r = RunMaker("show " + Quote(Signed("unsigned")));
+  EXPECT_NE(std::string::npos, r.output.find("signer: none found, platform verdict 0x800b0100")) << r.output;
+}

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "install/parameter_merge.h"
+#include "install/publisher_check.h"
 #include "package/appended_blocks.h"
 #include "package/embedded_package.h"
 #include "tools/maker/cabinet_writer.h"
@@ -32,8 +34,12 @@ const char kUsage[] =
     "      existing package instead of refusing. Embed first, then sign: a signed\n"
     "      INPUT is refused unless --drop-signature removes its signature\n"
     "  maker show INPUT\n"
-    "      lists the signature, the appended blocks, the parameter text and the\n"
-    "      package\n";
+    "      lists the signature, the appended blocks, the parameter text and the package\n"
+    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]...\n"
+    "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
+    "      the updater: signed, the chain ends in a trusted root, code signing,\n"
+    "      common name NAME and, when given, one of the SHA-256 thumbprints\n"
+    "      (defaults: the publisher and thumbprints this build was made with)\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -527,12 +533,105 @@ void ShowSignatureLayout(const std::string& bytes) {
   }
 }
 
+
+const char* FailureText(TrustFailure failure) {
+  switch (failure) {
+    case kTrusted: return "trusted";
+    case kNoTrustLibrary: return "the system's trust library is missing";
+    case kPlatformVerdict: return "the platform refuses the signature (none, or the file changed after signing)";
+    case kChainNotTrusted: return "the certificate chain does not end in a trusted root";
+    case kNoCodeSigning: return "the certificate is not for code signing";
+    case kOtherPublisher: return "signed by another publisher";
+    case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
+  }
+  return "unknown";
+}
+
+// Opens path as Setup.exe does before a start and applies the same check.
+bool CheckFile(const std::string& path, const char* publisher, const char* thumbprints, SignerReport* report,
+               TrustFailure* failure, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  *failure = CheckPublisher(file, path.c_str(), publisher, thumbprints, report);
+  CloseHandle(file);
+  return true;
+}
+
+void PrintSigner(const SignerReport& report) {
+  printf("  signed by \"%s\", SHA-256 thumbprint %s\n", report.subject,
+         report.thumbprint[0] ? report.thumbprint : "unknown");
+  printf("  platform verdict 0x%08lx, chain status 0x%lx%s\n", static_cast<unsigned long>(report.verdict),
+         static_cast<unsigned long>(report.chain_status),
+         report.chain_status == 0 ? " (ends in a trusted root)" : "");
+}
+
+// The signature as the platform sees it.
+void ShowSigner(const std::string& path) {
+  SignerReport report;
+  TrustFailure failure;
+  std::string error;
+  if (!CheckFile(path, "", "", &report, &failure, &error)) return;
+  if (failure == kNoTrustLibrary) {
+    printf("  signer: cannot tell (%s)\n", FailureText(failure));
+  } else if (!report.signer_found) {
+    printf("  signer: none found, platform verdict 0x%08lx\n", static_cast<unsigned long>(report.verdict));
+  } else {
+    PrintSigner(report);
+    printf("  %s\n", failure == kTrusted ? "the platform accepts it" : FailureText(failure));
+  }
+}
+
+int Verify(const std::vector<std::string>& args) {
+  std::string path, publisher = UpdaterPublisher(), thumbprints;
+  bool listed = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--publisher" || args[i] == "--thumbprint") && i + 1 >= args.size())
+      return Usage(args[i] + " needs a value");
+    if (args[i] == "--publisher") {
+      publisher = args[++i];
+    } else if (args[i] == "--thumbprint") {
+      const std::string& hex = args[++i];
+      if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+        return Usage("\"" + hex + "\" is not a SHA-256 thumbprint (64 hex digits)");
+      std::string upper = hex;
+      for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      thumbprints += (listed ? "," : "") + upper;
+      listed = true;
+    } else if (path.empty() && args[i].compare(0, 2, "--") != 0) {
+      path = args[i];
+    } else {
+      return Usage("unexpected \"" + args[i] + "\"");
+    }
+  }
+  if (path.empty()) return Usage("verify takes one file");
+  if (!listed) thumbprints = UpdaterThumbprints();
+  if (publisher.empty() && thumbprints.empty()) return Usage("nothing to check against: no publisher, no thumbprint");
+  SignerReport report;
+  TrustFailure failure;
+  std::string error;
+  if (!CheckFile(path, publisher.c_str(), thumbprints.c_str(), &report, &failure, &error)) return Fail(error);
+  printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
+  if (report.signer_found) PrintSigner(report);
+  if (failure == kTrusted) return 0;
+  printf("  why: %s", FailureText(failure));
+  if (failure == kOtherPublisher) printf(" (expected \"%s\")", publisher.c_str());
+  if (failure == kPlatformVerdict && !report.signer_found)
+    printf(" (verdict 0x%08lx)", static_cast<unsigned long>(report.verdict));
+  printf("\n");
+  return 1;
+}
+
 int Show(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("show takes one file");
   std::string bytes, error;
   if (!ReadImage(args[0], &bytes, &error)) return Fail(error);
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
   ShowSignatureLayout(bytes);
+  ShowSigner(args[0]);
   BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;
   for (;;) {
@@ -578,6 +677,7 @@ int main(int argc, char** argv) {
   if (command == "stamp") return Stamp(args);
   if (command == "embed") return Embed(args);
   if (command == "show") return Show(args);
+  if (command == "verify") return Verify(args);
   if (command == "help" || command == "--help" || command == "-h") {
     printf("%s", kUsage);
     return 0;
