@@ -6,6 +6,11 @@
 #                                     to Setup.exe; the download area the gateway
 #                                     names (127.0.0.3) has nothing listening
 #   bash demo/run-demo.sh --site-down no site at all: what the user sees then
+#   bash demo/run-demo.sh --tampered  the site serves the signed updater with one
+#                                     byte changed: Setup.exe refuses to start it
+# The demo makes its own authority and a "Brannock" code-signing certificate
+# (keys under <build>/demo/certs), signs the updater and Setup.exe with them
+# and trusts the authority in the demo's Wine prefix.
 # Options for developers: --build <dir> builds only the demo's targets in
 # <dir>/win64 instead of running scripts/build.sh; --no-deps skips apt-get.
 # Everything runs from <build>/demo and every process started is stopped.
@@ -22,12 +27,13 @@ while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
     --site-down) mode=down ;;
+    --tampered) mode=tampered ;;
     --build)
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
     --built) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -67,8 +73,7 @@ say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first b
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 else
-  targets="Setup demo_updater demo_driver demo_updater_cab"
-  [ "$mode" = package ] && targets="$targets maker"
+  targets="Setup demo_updater demo_driver demo_updater_cab maker"
   { cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" &&
     cmake --build "$build/win64" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
@@ -79,9 +84,10 @@ setup_exe=$bin/Setup.exe
 updater_exe=$bin/tools/demo_updater/demo_updater.exe
 driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
-maker_exe=$(ls "$bin"/tools/maker/maker.exe 2>/dev/null)
-for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet"; do [ -f "$f" ] || fail "missing $f after the build"; done
-[ "$mode" != package ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
+maker_exe=$bin/tools/maker/maker.exe
+for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
+  [ -f "$f" ] || fail "missing $f after the build"
+done
 
 # ---- a network of our own with loopback only: the default build looks up its
 # ".test" host names first, and those lookups must fail here rather than go out
@@ -95,12 +101,37 @@ if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
 fi
 
+# ---- signing: a fresh demo authority and "Brannock" certificate each run
+certs=$demo/certs
+old_root=""
+[ -f "$certs/ca.der" ] && old_root=$(sha1sum "$certs/ca.der" | cut -c1-40 | tr a-f A-F)
+rm -rf "$certs" "$demo/signed"
+bash tests/support/make-certs.sh "$certs" Brannock || fail "could not make the demo certificates"
+mkdir -p "$demo/signed/stage"
+bash "$certs/sign-file.sh" signer "$updater_exe" "$demo/signed/stage/NewUpdate.exe" || fail "signing the updater failed"
+updater_exe=$demo/signed/stage/NewUpdate.exe
+(cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.exe" NewUpdate.exe) || fail "gcab failed"
+cabinet=$demo/signed/Update.exe
+say "signing: demo authority and \"Brannock\" code-signing certificate in $certs; updater signed"
+
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
 mkdir -p "$prefix/logs" "$prefix/tmp"
 cp -r demo/site "$prefix/site"
 cp "$cabinet" "$prefix/site/pellomar/Update.exe"
 cp "$updater_exe" "$prefix/site/pellomar/Update.exe_uncompressed"
+if [ "$mode" = tampered ]; then
+  # One byte of the signed updater's code changed, on both of the site's roads.
+  tampered=$demo/signed/tampered.exe
+  cp "$updater_exe" "$tampered"
+  byte=$(od -An -tx1 -j 1100 -N 1 "$tampered" | tr -d ' ')
+  printf "\\x$(printf '%02x' $((0x$byte ^ 0xff)))" | dd of="$tampered" bs=1 seek=1100 conv=notrunc status=none
+  mkdir -p "$demo/signed/tampered-stage"
+  cp "$tampered" "$demo/signed/tampered-stage/NewUpdate.exe"
+  (cd "$demo/signed/tampered-stage" && gcab -c -z "$prefix/site/pellomar/Update.exe" NewUpdate.exe) || fail "gcab failed"
+  cp "$tampered" "$prefix/site/pellomar/Update.exe_uncompressed"
+  say "tampered: the site serves the signed updater with byte 1100 changed"
+fi
 if [ "$mode" = package ]; then cp demo/gateway_package_mode.txt "$prefix/site/secure/gateway_new.php"; fi
 chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
@@ -134,23 +165,47 @@ if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
   touch "$WINEPREFIX/.demo-ready"
 fi
 "$WINE" reg delete 'HKLM\Software\Brannock' /f >"$demo/reg-reset.log" 2>&1
+# The demo authority of this run replaces the one of the last run.
+if [ -n "$old_root" ]; then
+  "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$old_root" /f \
+    >>"$demo/reg-reset.log" 2>&1
+fi
+bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
+  { cat "$demo/trust.log"; fail "could not trust the demo authority"; }
 rm -rf "$WINEPREFIX/drive_c/Program Files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
+downloads=$WINEPREFIX/drive_c/Downloads
 if [ "$mode" = package ]; then
   # The package carries the updater as a cabinet (built by the tool) and, as
-  # the fetcher's fallback, uncompressed.
-  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" -o 'C:\Downloads\Setup.exe' \
+  # the fetcher's fallback, uncompressed; it is embedded before signing, so
+  # the signature covers it.
+  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" -o 'C:\Downloads\Setup-unsigned.exe' \
     --updater "$(winpath "$updater_exe")" "Update.exe_uncompressed=$(winpath "$updater_exe")" \
     >"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe embed failed"; }
-  # Stamped web parameters too: they are merged into "WWWParams".
+  bash "$certs/sign-file.sh" signer "$downloads/Setup-unsigned.exe" "$downloads/Setup.exe" || fail "signing Setup.exe failed"
+  rm -f "$downloads/Setup-unsigned.exe"
+  # Stamped web parameters after signing: they go inside the certificate
+  # table, the signature stays valid, and they are merged into "WWWParams".
   "$WINE" "$maker_exe" stamp 'C:\Downloads\Setup.exe' --in-place 'Source=demo&Mode=package' \
     >>"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe stamp failed"; }
   "$WINE" "$maker_exe" show 'C:\Downloads\Setup.exe' >"$demo/maker-show.log" 2>&1
   say "package: maker.exe show C:\Downloads\Setup.exe"
   tr -d '\r' <"$demo/maker-show.log" | sed 's/^/  /'
 else
-  cp "$setup_exe" "$WINEPREFIX/drive_c/Downloads/Setup.exe"
+  bash "$certs/sign-file.sh" signer "$setup_exe" "$downloads/Setup.exe" || fail "signing Setup.exe failed"
 fi
+# The check Setup.exe makes before it starts an updater, as the maker runs it.
+verify() {  # verify <label> <windows path>
+  "$WINE" "$maker_exe" verify "$2" >"$demo/verify.log" 2>&1
+  say "  $1: exit code $?"
+  tr -d '\r' <"$demo/verify.log" | sed 's/^/    /'
+}
+say "verdicts: maker.exe verify"
+verify "the updater the site serves" "$(winpath "$updater_exe")"
+[ "$mode" = tampered ] && verify "the tampered updater" "$(winpath "$tampered")"
+verify "Setup.exe" 'C:\Downloads\Setup.exe'
+osslsigncode verify -CAfile "$certs/ca.pem" -in "$downloads/Setup.exe" >"$demo/osslsigncode.log" 2>&1
+say "  Setup.exe by osslsigncode verify: $(tail -1 "$demo/osslsigncode.log")"
 
 # ---- the run: the driver starts Setup.exe and answers the drive dialog
 rm -f "$demo"/*.png "$demo/updater.log" "$demo"/marker*
@@ -197,13 +252,14 @@ say ""
 say "== The driver (Setup.exe as the user sees it)"
 tr -d '\r' <"$demo/driver.log" | grep '^driver:' | sed 's/^/  /'
 say ""
-if [ "$mode" = down ]; then
-  if grep -q "shows the error \"Can't contact Pellomar site\"" "$demo/driver.log"; then
-    say "  ok:    the window showed \"Can't contact Pellomar site\" and stayed open"
+if [ "$mode" = down ] || [ "$mode" = tampered ]; then
+  if [ "$mode" = down ]; then expected="Can't contact Pellomar site"; else expected="Update is not signed by Brannock"; fi
+  if grep -q "shows the error \"$expected\"" "$demo/driver.log"; then
+    say "  ok:    the window showed \"$expected\" and stayed open"
   else
-    say "  WRONG: no \"Can't contact Pellomar site\""; status=1
+    say "  WRONG: no \"$expected\""; status=1
   fi
-  [ ! -f "$demo/updater.log" ] || { say "  WRONG: the updater was started"; status=1; }
+  if [ -f "$demo/updater.log" ]; then say "  WRONG: the updater was started"; status=1; else say "  ok:    no updater started"; fi
   if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
   left=$(ls "$WINEPREFIX/drive_c/Program Files/Pellomar" 2>/dev/null)
   if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi

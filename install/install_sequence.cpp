@@ -8,11 +8,13 @@
 #include "install/folder_rules.h"
 #include "install/product.h"
 #include "install/progress_line.h"
+#include "install/publisher_check.h"
 #include "base/registry.h"
 #include "base/text.h"
 
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
+static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false) {
@@ -110,20 +112,24 @@ void InstallSequence::Run() {
   host_.MergeLaunchParameters();
 
   char arguments[600];
-  bool started = ComposeArguments(arguments, sizeof arguments) && StartProcess(updater, arguments, folder);
-  if (!started && updater_present_ && !IsCancelRequested()) {
-    // The updater that was already there would not start: replace it with a
-    // fresh copy and try once more.
+  StartOutcome start = ComposeArguments(arguments, sizeof arguments) ? StartCheckedProcess(updater, arguments, folder)
+                                                                     : kNotStarted;
+  bool refused = start == kNotTrusted;
+  if (start != kStarted && updater_present_ && !IsCancelRequested()) {
+    // The updater that was already there would not start or was not signed:
+    // replace it with a fresh copy and try once more.
     DeleteFileA(updater_path_);
-    started = FetchUpdater() && StartProcess(updater, arguments, folder);
+    if (FetchUpdater()) start = StartCheckedProcess(updater, arguments, folder);
+    refused = refused || start == kNotTrusted;
   }
+  bool started = start == kStarted;
 
   if (started) {
     if (folder_chosen_) RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", install_folder_);
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(kStartFailure);
+    host_.SetErrorLine(refused ? kRefusal : kStartFailure);
   }
   CommonEnd();
 }

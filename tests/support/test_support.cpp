@@ -168,4 +168,59 @@ std::string FolderAccessList(const std::string& path) {
   return text;
 }
 
+std::string UnixPath(const std::string& windows_path) {
+  // Wine's export; the tests run nowhere else.
+  typedef char*(CDECL * UnixNameFn)(const wchar_t*);
+  auto unix_name = reinterpret_cast<UnixNameFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  wchar_t wide[MAX_PATH];
+  if (!unix_name || !MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH)) return std::string();
+  char* name = unix_name(wide);
+  if (!name) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+int RunOnHost(const std::vector<std::string>& argv, std::string* output, DWORD timeout_ms) {
+  // Wine starts a host program but cannot wait for it: host-run.sh reports
+  // the end through a status file, written last.
+  char folder[MAX_PATH];
+  char base[MAX_PATH];
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder || !GetTempFileNameA(folder, "host", 0, base)) return -1;
+  std::string status = std::string(base) + ".status";
+  std::string out = std::string(base) + ".out";
+  std::string line = "/bin/bash \"" SETUP_HOST_RUN "\" \"" + UnixPath(status) + "\" \"" + UnixPath(out) + "\"";
+  for (const std::string& a : argv) line += " \"" + a + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  int code = -1;
+  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(50)) {
+      if (FileExists(status)) {
+        code = atoi(ReadWholeFile(status).c_str());
+        break;
+      }
+    }
+  }
+  if (output) *output = ReadWholeFile(out);
+  DeleteFileA(status.c_str());
+  DeleteFileA(out.c_str());
+  DeleteFileA(base);
+  return code;
+}
+
+bool SignWithTestCertificate(const std::string& name, const std::string& in, const std::string& out,
+                             std::string* output) {
+  return RunOnHost({SETUP_TEST_CERTS "/sign-file.sh", name, UnixPath(in), UnixPath(out)}, output) == 0;
+}
+
+int VerifyWithTestAuthority(const std::string& file, std::string* output) {
+  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)}, output);
+}
+
 }  // namespace testing_support
