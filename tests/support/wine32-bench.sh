@@ -6,6 +6,8 @@
 # the display and persistent wineserver of the 64-bit bench. Under emulation
 # start registers a binfmt_misc entry of this build folder's own and stop
 # removes it.
+#   wine32-bench.sh fetch <build>   downloads what start needs (the tests
+#                                   start it where no network is)
 #   wine32-bench.sh start <build> [warmup.exe]
 #   wine32-bench.sh stop <build>
 # Scripts that run programs on the bench take its environment with
@@ -19,6 +21,10 @@ cache=${SETUP_WINE32_CACHE:-$(dirname "$build")/cache/wine32}
 entry=setup-i386-$(cksum <<<"$build" | cut -d' ' -f1)
 
 case $cmd in
+fetch)
+  wine32_prepare "$cache" || exit 1
+  if [ "$(wine32_route "$cache")" = emulated ]; then wine32_fetch_qemu "$cache" || exit 1; fi
+  ;;
 start)
   mkdir -p "$state"
   wine32_prepare "$cache" || exit 1
@@ -55,5 +61,5 @@ env)
   export WINEPREFIX=$build/wineprefix
   if [ -f "$state/display" ]; then export DISPLAY=$(cat "$state/display"); fi
   ;;
-*) echo "usage: $0 start|stop|env <build> [warmup.exe]" >&2; exit 2 ;;
+*) echo "usage: $0 fetch|start|stop|env <build> [warmup.exe]" >&2; exit 2 ;;
 esac
