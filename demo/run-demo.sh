@@ -10,8 +10,8 @@
 #                                     and the i686 demo programs, under the
 #                                     32-bit half of Wine (tests/support/wine32.sh)
 # Options for developers: --build <dir> builds only the demo's targets in
-# <dir>/win64 (or <dir>/win32) instead of running scripts/build.sh; --no-deps
-# skips apt-get.
+# <dir>/win64 (or <dir>/win32) instead of running scripts/build.sh; --no-build
+# takes the build as it stands; --no-deps skips apt-get.
 # Everything runs from <build>/demo and every process started is stopped.
 set -u
 cd "$(dirname "$0")/.."
@@ -32,8 +32,8 @@ while [ $# -gt 0 ]; do
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
-    --built) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down] [--win32] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+    --no-build) built=1 ;;
+    *) echo "usage: $0 [--package | --site-down] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -80,9 +80,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # ---- what is needed, and the build
-if [ -n "$built" ]; then :; else
-if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 mkdir -p "$demo"
+if [ -z "$built" ]; then
+if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
@@ -94,11 +94,11 @@ else
     cmake --build "$build/$bits" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
-if [ -n "$win32" ]; then
+fi
+if [ -n "$win32" ] && [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   say "wine: the 32-bit half (downloaded into $wine32_cache on first use)"
   wine32_prepare "$wine32_cache" || fail "could not set up the 32-bit half of Wine"
   if [ "$(wine32_route "$wine32_cache")" = emulated ]; then wine32_fetch_qemu "$wine32_cache" || fail "no emulator"; fi
-fi
 fi
 bin=$build/$bits
 setup_exe=$bin/Setup.exe
@@ -116,7 +116,7 @@ if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   if unshare --net true 2>/dev/null; then
     trap - EXIT
     exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
-      "$repo/demo/run-demo.sh" "${args[@]}" --built
+      "$repo/demo/run-demo.sh" "${args[@]}" --no-build
   fi
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
 fi
