@@ -110,7 +110,8 @@ wine32_prepare() {  # cache
       [ -f "$d" ] || continue
       grep -qxF "${d##*/}" <<<"$glibc" || ln -sf "$d" "$cache/native-lib/"
     done
-    rm -rf "$root"/usr/share/doc "$root"/usr/share/man "$root"/usr/share/locale
+    # The unpacked tree is what later runs reuse; the packages are not kept.
+    rm -rf "$root"/usr/share/doc "$root"/usr/share/man "$root"/usr/share/locale "$cache/debs"
     touch "$root/.complete"
   fi
   wine32_link_halves "$cache"
@@ -178,7 +179,7 @@ wine32_fetch_qemu() {  # cache
   rm -rf "$cache/qemu"
   dpkg -x "$cache"/debs/qemu-user_*.deb "$cache/qemu" || return 1
   mv "$cache/qemu/usr/bin/qemu-i386" "$cache/qemu-i386"
-  rm -rf "$cache/qemu"
+  rm -rf "$cache/qemu" "$cache"/debs/qemu-user_*.deb
 }
 
 wine32_binfmt_on() {  # name cache
