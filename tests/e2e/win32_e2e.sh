@@ -36,10 +36,10 @@ mkdir -p "$out"
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 seconds() { printf '%d.%02d' $(($1 / 1000)) $(($1 % 1000 / 10)); }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-failures=0
+passes=0 failures=0
 check() {  # description, then a command that must succeed
   local what=$1; shift
-  if "$@"; then echo "ok:    $what"; else echo "WRONG: $what"; failures=$((failures + 1)); fi
+  if "$@"; then echo "ok:    $what"; passes=$((passes + 1)); else echo "WRONG: $what"; failures=$((failures + 1)); fi
 }
 has() { grep -qF -- "$2" "$1" 2>/dev/null; }
 lacks() { ! grep -qF -- "$2" "$1" 2>/dev/null; }
@@ -116,6 +116,14 @@ web)
   check "connection test of the download area" grep -Eq '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' "$log"
   check "the cabinet, once" test "$(grep -Ec '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' "$log")" = 1
   check "no fallback to the uncompressed updater" lacks "$log" "_uncompressed"
+  # Again: the folder comes back from the 32-bit view and the updater is
+  # there, so no dialog and no download.
+  rm -f "$updater_log"
+  drive "$(winpath "$build/Setup.exe")" 10
+  check "second run: no drive dialog" has "$out/driver.log" "no drive dialog (installation folder already known)"
+  check "second run: the updater started again" \
+    has "$updater_log" "Command line: \"$folder\\Update.exe\" /Setup=Tamsu"$'\r'
+  check "second run: nothing downloaded" test "$(grep -c '"GET /pellomar/Update.exe' "$log")" = 1
   ;;
 package)
   # The gateway names 127.0.0.3, where nothing listens: the updater can only
@@ -191,5 +199,5 @@ except Exception: pass' &
   ;;
 *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
-echo "$((failures == 0 ? 1 : 0)) passed, $((failures > 0 ? 1 : 0)) failed"
+echo "$passes passed, $failures failed"
 exit $((failures > 0))
