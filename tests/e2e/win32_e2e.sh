@@ -91,8 +91,9 @@ drive() {  # windows path of the setup, seconds to wait for the updater's report
 }
 
 value32() {  # registry value of the family key in the 32-bit view
-  "$WINE" reg query 'HKLM\Software\Brannock\Pellomar' /v "$1" /reg:32 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$1 *REG_SZ *//p"
+  # Into a file: a Wine helper it starts could hold a pipe open.
+  "$WINE" reg query 'HKLM\Software\Brannock\Pellomar' /v "$1" /reg:32 >"$out/reg.txt" 2>&1
+  tr -d '\r' <"$out/reg.txt" | sed -n "s/^ *$1 *REG_SZ *//p"
 }
 no_key64() { ! "$WINE" reg query 'HKLM\Software\Brannock' /reg:64 >/dev/null 2>&1; }
 log=$out/nginx/logs/access.log
