@@ -46,7 +46,7 @@ lacks() { ! grep -qF -- "$2" "$1" 2>/dev/null; }
 
 started=""
 cleanup() {
-  [ -z "$started" ] || kill $started 2>/dev/null
+  [ -z "$started" ] || kill "$started" 2>/dev/null
   if [ -f "$out/nginx/logs/nginx.pid" ]; then kill -QUIT "$(cat "$out/nginx/logs/nginx.pid")" 2>/dev/null; fi
 }
 trap cleanup EXIT

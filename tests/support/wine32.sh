@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced (bash). The 32-bit half of Wine that runs the shipped i686
 # programs beside the system's wine64: Debian's i386 wine32 and the libraries
 # it needs, fetched with an apt configuration of our own (the machine's
