@@ -29,9 +29,9 @@ struct HttpResponseHead {
 //   LF-only line ends is refused as soon as its first line end arrives;
 // - status line "HTTP/d.d ddd", then a space and a reason, which may be
 //   missing; the code has three digits, the first not 0;
-// - header lines "name: value", names matched case-insensitively; a folded
-//   line continues the previous one and is ignored, except after
-//   Content-Length (its value would be ambiguous);
+// - header lines "name: value" (no blank in the name), names matched
+//   case-insensitively; a folded line continues the previous one and is
+//   ignored, except after Content-Length (its value would be ambiguous);
 // - Content-Length holds decimal digits only (no sign, no list) within 64
 //   bits; repeated lines must agree.
 // Bytes that cannot begin "HTTP/" are invalid at once. *head is written only
