@@ -270,20 +270,20 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   InternetReadFileFn read = Entry<InternetReadFileFn>(kInternetReadFile);
   char buffer[4096];
   unsigned long long total = 0;
-  for (;;) {
+  while (!has_length || total < expected) {
     DWORD count = 0;
     if (!read(request, buffer, sizeof buffer, &count)) {
       LogTransportStep("InternetReadFile", kUnit, 199);
       return false;
     }
     if (count == 0) break;
-    total += count;
-    // Past the announced length the answer is not what it claimed to be.
-    if (has_length && total > expected) break;
+    // Bytes past the announced length are not part of the file.
+    if (has_length && count > expected - total) count = static_cast<DWORD>(expected - total);
     if (!output.Write(buffer, count)) {
       LogTransportStep("Write", kUnit, 203);
       return false;
     }
+    total += count;
   }
   if (has_length && total != expected) {
     LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(expected), static_cast<unsigned>(total),

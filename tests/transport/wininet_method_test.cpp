@@ -67,11 +67,11 @@ BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID
     SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
     return FALSE;
   }
-  return reinterpret_cast<SendFn>(g_real_send)(request, headers, length, optional, optional_length);
+  return reinterpret_cast<SendFn>(reinterpret_cast<void*>(g_real_send))(request, headers, length, optional, optional_length);
 }
 
 BOOL WINAPI Status407(HINTERNET request, DWORD query, LPVOID buffer, LPDWORD length, LPDWORD index) {
-  if (!g_last_send_failed) return reinterpret_cast<QueryFn>(g_real_query)(request, query, buffer, length, index);
+  if (!g_last_send_failed) return reinterpret_cast<QueryFn>(reinterpret_cast<void*>(g_real_query))(request, query, buffer, length, index);
   if (query != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) || *length != sizeof(DWORD)) return FALSE;
   *static_cast<DWORD*>(buffer) = 407;
   return TRUE;
@@ -83,7 +83,7 @@ DWORD WINAPI ScriptedDialog(HWND owner, HINTERNET request, DWORD error, DWORD fl
   g_script.error_seen = error;
   g_script.flags_seen = flags;
   if (g_script.answer == ERROR_INTERNET_FORCE_RETRY) {
-    SetOptionFn set = reinterpret_cast<SetOptionFn>(g_real_set_option);
+    SetOptionFn set = reinterpret_cast<SetOptionFn>(reinterpret_cast<void*>(g_real_set_option));
     set(request, INTERNET_OPTION_PROXY_USERNAME, &g_script.user[0], static_cast<DWORD>(g_script.user.size()));
     set(request, INTERNET_OPTION_PROXY_PASSWORD, &g_script.password[0],
         static_cast<DWORD>(g_script.password.size()));
@@ -237,6 +237,9 @@ TEST_F(WinInetMethodTest, OnlyAWhole2xxAnswerIsStored) {
       {"no length, read to the close", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\nto the end"), nullptr,
        "to the end"},
       {"challenge text in a page", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\n" + challenge), nullptr, challenge},
+      {"bytes past the length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef"), nullptr,
+       "abc"},
+      {"empty by its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), nullptr, ""},
   };
   auto connection = Connection(server.Address(), true);
   CWinInetMethod method(*connection);
