@@ -67,11 +67,13 @@ BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID
     SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
     return FALSE;
   }
-  return reinterpret_cast<SendFn>(reinterpret_cast<void*>(g_real_send))(request, headers, length, optional, optional_length);
+  SendFn send = reinterpret_cast<SendFn>(reinterpret_cast<void*>(g_real_send));
+  return send(request, headers, length, optional, optional_length);
 }
 
 BOOL WINAPI Status407(HINTERNET request, DWORD query, LPVOID buffer, LPDWORD length, LPDWORD index) {
-  if (!g_last_send_failed) return reinterpret_cast<QueryFn>(reinterpret_cast<void*>(g_real_query))(request, query, buffer, length, index);
+  QueryFn real = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(g_real_query));
+  if (!g_last_send_failed) return real(request, query, buffer, length, index);
   if (query != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) || *length != sizeof(DWORD)) return FALSE;
   *static_cast<DWORD*>(buffer) = 407;
   return TRUE;
