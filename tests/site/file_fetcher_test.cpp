@@ -250,16 +250,14 @@ class CabinetFetchTest : public FileFetcherTest {
     Loopback().ServeArea("Update.exe", bytes);
   }
   bool FetchUpdater() { return Fetcher().GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()); }
-  // Files in the install folder but the arrival file, which keeps a download
-  // that failed its check.
+  // Files in the install folder.
   int FileCount() {
     int count = 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((install_ + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return 0;
     do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiA(found.cFileName, "http_tmp1.tmp") != 0)
-        ++count;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return count;
