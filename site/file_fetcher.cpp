@@ -95,8 +95,8 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     DeleteFileA(kArrivalFile);
     return false;
   }
-  if (!HasExpectedSize(kArrivalFile, expected_size)) return false;
-  if (IsCancelRequested()) {
+  // A file that failed its check is never left behind for a later run.
+  if (!HasExpectedSize(kArrivalFile, expected_size) || IsCancelRequested()) {
     DeleteFileA(kArrivalFile);
     return false;
   }
@@ -108,6 +108,7 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     LogPrint("After DeleteFile\n");
     if (!MoveFileA(kArrivalFile, target)) {
       LogPrint("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target, GetLastError());
+      DeleteFileA(kArrivalFile);
       return false;
     }
     Sleep(100);
