@@ -13,6 +13,12 @@ void operator delete[](void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, 
 void operator delete(void* p, size_t) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
 void operator delete[](void* p, size_t) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
 
+// The nothrow tag, defined here: the runtime's unit that defines it brings a
+// new-handler and its unwind table along, which this program never uses.
+namespace std {
+const nothrow_t nothrow{};
+}
+
 // A pure virtual call is a bug; end the process rather than pull in the
 // runtime's handler.
 extern "C" void __cxa_pure_virtual() { ExitProcess(3); }
