@@ -11,8 +11,12 @@
 # The demo makes its own authority and a "Brannock" code-signing certificate
 # (keys under <build>/demo/certs), signs the updater and Setup.exe with them
 # and trusts the authority in the demo's Wine prefix.
+#   --win32 (with any of the above)   the shipped 32-bit build/win32/Setup.exe
+#                                     and the i686 demo programs, under the
+#                                     32-bit half of Wine (tests/support/wine32.sh)
 # Options for developers: --build <dir> builds only the demo's targets in
-# <dir>/win64 instead of running scripts/build.sh; --no-deps skips apt-get.
+# <dir>/win64 (or <dir>/win32) instead of running scripts/build.sh; --no-build
+# takes the build as it stands; --no-deps skips apt-get.
 # Everything runs from <build>/demo and every process started is stopped.
 set -u
 cd "$(dirname "$0")/.."
@@ -22,18 +26,20 @@ build=$repo/build
 own_build=""
 deps=1
 built=""
+win32=""
 args=("$@")
 while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
     --site-down) mode=down ;;
     --tampered) mode=tampered ;;
+    --win32) win32=1 ;;
     --build)
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
-    --built) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down | --tampered] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+    --no-build) built=1 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -45,16 +51,30 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+bits=win64
+program_files="Program Files"
+view=64
+if [ -n "$win32" ]; then
+  # The 32-bit half comes from the cache in build/; it writes to the 32-bit
+  # registry view and installs below "Program Files (x86)".
+  source "$repo/tests/support/wine32.sh"
+  wine32_cache=$build/cache/wine32
+  export WINEPREFIX=$demo/wineprefix32
+  bits=win32
+  program_files="Program Files (x86)"
+  view=32
+fi
 say() { printf '%s\n' "$*"; }
 fail() { say "demo: $*" >&2; exit 1; }
 # A Unix path as Wine's Z: drive sees it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # ---- stopping whatever we started, on every way out
-nginx_started="" xvfb_pid="" wine_started="" driver_pid=""
+nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt=""
 cleanup() {
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
   if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
+  if [ -n "$binfmt" ]; then wine32_binfmt_off "$binfmt"; fi
   if [ -n "$nginx_started" ] && [ -f "$prefix/logs/nginx.pid" ]; then
     pid=$(cat "$prefix/logs/nginx.pid")
     kill -QUIT "$pid" 2>/dev/null
@@ -66,20 +86,26 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # ---- what is needed, and the build
-if [ -n "$built" ]; then :; else
-if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 mkdir -p "$demo"
+if [ -z "$built" ]; then
+if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 else
   targets="Setup demo_updater demo_driver demo_updater_cab maker"
-  { cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" &&
-    cmake --build "$build/win64" -j2 --target $targets; } \
+  if [ -n "$win32" ]; then toolchain=mingw-i686; else toolchain=mingw-x86_64; fi
+  { cmake -S . -B "$build/$bits" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$toolchain.cmake" &&
+    cmake --build "$build/$bits" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
 fi
-bin=$build/win64
+if [ -n "$win32" ] && [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
+  say "wine: the 32-bit half (downloaded into $wine32_cache on first use)"
+  wine32_prepare "$wine32_cache" || fail "could not set up the 32-bit half of Wine"
+  if [ "$(wine32_route "$wine32_cache")" = emulated ]; then wine32_fetch_qemu "$wine32_cache" || fail "no emulator"; fi
+fi
+bin=$build/$bits
 setup_exe=$bin/Setup.exe
 updater_exe=$bin/tools/demo_updater/demo_updater.exe
 driver_exe=$bin/tools/demo_updater/demo_driver.exe
@@ -96,7 +122,7 @@ if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   if unshare --net true 2>/dev/null; then
     trap - EXIT
     exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
-      "$repo/demo/run-demo.sh" "${args[@]}" --built
+      "$repo/demo/run-demo.sh" "${args[@]}" --no-build
   fi
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
 fi
@@ -113,6 +139,18 @@ updater_exe=$demo/signed/stage/NewUpdate.exe
 (cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.exe" NewUpdate.exe) || fail "gcab failed"
 cabinet=$demo/signed/Update.exe
 say "signing: demo authority and \"Brannock\" code-signing certificate in $certs; updater signed"
+
+if [ -n "$win32" ]; then
+  route=$(wine32_route "$wine32_cache")
+  if [ "$route" = emulated ]; then
+    binfmt=setup-i386-demo-$$
+    wine32_binfmt_on "$binfmt" "$wine32_cache" || fail "cannot register the i386 emulator"
+  fi
+  wine32_env "$wine32_cache" "$route"
+  WINE=$WINE32_WINE
+  WINESERVER=$WINE32_SERVER
+  say "wine: the 32-bit half runs $route"
+fi
 
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
@@ -160,19 +198,23 @@ fi
 wine_started=1
 if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
   say "wine: creating the prefix $WINEPREFIX (first run only)"
-  "$WINE" wineboot -i >"$demo/wineboot.log" 2>&1
-  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
+  if [ -n "$win32" ]; then
+    wine32_make_prefix "$WINEPREFIX" "$demo/wineboot.log" || fail "could not make the prefix (see $demo/wineboot.log)"
+  else
+    "$WINE" wineboot -i >"$demo/wineboot.log" 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
+  fi
   touch "$WINEPREFIX/.demo-ready"
 fi
-"$WINE" reg delete 'HKLM\Software\Brannock' /f >"$demo/reg-reset.log" 2>&1
+"$WINE" reg delete 'HKLM\Software\Brannock' /reg:$view /f >"$demo/reg-reset.log" 2>&1
 # The demo authority of this run replaces the one of the last run.
 if [ -n "$old_root" ]; then
   "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$old_root" /f \
     >>"$demo/reg-reset.log" 2>&1
 fi
-bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
+SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
   { cat "$demo/trust.log"; fail "could not trust the demo authority"; }
-rm -rf "$WINEPREFIX/drive_c/Program Files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
+rm -rf "$WINEPREFIX/drive_c/$program_files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 downloads=$WINEPREFIX/drive_c/Downloads
 if [ "$mode" = package ]; then
@@ -243,7 +285,7 @@ done
 [ -f "$demo/updater.log" ] && sleep "$SETUP_DEMO_UPDATER_CLOSE"
 
 # ---- what happened
-"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' >"$demo/registry.txt" 2>&1
+"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' /reg:$view >"$demo/registry.txt" 2>&1
 "$WINESERVER" -k >/dev/null 2>&1
 "$WINESERVER" -w >/dev/null 2>&1
 wine_started=""
@@ -261,7 +303,7 @@ if [ "$mode" = down ] || [ "$mode" = tampered ]; then
   fi
   if [ -f "$demo/updater.log" ]; then say "  WRONG: the updater was started"; status=1; else say "  ok:    no updater started"; fi
   if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
-  left=$(ls "$WINEPREFIX/drive_c/Program Files/Pellomar" 2>/dev/null)
+  left=$(ls "$WINEPREFIX/drive_c/$program_files/Pellomar" 2>/dev/null)
   if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi
 else
   say "== The site's access log ($prefix/logs/access.log)"
@@ -283,11 +325,13 @@ else
   say "== The updater's command line and folder (as the demo updater received them)"
   if [ -f "$demo/updater.log" ]; then
     tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
+    grep -qF "Command line: \"C:\\$program_files\\Pellomar\\Update.exe\"" "$demo/updater.log" ||
+      { say "  WRONG: not started from C:\\$program_files\\Pellomar"; status=1; }
   else
     say "  the updater was not started"; status=1
   fi
   say ""
-  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
+  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar, $view-bit view)"
   tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
   grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
   if [ "$mode" = package ]; then
@@ -299,5 +343,6 @@ say ""
 say "== Screenshots"
 if [ -n "$shots" ]; then for s in $shots; do say "  $s"; done; else say "  (none taken)"; fi
 say ""
+[ -z "$win32" ] || mode="32-bit $mode"
 if [ $status -eq 0 ]; then say "demo ($mode mode): everything as expected"; else say "demo ($mode mode): something went wrong (logs in $demo)"; fi
 exit $status

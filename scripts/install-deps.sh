@@ -4,7 +4,7 @@ set -e
 packages="cmake ninja-build g++ make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils gcab nginx-light imagemagick googletest python3 iproute2 util-linux
-  osslsigncode openssl"
+  osslsigncode openssl libc6-i386"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

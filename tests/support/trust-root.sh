@@ -3,6 +3,7 @@
 # store, through the registry, where the store keeps it. A running wineserver
 # for the prefix is expected (its output stays out of the caller's pipes).
 #   trust-root.sh <prefix> <cert.der>
+# SETUP_WINE names another wine loader (the 32-bit bench's).
 set -eu
 export WINEPREFIX=$1
 der=$2
@@ -20,6 +21,6 @@ bytes=$(od -An -v -tx1 "$der" | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
   printf '"Blob"=hex:20,00,00,00,01,00,00,00,%s,%s\r\n' "$length" "$bytes"
 } >"$work/root.reg"
 # Wine sees the host's files on drive Z:.
-WINEDEBUG=-all /usr/lib/wine/wine64 reg import "Z:${work//\//\\}\\root.reg" >"$work/import.log" 2>&1 ||
+WINEDEBUG=-all "${SETUP_WINE:-/usr/lib/wine/wine64}" reg import "Z:${work//\//\\}\\root.reg" >"$work/import.log" 2>&1 ||
   { cat "$work/import.log" >&2; exit 1; }
 echo "trusted $sha1 in $WINEPREFIX"

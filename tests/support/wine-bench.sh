@@ -9,8 +9,9 @@ state=$build/wine-bench
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
-SERVER=/usr/lib/wine/wineserver
+# The 32-bit bench (wine32-bench.sh) names the Wine of its own tree.
+WINE=${SETUP_WINE:-/usr/lib/wine/wine64}
+SERVER=${SETUP_WINESERVER:-/usr/lib/wine/wineserver}
 mkdir -p "$state"
 
 stop() {
