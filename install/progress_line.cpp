@@ -5,7 +5,7 @@
 #include "base/cancel_flag.h"
 
 ProgressLine::~ProgressLine() {
-  if (text_.Shown() && !IsCancelRequested()) host_.SetStatusLine("");
+  if (text_.Shown()) host_.SetStatusLine("");
 }
 
 void ProgressLine::Report(uint64_t done, uint64_t total) {

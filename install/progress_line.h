@@ -5,7 +5,8 @@
 
 // The sink a download step hands to the fetcher: shows the transfer in the
 // window's status line and empties the line again when the step ends (the
-// object goes). After Cancel it leaves the line to "Cancelling Please wait".
+// object goes). After Cancel it shows nothing more, so no progress text
+// overwrites "Cancelling Please wait".
 class ProgressLine : public TransferProgress {
  public:
   explicit ProgressLine(InstallHost& host) : host_(host) {}

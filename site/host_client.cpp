@@ -13,9 +13,5 @@ HostClient::HostClient(const char* host, HWND owner, const char* base_path)
 HostClient::~HostClient() { delete connection_; }
 
 bool HostClient::Download(const char* path, const char* local_file, TransferProgress* progress) {
-  if (!connection_) return false;
-  connection_->progress = progress;
-  bool ok = connection_->Download(path, local_file);
-  connection_->progress = nullptr;
-  return ok;
+  return connection_ && connection_->Download(path, local_file, progress);
 }

@@ -47,16 +47,13 @@ HostConnection::HostConnection(const char* host_text, HWND owner_window, const c
 }
 
 bool HostConnection::FindWorkingTransport() {
-  // The test file is no part of the transfer the user watches.
-  TransferProgress* watched = progress;
-  progress = nullptr;
   bool found = false;
-  // After Cancel no further attempt starts: the caller's download fails now.
-  for (int i = 0; i < kTransportCount && !found && !IsCancelRequested(); ++i) {
+  for (int i = 0; i < kTransportCount && !found; ++i) {
     DownloadMethod* transport = transports[i];
     if (!transport) continue;
     TemporaryFile test_file;
     host.Assign(AddressToHost(host.Text()));
+    // After Cancel no further attempt starts: the caller's download fails now.
     for (int attempt = 0; attempt < 2 && !found && !IsCancelRequested(); ++attempt) {
       // "test_pattern.txt?" and "Rand=" with at most ten digits always fit.
       char path[64];
@@ -71,13 +68,12 @@ bool HostConnection::FindWorkingTransport() {
       }
     }
   }
-  progress = watched;
   return found;
 }
 
 bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }
 
-bool HostConnection::Download(const char* path, const char* local_file) {
+bool HostConnection::Download(const char* path, const char* local_file, TransferProgress* sink) {
   if (!EnsureConnected() || !chosen) return false;
   // The encoded path with its "Rand=" parameter must fit the path buffer; a
   // longer one is refused rather than sent cut.
@@ -104,5 +100,9 @@ bool HostConnection::Download(const char* path, const char* local_file) {
     LogPrint("Download path too long,HostConnection %d characters\r\n", static_cast<int>(strlen(path)));
     return false;
   }
-  return chosen->GetFile(encoded, local_file);
+  // The transports report this transfer only, never the connection test.
+  progress = sink;
+  bool fetched = chosen->GetFile(encoded, local_file);
+  progress = nullptr;
+  return fetched;
 }

@@ -186,24 +186,23 @@ TEST_F(HostConnectionTest, OnlyTheWatchedTransferReportsAndCancelEndsTheTestAtOn
     void Report(uint64_t, uint64_t) override {}
   } sink;
   testing_support::ScratchFolder folder;
-  // The test file is fetched without the sink; the download itself with it.
+  // The test file is fetched without the sink; the download itself with it,
+  // and the connection forgets it afterwards.
   Make("127.0.0.9", {"", kPattern, "body"}, {}, {});
-  connection_->progress = &sink;
-  EXPECT_TRUE(connection_->Download("a", folder.File("f").c_str()));
+  EXPECT_TRUE(connection_->Download("a", folder.File("f").c_str(), &sink));
   ASSERT_EQ(3u, calls_.size());
   EXPECT_EQ(nullptr, calls_[0].progress);
   EXPECT_EQ(nullptr, calls_[1].progress);
   EXPECT_EQ(&sink, calls_[2].progress);
+  EXPECT_EQ(nullptr, connection_->progress);
 
   // Cancelled during the first attempt: no other attempt or transport is
-  // asked, the sink is back, and a later test starts nothing.
+  // asked, and a later test starts nothing.
   calls_.clear();
   Make("127.0.0.9", {"<cancel>", kPattern}, {kPattern}, {kPattern});
-  connection_->progress = &sink;
-  EXPECT_FALSE(connection_->Download("a", folder.File("f").c_str()));
+  EXPECT_FALSE(connection_->Download("a", folder.File("f").c_str(), &sink));
   EXPECT_EQ(1u, calls_.size());
   EXPECT_FALSE(connection_->connected);
-  EXPECT_EQ(&sink, connection_->progress);
   EXPECT_FALSE(connection_->EnsureConnected());
   EXPECT_EQ(1u, calls_.size());
   SetCancelRequested(false);
