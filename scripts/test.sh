@@ -28,4 +28,6 @@ fi
 status=0
 (cd build/native && ctest --output-on-failure $quick) || status=1
 (cd build/win64 && ctest --output-on-failure $quick) || status=1
+# Fuzz stage: every harness of tests/fuzz for a few seconds from its seeds.
+bash tools/fuzz/run.sh --all 5 || status=1
 exit $status
