@@ -2,7 +2,8 @@
 # Line coverage of the platform-free core reached by the fuzzing corpora:
 # builds the harnesses with clang's source coverage into build/fuzz-coverage,
 # runs each once over its seeds and the inputs that tools/fuzz/run.sh kept in
-# build/fuzz/corpus, and prints the report per harness and for all of them.
+# build/fuzz/corpus, and prints the files each harness reaches and the report
+# for all of them together.
 set -e
 cd "$(dirname "$0")/../.."
 out=build/fuzz-coverage
@@ -24,9 +25,9 @@ for t in $(bash tools/fuzz/run.sh --list); do
   LLVM_PROFILE_FILE=$out/profiles/$t.profraw $out/tests/fuzz/fuzz_$t -runs=0 tests/fuzz/corpus/$t \
     build/fuzz/corpus/$t >$out/profiles/$t.log 2>&1
   llvm-profdata merge -sparse $out/profiles/$t.profraw -o $out/profiles/$t.profdata
-  line=$(llvm-cov report $out/tests/fuzz/fuzz_$t -instr-profile=$out/profiles/$t.profdata \
-    -ignore-filename-regex="$ignore" | grep '^TOTAL')
-  echo "$t: $(echo "$line" | awk '{print $10 " of the " $8 " lines it links (" $9 " missed)"}')"
+  # The files the harness reaches, with their line coverage.
+  echo "$t:" $(llvm-cov report $out/tests/fuzz/fuzz_$t -instr-profile=$out/profiles/$t.profdata \
+    -ignore-filename-regex="$ignore" | awk '$1 ~ /\.cpp$/ && $10 != "0.00%" {printf "%s %s, ", $1, $10}')
   objects+=(-object $out/tests/fuzz/fuzz_$t)
 done
 llvm-profdata merge -sparse $out/profiles/*.profraw -o $out/profiles/all.profdata
