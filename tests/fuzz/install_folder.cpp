@@ -2,6 +2,7 @@
 // default fits with room for the final backslash, and the chosen folder is
 // an absolute path on the chosen drive ending in a backslash.
 #include "app/install_folder.h"
+#include "install/product.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -26,10 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(folder.Terminated());
   std::string offered = folder.Text();
   FUZZ_CHECK(offered.size() + 1 < cap);
-  FUZZ_CHECK(offered.size() >= 9 && offered.compare(offered.size() - 9, 9, "\\Pellomar") == 0);
-  if (value.size() + 11 <= cap) FUZZ_CHECK(offered == value + "\\Pellomar");
+  const std::string name = "\\" SETUP_FAMILY_NAME;
+  FUZZ_CHECK(offered.size() >= name.size() && offered.compare(offered.size() - name.size(), name.size(), name) == 0);
+  if (value.size() + name.size() + 2 <= cap) FUZZ_CHECK(offered == value + name);
 
-  std::string root = std::string(1, drive) + ":\\Pellomar\\";
+  std::string root = std::string(1, drive) + ":" + name + "\\";
   FUZZ_CHECK(FinishInstallFolder(folder.get(), cap, letter));
   FUZZ_CHECK(folder.Terminated());
   FUZZ_CHECK(folder.Text() == (OnDrive(offered, drive) ? offered + "\\" : root));
