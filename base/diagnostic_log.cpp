@@ -1,5 +1,8 @@
 #include "base/diagnostic_log.h"
 
+#include <string.h>
+
+#include "base/file_utils.h"
 #include "base/log_lines.h"
 #include "base/text.h"
 
@@ -23,26 +26,50 @@ void LogPrint(const char* format, ...) {
   LogWriteLines(text, WriteToSink, nullptr);
 }
 
+typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+static FARPROC VersionEntry(HMODULE library, const char* name) {
+  return library ? GetProcAddress(library, name) : nullptr;
+}
+
 void ModuleVersionText(const char* path, char* out, size_t cap) {
+  if (cap == 0) return;
   CopyText(out, cap, "Failed 1");
+  // Loaded here from the system folder: a static import would be looked for
+  // beside the program first, where a download could have planted one.
+  HMODULE library = LoadSystemLibrary("version.dll");
+  VersionSizeFunction get_size =
+      reinterpret_cast<VersionSizeFunction>(reinterpret_cast<void*>(VersionEntry(library, "GetFileVersionInfoSizeA")));
+  VersionInfoFunction get_info =
+      reinterpret_cast<VersionInfoFunction>(reinterpret_cast<void*>(VersionEntry(library, "GetFileVersionInfoA")));
+  VersionQueryFunction query =
+      reinterpret_cast<VersionQueryFunction>(reinterpret_cast<void*>(VersionEntry(library, "VerQueryValueA")));
   DWORD handle = 0;
-  DWORD size = GetFileVersionInfoSizeA(path, &handle);
-  if (size == 0) return;
-  void* block = HeapAlloc(GetProcessHeap(), 0, size);
-  if (!block) return;  // out of memory reads as no version information
-  CopyText(out, cap, "Failed 2");
-  if (GetFileVersionInfoA(path, 0, size, block)) {
-    char* version = nullptr;
-    UINT length = 0;
-    if (VerQueryValueA(block, "\\StringFileInfo\\040904b0\\ProductVersion",
-                       reinterpret_cast<void**>(&version), &length) && version) {
-      // A version text longer than the buffer is cut: it is only printed.
-      lstrcpynA(out, version, static_cast<int>(cap));
-    } else {
-      FormatText(out, cap, "%s unknown version", path);  // too long: the empty text
+  // Without the library the information cannot be read: "Failed 1".
+  DWORD size = get_size && get_info && query ? get_size(path, &handle) : 0;
+  void* block = size ? HeapAlloc(GetProcessHeap(), 0, size) : nullptr;
+  // Out of memory reads as no version information.
+  if (block) {
+    CopyText(out, cap, "Failed 2");
+    if (get_info(path, 0, size, block)) {
+      char* version = nullptr;
+      UINT length = 0;
+      if (query(block, "\\StringFileInfo\\040904b0\\ProductVersion", reinterpret_cast<void**>(&version),
+                &length) && version) {
+        // A version text longer than the buffer is cut: it is only printed.
+        size_t n = strlen(version);
+        if (n >= cap) n = cap - 1;
+        memcpy(out, version, n);
+        out[n] = 0;
+      } else {
+        FormatText(out, cap, "%s unknown version", path);  // too long: the empty text
+      }
     }
+    HeapFree(GetProcessHeap(), 0, block);
   }
-  HeapFree(GetProcessHeap(), 0, block);
+  if (library) FreeLibrary(library);
 }
 
 void LogModuleVersion(HMODULE module) {

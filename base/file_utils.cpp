@@ -1,5 +1,7 @@
 #include "base/file_utils.h"
 
+#include <sddl.h>
+
 #include "base/text.h"
 
 bool IsDirectoryPath(const char* path) {
@@ -26,6 +28,27 @@ HMODULE LoadSystemLibrary(const char* file_name) {
   if (length == 0 || length >= sizeof path) return nullptr;
   if (!AppendText(path, sizeof path, "\\") || !AppendText(path, sizeof path, file_name)) return nullptr;
   return LoadLibraryA(path);
+}
+
+PSECURITY_DESCRIPTOR NewLockedFolderDescriptor() {
+  // P: protected from the parent's list. OICI: files and folders below
+  // inherit each entry. 0x1200a9: read and execute.
+  static const char kLockedList[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLockedList, SDDL_REVISION_1, &descriptor, nullptr)) {
+    return nullptr;
+  }
+  return descriptor;
+}
+
+bool CreateFolder(const char* path, bool locked) {
+  if (!locked) return CreateDirectoryA(path, nullptr) != 0;
+  // Given at creation, so the folder never stands with the parent's list.
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewLockedFolderDescriptor(), FALSE};
+  if (!attributes.lpSecurityDescriptor) return false;
+  BOOL created = CreateDirectoryA(path, &attributes);
+  LocalFree(attributes.lpSecurityDescriptor);
+  return created != 0;
 }
 
 ByteString MakeTempFileName() {

@@ -13,6 +13,14 @@ ByteString MakeTempFileName();
 // or the current folder, where a download could have planted one. None when
 // the path would not fit (never loaded from a cut path) or the load fails.
 HMODULE LoadSystemLibrary(const char* file_name);
+// Creates one folder level. locked: with the access list below; when that
+// list cannot be made, no folder is created.
+bool CreateFolder(const char* path, bool locked);
+// The access list of the program-files folder: Administrators and SYSTEM
+// full control, Users read and execute, all passed on to what is put inside,
+// nothing inherited from the parent. Null when it cannot be made; the caller
+// releases it with LocalFree.
+PSECURITY_DESCRIPTOR NewLockedFolderDescriptor();
 
 // One file handle, closed by its destruction.
 class FileHandle {

@@ -35,7 +35,8 @@ LONG RegSetString(HKEY root, const char* keyPath, const char* valueName, const c
   LONG status = RegCreateKeyA(root, keyPath, &key);
   if (status != ERROR_SUCCESS) return status;
   if (!text) text = "";
-  RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                 static_cast<DWORD>(strlen(text) + 1));
-  return RegCloseKey(key);
+  status = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(strlen(text) + 1));
+  RegCloseKey(key);
+  return status;
 }

@@ -8,4 +8,5 @@
 // stored data do not fit 259 characters and a zero.
 ByteString RegGetString(HKEY root, const char* keyPath, const char* valueName, const char* defaultText);
 // Creates missing keys; stores the text with its terminating zero as REG_SZ.
+// The status of the creation or, when that succeeded, of the write.
 LONG RegSetString(HKEY root, const char* keyPath, const char* valueName, const char* text);

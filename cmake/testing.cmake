@@ -35,6 +35,11 @@ if(SETUP_WINDOWS)
   add_test(NAME wine_bench_stop COMMAND ${SETUP_WINE_BENCH} stop ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_bench_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine_bench_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+  # Code-signing certificates for the tests that sign (made once per build
+  # folder; the keys never leave it). Such tests add "signing" to their
+  # FIXTURES_REQUIRED.
+  add_test(NAME signing_certs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/support/make-certs.sh ${CMAKE_BINARY_DIR}/certs)
+  set_tests_properties(signing_certs PROPERTIES FIXTURES_SETUP signing TIMEOUT 120)
 endif()
 
 # The program a user runs: system DLLs only; the shipped 32-bit one under 64 KiB.

@@ -6,8 +6,17 @@
 #                                     to Setup.exe; the download area the gateway
 #                                     names (127.0.0.3) has nothing listening
 #   bash demo/run-demo.sh --site-down no site at all: what the user sees then
+#   bash demo/run-demo.sh --tampered  the site serves the signed updater with one
+#                                     byte changed: Setup.exe refuses to start it
+# The demo makes its own authority and a "Brannock" code-signing certificate
+# (keys under <build>/demo/certs), signs the updater and Setup.exe with them
+# and trusts the authority in the demo's Wine prefix.
+#   --win32 (with any of the above)   the shipped 32-bit build/win32/Setup.exe
+#                                     and the i686 demo programs, under the
+#                                     32-bit half of Wine (tests/support/wine32.sh)
 # Options for developers: --build <dir> builds only the demo's targets in
-# <dir>/win64 instead of running scripts/build.sh; --no-deps skips apt-get.
+# <dir>/win64 (or <dir>/win32) instead of running scripts/build.sh; --no-build
+# takes the build as it stands; --no-deps skips apt-get.
 # Everything runs from <build>/demo and every process started is stopped.
 set -u
 cd "$(dirname "$0")/.."
@@ -17,17 +26,20 @@ build=$repo/build
 own_build=""
 deps=1
 built=""
+win32=""
 args=("$@")
 while [ $# -gt 0 ]; do
   case $1 in
     --package) mode=package ;;
     --site-down) mode=down ;;
+    --tampered) mode=tampered ;;
+    --win32) win32=1 ;;
     --build)
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
-    --built) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down] [--build <dir>] [--no-deps]" >&2; exit 2 ;;
+    --no-build) built=1 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -39,16 +51,30 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+bits=win64
+program_files="Program Files"
+view=64
+if [ -n "$win32" ]; then
+  # The 32-bit half comes from the cache in build/; it writes to the 32-bit
+  # registry view and installs below "Program Files (x86)".
+  source "$repo/tests/support/wine32.sh"
+  wine32_cache=$build/cache/wine32
+  export WINEPREFIX=$demo/wineprefix32
+  bits=win32
+  program_files="Program Files (x86)"
+  view=32
+fi
 say() { printf '%s\n' "$*"; }
 fail() { say "demo: $*" >&2; exit 1; }
 # A Unix path as Wine's Z: drive sees it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # ---- stopping whatever we started, on every way out
-nginx_started="" xvfb_pid="" wine_started="" driver_pid=""
+nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt=""
 cleanup() {
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
   if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
+  if [ -n "$binfmt" ]; then wine32_binfmt_off "$binfmt"; fi
   if [ -n "$nginx_started" ] && [ -f "$prefix/logs/nginx.pid" ]; then
     pid=$(cat "$prefix/logs/nginx.pid")
     kill -QUIT "$pid" 2>/dev/null
@@ -60,28 +86,34 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # ---- what is needed, and the build
-if [ -n "$built" ]; then :; else
-if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 mkdir -p "$demo"
+if [ -z "$built" ]; then
+if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 else
-  targets="Setup demo_updater demo_driver demo_updater_cab"
-  [ "$mode" = package ] && targets="$targets maker"
-  { cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" &&
-    cmake --build "$build/win64" -j2 --target $targets; } \
+  targets="Setup demo_updater demo_driver demo_updater_cab maker"
+  if [ -n "$win32" ]; then toolchain=mingw-i686; else toolchain=mingw-x86_64; fi
+  { cmake -S . -B "$build/$bits" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$toolchain.cmake" &&
+    cmake --build "$build/$bits" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
 fi
-bin=$build/win64
+if [ -n "$win32" ] && [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
+  say "wine: the 32-bit half (downloaded into $wine32_cache on first use)"
+  wine32_prepare "$wine32_cache" || fail "could not set up the 32-bit half of Wine"
+  if [ "$(wine32_route "$wine32_cache")" = emulated ]; then wine32_fetch_qemu "$wine32_cache" || fail "no emulator"; fi
+fi
+bin=$build/$bits
 setup_exe=$bin/Setup.exe
 updater_exe=$bin/tools/demo_updater/demo_updater.exe
 driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
-maker_exe=$(ls "$bin"/tools/maker/maker.exe 2>/dev/null)
-for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet"; do [ -f "$f" ] || fail "missing $f after the build"; done
-[ "$mode" != package ] || [ -n "$maker_exe" ] || fail "missing the maker's tool (tools/maker) for --package"
+maker_exe=$bin/tools/maker/maker.exe
+for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
+  [ -f "$f" ] || fail "missing $f after the build"
+done
 
 # ---- a network of our own with loopback only: the default build looks up its
 # ".test" host names first, and those lookups must fail here rather than go out
@@ -90,9 +122,34 @@ if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   if unshare --net true 2>/dev/null; then
     trap - EXIT
     exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
-      "$repo/demo/run-demo.sh" "${args[@]}" --built
+      "$repo/demo/run-demo.sh" "${args[@]}" --no-build
   fi
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
+fi
+
+# ---- signing: a fresh demo authority and "Brannock" certificate each run
+certs=$demo/certs
+old_root=""
+[ -f "$certs/ca.der" ] && old_root=$(sha1sum "$certs/ca.der" | cut -c1-40 | tr a-f A-F)
+rm -rf "$certs" "$demo/signed"
+bash tests/support/make-certs.sh "$certs" Brannock || fail "could not make the demo certificates"
+mkdir -p "$demo/signed/stage"
+bash "$certs/sign-file.sh" signer "$updater_exe" "$demo/signed/stage/NewUpdate.exe" || fail "signing the updater failed"
+updater_exe=$demo/signed/stage/NewUpdate.exe
+(cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.exe" NewUpdate.exe) || fail "gcab failed"
+cabinet=$demo/signed/Update.exe
+say "signing: demo authority and \"Brannock\" code-signing certificate in $certs; updater signed"
+
+if [ -n "$win32" ]; then
+  route=$(wine32_route "$wine32_cache")
+  if [ "$route" = emulated ]; then
+    binfmt=setup-i386-demo-$$
+    wine32_binfmt_on "$binfmt" "$wine32_cache" || fail "cannot register the i386 emulator"
+  fi
+  wine32_env "$wine32_cache" "$route"
+  WINE=$WINE32_WINE
+  WINESERVER=$WINE32_SERVER
+  say "wine: the 32-bit half runs $route"
 fi
 
 # ---- the vendor site: a copy of demo/site plus the built updater
@@ -101,6 +158,18 @@ mkdir -p "$prefix/logs" "$prefix/tmp"
 cp -r demo/site "$prefix/site"
 cp "$cabinet" "$prefix/site/pellomar/Update.exe"
 cp "$updater_exe" "$prefix/site/pellomar/Update.exe_uncompressed"
+if [ "$mode" = tampered ]; then
+  # One byte of the signed updater's code changed, on both of the site's roads.
+  tampered=$demo/signed/tampered.exe
+  cp "$updater_exe" "$tampered"
+  byte=$(od -An -tx1 -j 1100 -N 1 "$tampered" | tr -d ' ')
+  printf "\\x$(printf '%02x' $((0x$byte ^ 0xff)))" | dd of="$tampered" bs=1 seek=1100 conv=notrunc status=none
+  mkdir -p "$demo/signed/tampered-stage"
+  cp "$tampered" "$demo/signed/tampered-stage/NewUpdate.exe"
+  (cd "$demo/signed/tampered-stage" && gcab -c -z "$prefix/site/pellomar/Update.exe" NewUpdate.exe) || fail "gcab failed"
+  cp "$tampered" "$prefix/site/pellomar/Update.exe_uncompressed"
+  say "tampered: the site serves the signed updater with byte 1100 changed"
+fi
 if [ "$mode" = package ]; then cp demo/gateway_package_mode.txt "$prefix/site/secure/gateway_new.php"; fi
 chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
@@ -129,28 +198,56 @@ fi
 wine_started=1
 if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
   say "wine: creating the prefix $WINEPREFIX (first run only)"
-  "$WINE" wineboot -i >"$demo/wineboot.log" 2>&1
-  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
+  if [ -n "$win32" ]; then
+    wine32_make_prefix "$WINEPREFIX" "$demo/wineboot.log" || fail "could not make the prefix (see $demo/wineboot.log)"
+  else
+    "$WINE" wineboot -i >"$demo/wineboot.log" 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
+  fi
   touch "$WINEPREFIX/.demo-ready"
 fi
-"$WINE" reg delete 'HKLM\Software\Brannock' /f >"$demo/reg-reset.log" 2>&1
-rm -rf "$WINEPREFIX/drive_c/Program Files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
+"$WINE" reg delete 'HKLM\Software\Brannock' /reg:$view /f >"$demo/reg-reset.log" 2>&1
+# The demo authority of this run replaces the one of the last run.
+if [ -n "$old_root" ]; then
+  "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$old_root" /f \
+    >>"$demo/reg-reset.log" 2>&1
+fi
+SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
+  { cat "$demo/trust.log"; fail "could not trust the demo authority"; }
+rm -rf "$WINEPREFIX/drive_c/$program_files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
+downloads=$WINEPREFIX/drive_c/Downloads
 if [ "$mode" = package ]; then
   # The package carries the updater as a cabinet (built by the tool) and, as
-  # the fetcher's fallback, uncompressed.
-  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" -o 'C:\Downloads\Setup.exe' \
+  # the fetcher's fallback, uncompressed; it is embedded before signing, so
+  # the signature covers it.
+  "$WINE" "$maker_exe" embed "$(winpath "$setup_exe")" -o 'C:\Downloads\Setup-unsigned.exe' \
     --updater "$(winpath "$updater_exe")" "Update.exe_uncompressed=$(winpath "$updater_exe")" \
     >"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe embed failed"; }
-  # Stamped web parameters too: they are merged into "WWWParams".
+  bash "$certs/sign-file.sh" signer "$downloads/Setup-unsigned.exe" "$downloads/Setup.exe" || fail "signing Setup.exe failed"
+  rm -f "$downloads/Setup-unsigned.exe"
+  # Stamped web parameters after signing: they go inside the certificate
+  # table, the signature stays valid, and they are merged into "WWWParams".
   "$WINE" "$maker_exe" stamp 'C:\Downloads\Setup.exe' --in-place 'Source=demo&Mode=package' \
     >>"$demo/maker.log" 2>&1 || { cat "$demo/maker.log"; fail "maker.exe stamp failed"; }
   "$WINE" "$maker_exe" show 'C:\Downloads\Setup.exe' >"$demo/maker-show.log" 2>&1
   say "package: maker.exe show C:\Downloads\Setup.exe"
   tr -d '\r' <"$demo/maker-show.log" | sed 's/^/  /'
 else
-  cp "$setup_exe" "$WINEPREFIX/drive_c/Downloads/Setup.exe"
+  bash "$certs/sign-file.sh" signer "$setup_exe" "$downloads/Setup.exe" || fail "signing Setup.exe failed"
 fi
+# The check Setup.exe makes before it starts an updater, as the maker runs it.
+verify() {  # verify <label> <windows path>
+  "$WINE" "$maker_exe" verify "$2" >"$demo/verify.log" 2>&1
+  say "  $1: exit code $?"
+  tr -d '\r' <"$demo/verify.log" | sed 's/^/    /'
+}
+say "verdicts: maker.exe verify"
+verify "the updater the site serves" "$(winpath "$updater_exe")"
+[ "$mode" = tampered ] && verify "the tampered updater" "$(winpath "$tampered")"
+verify "Setup.exe" 'C:\Downloads\Setup.exe'
+osslsigncode verify -CAfile "$certs/ca.pem" -in "$downloads/Setup.exe" >"$demo/osslsigncode.log" 2>&1
+say "  Setup.exe by osslsigncode verify: $(tail -1 "$demo/osslsigncode.log")"
 
 # ---- the run: the driver starts Setup.exe and answers the drive dialog
 rm -f "$demo"/*.png "$demo/updater.log" "$demo"/marker*
@@ -188,7 +285,7 @@ done
 [ -f "$demo/updater.log" ] && sleep "$SETUP_DEMO_UPDATER_CLOSE"
 
 # ---- what happened
-"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' >"$demo/registry.txt" 2>&1
+"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' /reg:$view >"$demo/registry.txt" 2>&1
 "$WINESERVER" -k >/dev/null 2>&1
 "$WINESERVER" -w >/dev/null 2>&1
 wine_started=""
@@ -197,15 +294,16 @@ say ""
 say "== The driver (Setup.exe as the user sees it)"
 tr -d '\r' <"$demo/driver.log" | grep '^driver:' | sed 's/^/  /'
 say ""
-if [ "$mode" = down ]; then
-  if grep -q "shows the error \"Can't contact Pellomar site\"" "$demo/driver.log"; then
-    say "  ok:    the window showed \"Can't contact Pellomar site\" and stayed open"
+if [ "$mode" = down ] || [ "$mode" = tampered ]; then
+  if [ "$mode" = down ]; then expected="Can't contact Pellomar site"; else expected="Update is not signed by Brannock"; fi
+  if grep -q "shows the error \"$expected\"" "$demo/driver.log"; then
+    say "  ok:    the window showed \"$expected\" and stayed open"
   else
-    say "  WRONG: no \"Can't contact Pellomar site\""; status=1
+    say "  WRONG: no \"$expected\""; status=1
   fi
-  [ ! -f "$demo/updater.log" ] || { say "  WRONG: the updater was started"; status=1; }
+  if [ -f "$demo/updater.log" ]; then say "  WRONG: the updater was started"; status=1; else say "  ok:    no updater started"; fi
   if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
-  left=$(ls "$WINEPREFIX/drive_c/Program Files/Pellomar" 2>/dev/null)
+  left=$(ls "$WINEPREFIX/drive_c/$program_files/Pellomar" 2>/dev/null)
   if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi
 else
   say "== The site's access log ($prefix/logs/access.log)"
@@ -227,11 +325,13 @@ else
   say "== The updater's command line and folder (as the demo updater received them)"
   if [ -f "$demo/updater.log" ]; then
     tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
+    grep -qF "Command line: \"C:\\$program_files\\Pellomar\\Update.exe\"" "$demo/updater.log" ||
+      { say "  WRONG: not started from C:\\$program_files\\Pellomar"; status=1; }
   else
     say "  the updater was not started"; status=1
   fi
   say ""
-  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar)"
+  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar, $view-bit view)"
   tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
   grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
   if [ "$mode" = package ]; then
@@ -243,5 +343,6 @@ say ""
 say "== Screenshots"
 if [ -n "$shots" ]; then for s in $shots; do say "  $s"; done; else say "  (none taken)"; fi
 say ""
+[ -z "$win32" ] || mode="32-bit $mode"
 if [ $status -eq 0 ]; then say "demo ($mode mode): everything as expected"; else say "demo ($mode mode): something went wrong (logs in $demo)"; fi
 exit $status

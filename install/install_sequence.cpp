@@ -5,12 +5,15 @@
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
+#include "install/folder_rules.h"
 #include "install/product.h"
+#include "install/publisher_check.h"
 #include "base/registry.h"
 #include "base/text.h"
 
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
+static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false) {
@@ -25,8 +28,37 @@ static void WorkingFolder(const char* install_folder, char* out, size_t cap) {
   if (n) out[n - 1] = 0;  // drop the trailing backslash
 }
 
+// Below the program-files folder a new folder inherits that folder's access
+// list. Anywhere else (a drive root's "X:\Pellomar") it would inherit one that
+// lets any user replace what the administrator starts next, so it gets a
+// locked list of its own.
+static bool IsBelowProgramFiles(const char* folder) {
+  static const char* const kValues[] = {"ProgramFilesDir", "ProgramFilesDir (x86)", "ProgramW6432Dir"};
+  for (const char* value : kValues) {
+    ByteString program_files =
+        RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", value, "");
+    if (IsInsideFolder(folder, program_files.Text())) return true;
+  }
+  return false;
+}
+
+// Creates the working folder when missing and makes it current; the
+// fetcher's temporary files land in the current folder.
+static bool EnterWorkingFolder(const char* folder) {
+  if (!IsDirectoryPath(folder) && !CreateFolder(folder, !IsBelowProgramFiles(folder))) {
+    LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    return false;
+  }
+  if (!SetCurrentDirectoryA(folder)) {
+    LogPrint("SetCurrentDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    return false;
+  }
+  return true;
+}
+
 void InstallSequence::Run() {
-  SetCancelRequested(false);
+  // The cancel flag was cleared by the Install command; clearing it here
+  // would lose a Cancel pressed before this first step.
   host_.SetStatusLine("Please wait...");
   host_.ClearErrorLine();
   host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
@@ -45,12 +77,15 @@ void InstallSequence::Run() {
 
   ByteString stored = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "");
   CopyText(install_folder_, sizeof install_folder_, stored.Text());
-  if (!IsDirectoryPath(install_folder_)) install_folder_[0] = 0;
+  if (!EndWithBackslash(install_folder_, sizeof install_folder_) || !IsDirectoryPath(install_folder_)) {
+    install_folder_[0] = 0;
+  }
 
   if (!install_folder_[0]) {
     char chosen[MAX_PATH] = "";
     if (host_.RunDriveDialog(chosen, sizeof chosen) != 1) {
-      host_.EnableInstallButton();
+      // Closes the window when the main window's Cancel came meanwhile.
+      CommonEnd();
       return;
     }
     CopyText(install_folder_, sizeof install_folder_, chosen);
@@ -59,8 +94,12 @@ void InstallSequence::Run() {
 
   char folder[MAX_PATH];
   WorkingFolder(install_folder_, folder, sizeof folder);
-  if (!IsDirectoryPath(folder)) CreateDirectoryA(folder, nullptr);
-  SetCurrentDirectoryA(folder);
+  if (!EnterWorkingFolder(folder)) {
+    // Nothing is fetched into whatever folder happens to be current.
+    if (!IsCancelRequested()) host_.SetErrorLine(kStartFailure);
+    CommonEnd();
+    return;
+  }
 
   const char* updater = GetUpdaterPath();
   if (!updater[0]) {
@@ -72,20 +111,24 @@ void InstallSequence::Run() {
   host_.MergeLaunchParameters();
 
   char arguments[600];
-  bool started = ComposeArguments(arguments, sizeof arguments) && StartProcess(updater, arguments, folder);
-  if (!started && updater_present_ && !IsCancelRequested()) {
-    // The updater that was already there would not start: replace it with a
-    // fresh copy and try once more.
+  StartOutcome start = ComposeArguments(arguments, sizeof arguments) ? StartCheckedProcess(updater, arguments, folder)
+                                                                     : kNotStarted;
+  bool refused = start == kNotTrusted;
+  if (start != kStarted && updater_present_ && !IsCancelRequested()) {
+    // The updater that was already there would not start or was not signed:
+    // replace it with a fresh copy and try once more.
     DeleteFileA(updater_path_);
-    started = FetchUpdater() && StartProcess(updater, arguments, folder);
+    if (FetchUpdater()) start = StartCheckedProcess(updater, arguments, folder);
+    refused = refused || start == kNotTrusted;
   }
+  bool started = start == kStarted;
 
   if (started) {
     if (folder_chosen_) RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", install_folder_);
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(kStartFailure);
+    host_.SetErrorLine(refused ? kRefusal : kStartFailure);
   }
   CommonEnd();
 }
@@ -120,11 +163,11 @@ bool InstallSequence::ComposeArguments(char* out, size_t cap) {
 }
 
 const char* InstallSequence::GetUpdaterPath() {
-  if (updater_path_[0]) return updater_path_;
   // Both always fit (see the header); a path longer than the platform takes
   // then fails to fetch or start, and the user sees "Failed to start Update".
-  FormatText(updater_path_, sizeof updater_path_, "%sUpdate.exe", install_folder_);
-  FormatText(pending_path_, sizeof pending_path_, "%sNewUpdate.exe", install_folder_);
+  updater_present_ = false;
+  FormatText(updater_path_, sizeof updater_path_, "%s%s", install_folder_, "Update.exe");
+  FormatText(pending_path_, sizeof pending_path_, "%s%s", install_folder_, "NewUpdate.exe");
 
   if (IsFilePath(pending_path_)) {
     DeleteFileA(updater_path_);
@@ -137,21 +180,15 @@ const char* InstallSequence::GetUpdaterPath() {
   FetchUpdater();
   if (IsCancelRequested()) {
     DeleteFileA(updater_path_);
-    // A later run in this process settles the path afresh.
-    updater_path_[0] = 0;
     return "";
   }
   return updater_path_;
 }
 
 bool InstallSequence::FetchUpdater() {
-  char updater[sizeof updater_path_];
-  char pending[sizeof pending_path_];
-  FormatText(updater, sizeof updater, "%sUpdate.exe", install_folder_);
-  FormatText(pending, sizeof pending, "%sNewUpdate.exe", install_folder_);
-  if (!fetcher_->GetCompressedFile("Update.exe", pending)) return false;
-  DeleteFileA(updater);
-  return MoveFileA(pending, updater) != 0;
+  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_)) return false;
+  DeleteFileA(updater_path_);
+  return MoveFileA(pending_path_, updater_path_) != 0;
 }
 
 bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments) {

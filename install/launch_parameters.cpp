@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "install/parameter_merge.h"
 #include "install/product.h"
+#include "package/appended_blocks.h"
 #include "base/registry.h"
 
 ByteString StoredWebParameters() {
@@ -15,24 +17,15 @@ ByteString StoredWebParameters() {
   return joined;
 }
 
-// The last kParameterBlockSize bytes of the file; false when it is shorter or
-// cannot be read.
-static bool ReadLastBlock(const char* path, unsigned char* block, DWORD size) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD read = 0;
-  bool ok = SetFilePointer(file, -static_cast<LONG>(size), nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
-            ReadFile(file, block, size, &read, nullptr) && read == size;
-  CloseHandle(file);
-  return ok;
-}
-
 void MergeLaunchParametersFrom(const char* path) {
-  unsigned char block[267];
-  if (!ReadLastBlock(path, block, sizeof block)) return;
+  MappedFile file(path, true, 0);
+  const unsigned char* data = static_cast<const unsigned char*>(file.View());
+  if (!data) return;
+  // Last in an unsigned file; in a signed one, stamped after signing inside
+  // its certificate table, or before the table.
+  SetupBlocks blocks = FindSetupBlocks(data, file.Size());
   char trailer[kTrailerTextSize];
-  if (!TrailerParameterText(block, trailer, sizeof trailer)) return;
+  if (!blocks.hasParameters || !TrailerParameterText(data + blocks.parameters, trailer, sizeof trailer)) return;
   ByteString stored = StoredWebParameters();
   char merged[kMergedParametersSize];
   MergeParameterTexts(trailer, stored.Text(), merged, sizeof merged);

@@ -8,6 +8,10 @@
 //                    its fixed size; the offset bytes belong to its text)
 //   package block:   compound file, "Bulk", its start, "Suffix"
 //   other block:     ..., its start, "Suffix"
+// A signed file ends with its certificate table instead. Blocks appended
+// before signing lie before the table and are covered by the signature;
+// blocks stamped after signing lie inside the table, after the signature
+// data, where the signature check does not look.
 enum AppendedBlockKind { kNoBlock, kParameterBlock, kPackageBlock, kOtherBlock };
 
 const uint32_t kParameterBlockSize = 267;
@@ -23,6 +27,55 @@ struct AppendedBlock {
 // room for its own ending.
 AppendedBlock BlockEndingAt(const unsigned char* data, uint32_t end);
 
-// Walks from the end of data past parameter and other blocks to the package
-// block. False when the walk ends without one.
-bool FindPackageRange(const unsigned char* data, uint32_t size, uint32_t* start, uint32_t* length);
+// Where the PE headers keep the image checksum and the security directory
+// entry (8 bytes: the table's file position, then its size). False when
+// data is no PE32 or PE32+ image or its headers do not fit.
+struct PeHeaderFields {
+  uint32_t checksumAt;
+  uint32_t securityEntryAt;
+};
+bool FindPeHeaderFields(const unsigned char* data, uint32_t size, PeHeaderFields* fields);
+
+// A certificate table that ends the file: its 8-byte header (length,
+// revision, type), the signature data (DER), then padding or stamped blocks.
+struct CertificateTable {
+  uint32_t start;
+  uint32_t signatureEnd;  // from the signature's own DER length
+};
+// False when there is none, or when it does not end the file or its
+// signature data does not fit in it.
+bool FindCertificateTable(const unsigned char* data, uint32_t size, CertificateTable* table);
+
+// The appended blocks from the end of the file backwards: first those
+// inside a certificate table that ends the file, then those before it.
+class BlockWalk {
+ public:
+  BlockWalk(const unsigned char* data, uint32_t size);
+  // The next block; kNoBlock once the walk is over.
+  AppendedBlock Next();
+  bool Signed() const { return signed_; }
+  // The block Next() gave last lies inside the table.
+  bool InTable() const { return floor_ != 0; }
+  // Where the walk stands: the start of the block Next() gave last.
+  uint32_t End() const { return end_; }
+
+ private:
+  const unsigned char* data_;
+  uint32_t end_;
+  uint32_t floor_;  // inside the table: the signature's end; else 0
+  CertificateTable table_;
+  bool signed_;
+};
+
+// What Setup takes from its own file.
+struct SetupBlocks {
+  bool hasParameters;   // the first block of the walk is a parameter block
+  uint32_t parameters;  // its start
+  bool hasPackage;      // the first package the walk meets outside the table
+  uint32_t packageStart;
+  uint32_t packageLength;
+  // A package inside the certificate table: not covered by the signature,
+  // so passed over.
+  bool packageIgnored;
+};
+SetupBlocks FindSetupBlocks(const unsigned char* data, uint32_t size);

@@ -21,12 +21,14 @@ PackageByteSource::PackageByteSource(const char* path) : file_(path, true, 0), s
   }
   // An empty file has no view; it carries nothing either.
   if (!file_.View()) return;
-  uint32_t start = 0, length = 0;
-  if (FindPackageRange(static_cast<const unsigned char*>(file_.View()), file_.Size(), &start, &length)) {
-    start_ = start;
-    description_.cbSize.QuadPart = length;
+  SetupBlocks blocks = FindSetupBlocks(static_cast<const unsigned char*>(file_.View()), file_.Size());
+  if (blocks.hasPackage) {
+    start_ = blocks.packageStart;
+    description_.cbSize.QuadPart = blocks.packageLength;
     found_ = true;
   }
+  // The signature does not cover it, so anyone could have put it there.
+  if (blocks.packageIgnored) LogPrint("Package after the signature ignored\r\n");
   LogPrint("Package found %d at %u size %u\r\n", found_ ? 1 : 0, start_, Size());
 }
 

@@ -6,6 +6,7 @@ set -e
 cd "$(dirname "$0")/.."
 root=$PWD
 bash scripts/install-deps.sh
+mkdir -p build
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-i686.cmake \
   -DSETUP_TESTS=OFF "$@" >build/win32-configure.log 2>&1 || { cat build/win32-configure.log; exit 1; }
 cmake --build build/win32

@@ -6,7 +6,7 @@ set -e
 packages="cmake ninja-build g++ make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils gcab nginx-light imagemagick googletest python3 iproute2 util-linux
-  clang libclang-rt-14-dev llvm"
+  osslsigncode openssl libc6-i386 clang libclang-rt-14-dev llvm"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -94,8 +94,8 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     DeleteFileA(kArrivalFile);
     return false;
   }
-  if (!HasExpectedSize(kArrivalFile, expected_size)) return false;
-  if (IsCancelRequested()) {
+  // A file that failed its check is never left behind for a later run.
+  if (!HasExpectedSize(kArrivalFile, expected_size) || IsCancelRequested()) {
     DeleteFileA(kArrivalFile);
     return false;
   }
@@ -107,6 +107,7 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     LogPrint("After DeleteFile\n");
     if (!MoveFileA(kArrivalFile, target)) {
       LogPrint("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target, GetLastError());
+      DeleteFileA(kArrivalFile);
       return false;
     }
     Sleep(100);
@@ -119,13 +120,17 @@ static const char* cabinet_reader_name = "setupapi.DLL";
 
 void SetCabinetReaderForTesting(const char* library) { cabinet_reader_name = library ? library : "setupapi.DLL"; }
 
-// Unpacks the arrived cabinet into folder; on failure removes what it wrote.
-static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder) {
+// Unpacks the arrived cabinet into folder; it counts only when target is
+// among what it wrote. On failure removes what it wrote.
+static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, const char* target) {
   CabinetUnpacking unpacking(folder);
+  // An older file at target must not pass for one the cabinet brought.
+  DeleteFileA(target);
   LogPrint("Before pSetupIterateCabinet '%s'\n", kCabinetFile);
   BOOL ok = iterate(kCabinetFile, 0, FileFetcher::CabinetCallback, &unpacking);
   LogPrint("After pSetupIterateCabinet\n");
-  if (ok && !unpacking.Failed()) return true;
+  if (ok && !unpacking.Failed() && IsFilePath(target)) return true;
+  if (ok && !unpacking.Failed()) LogPrint("Cabinet holds no %s\r\n", target);
   // A cut cabinet can leave a partial file behind that a later run would
   // take for a pending updater.
   unpacking.RemoveWritten();
@@ -146,7 +151,7 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
     if (fetched) {
       char folder[MAX_PATH];
       if (CabinetTargetFolder(target, folder, sizeof folder)) {
-        unpacked = UnpackCabinet(iterate, folder);
+        unpacked = UnpackCabinet(iterate, folder, target);
       } else {
         LogPrint("Folder of %s over %d characters\r\n", target, MAX_PATH - 1);
       }

@@ -4,14 +4,21 @@
 #
 #   bash tools/screenshot.sh [build/win64] [docs/screenshot.png]
 #
-# Needs a Windows test build folder (it uses the program variant whose host
-# table the tests point at loopback addresses). The site is a loopback
-# listener that accepts and never answers, so the window is caught while it
-# contacts the site. Nothing leaves 127.0.0.0/8.
+# Builds what it needs in a Windows test build folder (configured when new):
+# the program variant whose host table the tests point at loopback
+# addresses. The site is a loopback listener that accepts and never answers,
+# so the window is caught while it contacts the site. Nothing leaves
+# 127.0.0.0/8.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/win64}" && pwd)
+build=${1:-$root/build/win64}
 out=${2:-$root/docs/screenshot.png}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+fi
 command -v import >/dev/null || apt-get install -y imagemagick >/dev/null
 command -v xwininfo >/dev/null || apt-get install -y x11-utils >/dev/null
 

@@ -4,9 +4,10 @@
 
 #include <string.h>
 
-#include "base/file_utils.h"
-#include "base/text.h"
+#include "base/diagnostic_log.h"
+#include "transport/download_file.h"
 #include "transport/host_connection.h"
+#include "transport/http_response.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     LogStep("request", 140);
     return false;
   }
-  int request_length = lstrlenA(request);
+  int request_length = static_cast<int>(strlen(request));
 
   SOCKET s = Entry<SocketFn>(kSocket)(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) {
@@ -205,43 +206,68 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   }
 
   // A file that cannot be made or written fails the attempt: a download must
-  // not report success with bytes lost.
-  FileHandle out;
-  out.CreateForWriting(local_file);
+  // not report success with bytes lost. Any failure from here on deletes it.
+  DownloadFile out(local_file);
   if (!out.IsOpen()) {
     LogStep("CNewFile", 150);
     return false;
   }
 
+  // The head may arrive over several receives; it must end within its limit.
   RecvFn recv_fn = Entry<RecvFn>(kRecv);
-  char buffer[kReceiveSize + 1];  // room for the zero after the first chunk
-  bool first = true;
+  char buffer[kHttpHeadLimit];
+  size_t filled = 0;
+  HttpResponseHead head;
   for (;;) {
+    int received = recv_fn(s, buffer + filled, static_cast<int>(sizeof buffer - filled), 0);
+    if (received < 0) {
+      LogStep("recv", 158);
+      return false;
+    }
+    filled += static_cast<size_t>(received);
+    HttpHeadResult result = ParseHttpResponseHead(buffer, filled, &head);
+    if (result == kHttpHeadComplete) break;
+    if (result == kHttpHeadInvalid || received == 0) {
+      LogStep("header", 167);
+      return false;
+    }
+  }
+  // Only a proxy's real challenge may ask the user for a password: text in
+  // a page must never make the program hand one over.
+  if (head.proxy_challenge && !host_.proxy_user.IsPresent()) {
+    host_.PromptProxyCredentials();
+    return false;
+  }
+  if (!IsSuccessStatus(head.status)) {
+    LogPrint("Http Status %d\r\n", head.status);
+    return false;
+  }
+
+  const char* body = buffer + head.header_size;
+  size_t body_size = filled - head.header_size;
+  unsigned long long stored = 0;
+  for (;;) {
+    // Bytes past the announced length are not part of the file.
+    if (head.has_length && body_size > head.content_length - stored)
+      body_size = static_cast<size_t>(head.content_length - stored);
+    if (body_size && !out.Write(body, static_cast<DWORD>(body_size))) {
+      LogStep("Write", 170);
+      return false;
+    }
+    stored += body_size;
+    if (head.has_length && stored == head.content_length) return out.Keep();
     int received = recv_fn(s, buffer, kReceiveSize, 0);
     if (received < 0) {
       LogStep("recv", 158);
       return false;
     }
-    if (received == 0) return true;
-    const char* body = buffer;
-    if (first) {
-      first = false;
-      buffer[received] = 0;  // the searches stop at the first zero byte
-      if (!host_.proxy_user.IsPresent() && strstr(buffer, "Proxy-Authenticate")) {
-        host_.PromptProxyCredentials();
-        return false;
-      }
-      const char* header_end = strstr(buffer, "\r\n\r\n");
-      if (!header_end) {
-        LogStep("header", 167);
-        return false;
-      }
-      body = header_end + 4;
-    }
-    DWORD body_length = static_cast<DWORD>(buffer + received - body);
-    if (body_length && !out.Write(body, body_length)) {
-      LogStep("Write", 170);
+    if (received == 0) {
+      if (!head.has_length) return out.Keep();
+      // Closed before the announced end: a cut file, never a success.
+      LogStep("length", 172);
       return false;
     }
+    body = buffer;
+    body_size = static_cast<size_t>(received);
   }
 }

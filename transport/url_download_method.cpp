@@ -2,14 +2,20 @@
 
 #include <windows.h>
 
+#include <new>
+
+#include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "transport/host_connection.h"
+#include "transport/http_response.h"
+#include "transport/url_download_callback.h"
 
 namespace {
 
 const char* const kEntryNames[] = {"URLDownloadToFileA"};
 TransportLibrary g_library = {kEntryNames, 1, nullptr, {}, 0};
 
-typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, void*);
+typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, IBindStatusCallback*);
 
 const char kUnit[] = "URLDownLoadMethod";
 
@@ -38,8 +44,33 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
     return false;
   }
   URLDownloadToFileFn download = reinterpret_cast<URLDownloadToFileFn>(reinterpret_cast<void*>(g_library.entries[0]));
-  if (download(nullptr, url, local_file, 0, nullptr) < 0) {
+  UrlDownloadCallback* callback = new (std::nothrow) UrlDownloadCallback(host_);
+  if (!callback) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     LogTransportStep("URLDownloadToFile", kUnit, 43);
+    return false;
+  }
+  HRESULT result = download(nullptr, url, local_file, 0, static_cast<IBindStatusCallback*>(callback));
+  DWORD status = callback->Status();
+  bool has_length = callback->HasLength();
+  unsigned long long length = callback->ContentLength();
+  callback->Release();
+  if (result < 0) {
+    LogTransportStep("URLDownloadToFile", kUnit, 43);
+    DeleteFileA(local_file);
+    return false;
+  }
+  // The platform stores an error page and reports success: the status
+  // decides. No status at all is no HTTP answer to trust.
+  if (!IsSuccessStatus(static_cast<int>(status))) {
+    LogPrint("Http Status %d\r\n", static_cast<int>(status));
+    DeleteFileA(local_file);
+    return false;
+  }
+  if (has_length && FileSizeOf(local_file) != length) {
+    LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(length),
+             static_cast<unsigned>(FileSizeOf(local_file)), kUnit);
+    DeleteFileA(local_file);
     return false;
   }
   return true;

@@ -5,8 +5,9 @@
 #include <new>
 
 #include "base/diagnostic_log.h"
-#include "base/file_utils.h"
+#include "transport/download_file.h"
 #include "transport/host_connection.h"
+#include "transport/http_response.h"
 
 namespace {
 
@@ -182,15 +183,21 @@ bool CWinInetMethod::SendWithTimeout(void*& request) {
   return code != 0;
 }
 
-bool CWinInetMethod::ProxyAuthRequired(void* request) {
-  LogPrint("Waypoint 0\r\n");
-  DWORD status = 0;
-  DWORD length = sizeof status;
-  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+bool CWinInetMethod::QueryStatus(void* request, DWORD* status) {
+  DWORD length = sizeof *status;
+  *status = 0;
+  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, status,
                                                &length, nullptr)) {
     LogTransportStep("HttpQueryInfo", kUnit, 106);
     return false;
   }
+  return true;
+}
+
+bool CWinInetMethod::ProxyAuthRequired(void* request) {
+  LogPrint("Waypoint 0\r\n");
+  DWORD status = 0;
+  if (!QueryStatus(request, &status)) return false;
   LogPrint("Waypoint 1\r\n");
   if (status == HTTP_STATUS_PROXY_AUTH_REQ) return true;
   LogPrint("Http Status %d\r\n", static_cast<int>(status));
@@ -237,8 +244,8 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     return false;
   }
   RequestScope request_scope(request);
-  FileHandle output;
-  output.CreateForWriting(local_file);
+  // Any failure from here on deletes the file.
+  DownloadFile output(local_file);
   if (!output.IsOpen()) {
     LogTransportStep("CNewFile", kUnit, 184);
     return false;
@@ -249,35 +256,85 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
   SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
 
-  if (!SendWithTimeout(request)) {
-    DWORD send_error = GetLastError();
-    if (ProxyAuthRequired(request) && AskProxyCredentials(request)) {
-      if (!SendWithTimeout(request)) {
-        LogTransportStep("2nd SendRequest", kUnit, 191);
-        return false;
-      }
-    } else {
-      // The line names the send's error, not that of the status query.
-      SetLastError(send_error);
-      LogTransportStep("SendRequest", kUnit, 192);
-      return false;
-    }
+  DWORD status = 0;
+  if (!SendAnsweringProxy(request, &status)) return false;
+  // An error page is not the file, whatever the library made of it.
+  if (!IsSuccessStatus(static_cast<int>(status))) {
+    LogPrint("Http Status %d\r\n", static_cast<int>(status));
+    return false;
   }
+  unsigned long long expected = 0;
+  bool has_length = false;
+  if (!ReadContentLength(request, &has_length, &expected)) return false;
 
   InternetReadFileFn read = Entry<InternetReadFileFn>(kInternetReadFile);
   char buffer[4096];
-  for (;;) {
+  unsigned long long total = 0;
+  while (!has_length || total < expected) {
     DWORD count = 0;
     if (!read(request, buffer, sizeof buffer, &count)) {
       LogTransportStep("InternetReadFile", kUnit, 199);
       return false;
     }
-    if (count == 0) return true;
-    // A short write counts as failure: the file would miss bytes.
-    DWORD written = 0;
-    if (!WriteFile(output.Handle(), buffer, count, &written, nullptr) || written != count) {
+    if (count == 0) break;
+    // Bytes past the announced length are not part of the file.
+    if (has_length && count > expected - total) count = static_cast<DWORD>(expected - total);
+    if (!output.Write(buffer, count)) {
       LogTransportStep("Write", kUnit, 203);
       return false;
     }
+    total += count;
   }
+  if (has_length && total != expected) {
+    LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(expected), static_cast<unsigned>(total),
+             kUnit);
+    return false;
+  }
+  return output.Keep();
+}
+
+bool CWinInetMethod::SendAnsweringProxy(void*& request, DWORD* status) {
+  bool asked = false;
+  if (!SendWithTimeout(request)) {
+    DWORD send_error = GetLastError();
+    if (!ProxyAuthRequired(request) || !AskProxyCredentials(request)) {
+      // The line names the send's error, not that of the status query.
+      SetLastError(send_error);
+      LogTransportStep("SendRequest", kUnit, 192);
+      return false;
+    }
+    asked = true;
+    if (!SendWithTimeout(request)) {
+      LogTransportStep("2nd SendRequest", kUnit, 191);
+      return false;
+    }
+  }
+  if (!QueryStatus(request, status)) return false;
+  // A proxy's challenge normally arrives as the answer of a successful send.
+  // The dialog is shown once per download; a declined one leaves the 407.
+  if (*status != HTTP_STATUS_PROXY_AUTH_REQ || asked || !AskProxyCredentials(request)) return true;
+  if (!SendWithTimeout(request)) {
+    LogTransportStep("2nd SendRequest", kUnit, 191);
+    return false;
+  }
+  return QueryStatus(request, status);
+}
+
+bool CWinInetMethod::ReadContentLength(void* request, bool* has_length, unsigned long long* length) {
+  // Twenty digits hold any 64-bit length; a longer value is refused.
+  char text[32];
+  DWORD size = sizeof text - 1;
+  *has_length = false;
+  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+    if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return true;
+    LogTransportStep("Content-Length", kUnit, 197);
+    return false;
+  }
+  if (size >= sizeof text || !ParseContentLength(text, size, length)) {
+    SetLastError(ERROR_INVALID_DATA);
+    LogTransportStep("Content-Length", kUnit, 197);
+    return false;
+  }
+  *has_length = true;
+  return true;
 }

@@ -47,8 +47,18 @@ class CWinInetMethod : public DownloadMethod {
   // to null, with the last error ERROR_INTERNET_TIMEOUT. A send that does not
   // end within 2 s of the close is left to finish on its thread.
   bool SendWithTimeout(void*& request);
+  // The answer's status code; false (with its diagnostic line) when the
+  // library cannot tell it.
+  bool QueryStatus(void* request, DWORD* status);
   // True when the response status is 407.
   bool ProxyAuthRequired(void* request);
+  // Sends the request and learns the answer's status. A proxy's 407, seen
+  // through a failed send or as the answer, shows the credentials dialog once
+  // and sends again. False when no answer is at hand.
+  bool SendAnsweringProxy(void*& request, DWORD* status);
+  // The answer's Content-Length when it has one; false for a value that is
+  // not a plain decimal number within 64 bits.
+  bool ReadContentLength(void* request, bool* has_length, unsigned long long* length);
   // Shows the platform's credentials dialog; true when the user supplied
   // proxy credentials, which are then stored in the connection.
   bool AskProxyCredentials(void* request);

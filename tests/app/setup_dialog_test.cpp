@@ -517,6 +517,26 @@ TEST_F(SequenceWindowTest, NoStoredFolderAsksAndCancelLeavesTheWindowIdle) {
   EXPECT_EQ(scratch_.Path() + "\\gone\\", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
 }
 
+TEST_F(SequenceWindowTest, CancelWhileTheDriveDialogIsOpenClosesTheWindowAfterIt) {
+  ForgetInstallFolder();
+  Program program(true);
+  SetupDialog& dialog = program.dialog;
+  HWND window = dialog.Create();
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  HWND drives = WaitForDriveDialog();
+  ASSERT_NE(nullptr, drives);
+  SendMessageA(window, WM_COMMAND, 2, 0);
+  EXPECT_EQ("Cancelling Please wait", ItemText(window, IDC_STATUS_LINE));
+  EXPECT_TRUE(IsWindow(window));
+
+  PostMessageA(drives, WM_COMMAND, IDCANCEL, 0);
+  int quit = -1;
+  EXPECT_TRUE(PumpUntil([&] { return quit != -1; }, 10000, &quit));
+  EXPECT_EQ(0, quit);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(0, program.host.fetcher_.calls);
+}
+
 TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
   ForgetInstallFolder();
   std::string program_files =

@@ -44,6 +44,10 @@ TEST_F(Registry, SetCreatesNestedKeysAndStoresTheZero) {
   EXPECT_STREQ("C:\\X\\", RegGetString(HKEY_LOCAL_MACHINE, deep, "InstallDir", "").Text());
   EXPECT_EQ(0, RegSetString(HKEY_LOCAL_MACHINE, deep, "Empty", ""));
   EXPECT_EQ(std::string("\0", 1), ReadMachineValueBytes(deep, "Empty"));
+  // A write the registry refuses (a value name past its limit) is reported,
+  // though the key opened and closed well.
+  std::string long_name(20000, 'n');
+  EXPECT_NE(0, RegSetString(HKEY_LOCAL_MACHINE, deep, long_name.c_str(), "x"));
 }
 
 TEST_F(Registry, OverLongOrUnterminatedDataYieldsTheDefault) {
@@ -145,6 +149,26 @@ TEST(FileUtilities, TemporaryFileIsDeletedOnEveryPath) {
     DWORD n = 0;
     EXPECT_FALSE(temp.Read(&c, 1, &n));
   }
+}
+
+TEST(FileUtilities, LockedFolderAccessList) {
+  PSECURITY_DESCRIPTOR locked = NewLockedFolderDescriptor();
+  ASSERT_NE(nullptr, locked);
+  // Protected; Administrators and SYSTEM full control, Users read and
+  // execute, each passed on to files and folders inside (flags 3).
+  EXPECT_EQ("P S-1-5-32-544:1f01ff:3 S-1-5-18:1f01ff:3 S-1-5-32-545:1200a9:3", DescribeAccessList(locked));
+  LocalFree(locked);
+
+  ScratchFolder folder;
+  std::string plain = folder.File("plain"), kept = folder.File("locked");
+  EXPECT_TRUE(CreateFolder(plain.c_str(), false));
+  EXPECT_TRUE(CreateFolder(kept.c_str(), true));
+  EXPECT_TRUE(IsDirectoryPath(kept.c_str()));
+  EXPECT_FALSE(CreateFolder(kept.c_str(), true));  // one that exists is not made again
+  // This platform keeps a list as owner, group and other permissions: the
+  // plain folder lets Everyone read, the locked one does not.
+  EXPECT_NE(std::string::npos, FolderAccessList(plain).find(" S-1-1-0:"));
+  EXPECT_EQ(std::string::npos, FolderAccessList(kept).find(" S-1-1-0:"));
 }
 
 TEST(DiagnosticLog, ClosedSinkWritesNothingOpenSinkFollowsTheLineRules) {

@@ -61,6 +61,14 @@ std::string SetupProgram() {
   return path;
 }
 
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+void Make(const std::string& arguments) {
+  std::string output;
+  int code = testing_support::RunCapturingOutput(Quoted(BuildFile("tools/maker/maker.exe")) + " " + arguments, &output);
+  ASSERT_EQ(code, 0) << "maker " << arguments << ":\n" << output;
+}
+
 std::string DefaultInstallFolder() {
   std::string program_files = MachineString("Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
   if (program_files == "<absent>") program_files = "C:";

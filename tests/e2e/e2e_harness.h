@@ -23,6 +23,10 @@ std::string ReadBuildFile(const std::string& relative);  // fails the test when 
 // The end-to-end variant of Setup.exe.
 std::string SetupProgram();
 
+std::string Quoted(const std::string& path);
+// The maker's tool on the end-to-end Setup.exe; fails the test when it fails.
+void Make(const std::string& arguments);
+
 // Where the drive dialog puts the product on this prefix: "<Program Files>\Pellomar".
 std::string DefaultInstallFolder();
 void RemoveTree(const std::string& path);

@@ -17,6 +17,8 @@ namespace {
 
 using e2e::CleanMachine;
 using e2e::LoopbackSite;
+using e2e::Make;
+using e2e::Quoted;
 using e2e::SetupRun;
 using e2e::UpdaterReport;
 using testing_support::HttpReply;
@@ -206,16 +208,6 @@ TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
   EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
   for (const std::string& t : web.area.Targets())
     EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "fell back after the cancel: " << t;
-}
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
-// The maker's tool on the end-to-end Setup.exe; fails the test when it fails.
-void Make(const std::string& arguments) {
-  std::string output;
-  int code = testing_support::RunCapturingOutput(Quoted(e2e::BuildFile("tools/maker/maker.exe")) + " " + arguments,
-                                                 &output);
-  ASSERT_EQ(code, 0) << "maker " << arguments << ":\n" << output;
 }
 
 // A setup carrying the updater in its package, and a download area that has

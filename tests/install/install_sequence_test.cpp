@@ -67,6 +67,7 @@ class FakeHost : public InstallHost {
   }
   int RunDriveDialog(char* folder, size_t cap) override {
     ++dialog_runs;
+    if (during_dialog) during_dialog();
     if (dialog_result == 1 && dialog_folder.size() < cap) memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
     return dialog_result;
   }
@@ -80,6 +81,7 @@ class FakeHost : public InstallHost {
   bool package = false;
   bool contact_ok = true;
   std::function<void()> during_contact;
+  std::function<void()> during_dialog;
   int dialog_runs = 0;
   int dialog_result = 1;
   std::string dialog_folder;
@@ -206,6 +208,28 @@ TEST_F(InstallSequenceTest, FailedFetchShowsStartFailureAndStaysOpen) {
   EXPECT_EQ(0, host_.close_posts);
   EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
   EXPECT_FALSE(FileExists(log_));
+
+  // The next Install command fetches again.
+  host_.fetcher.succeed = true;
+  sequence.Run();
+  EXPECT_EQ(2u, host_.fetcher.calls.size());
+  EXPECT_NE(std::string::npos, WaitForUpdaterLog().find("/Setup=Tamsu"));
+  EXPECT_EQ(1, host_.close_posts);
+}
+
+TEST_F(InstallSequenceTest, CancelBeforeTheFirstStepIsKept) {
+  // Cancel came between the Install command, which cleared the flag, and
+  // the worker's first step.
+  SetCancelRequested(true);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_TRUE(IsCancelRequested());
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_FALSE(FileExists(log_));
+  EXPECT_EQ("", host_.error);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_TRUE(host_.button_enabled);
 }
 
 TEST_F(InstallSequenceTest, CancelDuringFetchDeletesTheUpdaterAndCloses) {
@@ -269,6 +293,19 @@ TEST_F(InstallSequenceTest, CancelledDriveDialogLeavesTheWindowIdleAndSilent) {
   EXPECT_TRUE(host_.button_enabled);
   EXPECT_EQ(0, host_.close_posts);
   EXPECT_TRUE(host_.fetcher.calls.empty());
+
+  // With the main window's Cancel pressed while the dialog was open, the
+  // window closes as after any cancel.
+  FakeHost cancelled;
+  cancelled.dialog_result = 2;
+  cancelled.during_dialog = [] { SetCancelRequested(true); };
+  InstallSequence again(cancelled);
+  again.Run();
+  EXPECT_EQ("", cancelled.status);
+  EXPECT_EQ("", cancelled.error);
+  EXPECT_TRUE(cancelled.button_enabled);
+  EXPECT_EQ(1, cancelled.close_posts);
+  EXPECT_TRUE(cancelled.fetcher.calls.empty());
 }
 
 TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
@@ -284,6 +321,70 @@ TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
   EXPECT_EQ("Failed to start Update", host_.error);
   EXPECT_EQ(0, host_.close_posts);
   EXPECT_FALSE(FileExists(log_));
+}
+
+TEST_F(InstallSequenceTest, StoredFolderWithoutBackslashIsUsedWhole) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
+  StoreInstallDir(folder_.Path() + "\\Pellomar");
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ(0, host_.dialog_runs);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", WaitForUpdaterLog());
+  EXPECT_FALSE(FileExists(folder_.Path() + "\\Pelloma"));
+  // The stored value is left as it was.
+  EXPECT_EQ(folder_.Path() + "\\Pellomar", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+}
+
+TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
+  ASSERT_TRUE(WriteWholeFile(folder_.Path() + "\\Pellomar", "a file in the way"));
+  ScratchFolder current;
+  ASSERT_TRUE(SetCurrentDirectoryA(current.Path().c_str()));
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("", host_.status);
+  EXPECT_TRUE(host_.button_enabled);
+  EXPECT_EQ(0, host_.close_posts);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((current.Path() + "\\*.tmp").c_str(), &entry);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << entry.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
+  EXPECT_FALSE(FileExists(log_));
+}
+
+TEST_F(InstallSequenceTest, NewFolderIsLockedOutsideProgramFilesOnly) {
+  host_.fetcher.succeed = false;  // the folder is made before the fetch
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  std::string outside = FolderAccessList(folder_.Path() + "\\Pellomar");
+
+  // Below the program-files folder the new folder inherits that folder's list.
+  std::string program_files =
+      RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "").Text();
+  ASSERT_FALSE(program_files.empty());
+  std::string inside_folder = program_files + "\\PellomarAccessTest";
+  RemoveDirectoryA(inside_folder.c_str());
+  host_.dialog_folder = inside_folder + "\\";
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  SetCurrentDirectoryA(cwd_);
+  std::string inside = FolderAccessList(inside_folder);
+  EXPECT_TRUE(RemoveDirectoryA(inside_folder.c_str()));
+
+  // The locked list grants Everyone nothing (this platform keeps a folder's
+  // list as owner, group and other permissions, so the full list is checked
+  // on the descriptor itself, in the utilities' tests).
+  ASSERT_NE("<unreadable>", outside);
+  EXPECT_EQ(std::string::npos, outside.find(" S-1-1-0:")) << outside;
+  EXPECT_NE(outside, inside);
 }
 
 TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {

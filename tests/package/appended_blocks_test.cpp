@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <stdint.h>
+#include <string.h>
 
+#include <ostream>
+#include <utility>
+#include <vector>
+
+#include <memory>
 #include <string>
 
 #include "package/appended_blocks.h"
 #include "tests/package/block_layout.h"
+#include "tools/maker/signed_image.h"
 
 using namespace block_layout;
 
@@ -18,10 +25,9 @@ struct Found {
 };
 
 Found Walk(const std::string& file) {
-  Found f = {false, 0, 0};
-  f.found = FindPackageRange(reinterpret_cast<const unsigned char*>(file.data()),
-                             static_cast<uint32_t>(file.size()), &f.start, &f.length);
-  return f;
+  SetupBlocks blocks = FindSetupBlocks(reinterpret_cast<const unsigned char*>(file.data()),
+                                       static_cast<uint32_t>(file.size()));
+  return {blocks.hasPackage, blocks.packageStart, blocks.packageLength};
 }
 
 const std::string kImage = "MZ" + std::string(300, 'x');
@@ -132,6 +138,206 @@ TEST(AppendedBlocks, LongChainsOfBlocksEnd) {
   ASSERT_TRUE(f.found);
   EXPECT_EQ(kImage.size(), f.start);
   EXPECT_EQ(1u, f.length);
+}
+
+// What Setup takes from a file, read from a buffer of exactly its size so
+// that the sanitizer sees any read past the end.
+struct Taken {
+  std::string parameters;  // "<none>" when no parameter block is taken
+  bool package;
+  uint32_t packageStart, packageLength;
+  bool ignored;
+  bool operator==(const Taken& o) const {
+    return parameters == o.parameters && package == o.package && packageStart == o.packageStart &&
+           packageLength == o.packageLength && ignored == o.ignored;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Taken& t) {
+  return out << "{" << t.parameters << ", package " << t.package << " at " << t.packageStart << "+" << t.packageLength
+             << ", ignored " << t.ignored << "}";
+}
+
+Taken Take(const std::string& file) {
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size()]);
+  memcpy(exact.get(), file.data(), file.size());
+  SetupBlocks b = FindSetupBlocks(exact.get(), static_cast<uint32_t>(file.size()));
+  Taken t = {"<none>", b.hasPackage, b.packageStart, b.packageLength, b.packageIgnored};
+  if (b.hasParameters) {
+    EXPECT_LE(b.parameters + 267, file.size());
+    t.parameters = file.substr(b.parameters + 259 - 7, 7);  // the text's last 7 characters
+  }
+  if (b.hasPackage) {
+    EXPECT_LE(static_cast<uint64_t>(b.packageStart) + b.packageLength + 14, file.size());
+  }
+  return t;
+}
+
+// The table of a signed layout, as the maker edits it.
+CertificateTable TableOf(const std::string& file) {
+  CertificateTable table = {0, 0};
+  EXPECT_TRUE(FindCertificateTable(reinterpret_cast<const unsigned char*>(file.data()),
+                                   static_cast<uint32_t>(file.size()), &table));
+  return table;
+}
+
+void StampAfterSigning(std::string& file, const std::string& text) {
+  bool replaced = false;
+  StampInCertificateTable(&file, TableOf(file), ParameterBlock(text), &replaced);
+}
+
+// A package block placed inside the table, after the signature data.
+void PackageInTable(std::string& file, const std::string& compound) {
+  std::string block = compound + "Bulk" + Offset(0) + "Suffix";
+  uint32_t at = PlaceInCertificateTable(&file, TableOf(file), static_cast<uint32_t>(file.size()), block);
+  Put32(file, file.size() - 10, at);
+}
+
+const std::string kCompound = "COMPOUND-FILE";  // 13 bytes: the signing tool pads after it
+
+// One step of making a layout, in the order the maker and the signing tool
+// would take them.
+enum Step { kEmbed, kStamp, kSign, kStampAfterSigning, kPackageInTable };
+
+TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
+  for (bool wide : {false, true}) {
+    const std::string image = PeImage(wide, 1001);
+    const uint32_t package = static_cast<uint32_t>(image.size());
+    std::string signed_image = image;
+    Sign(signed_image, wide);
+    const uint32_t after_table = static_cast<uint32_t>(signed_image.size());
+    struct Case {
+      const char* name;
+      std::vector<std::pair<Step, const char*>> steps;
+      Taken expected;
+    } cases[] = {
+        {"unsigned", {{kEmbed, ""}, {kStamp, "param=1"}}, {"param=1", true, package, 13, false}},
+        {"embed then sign", {{kEmbed, ""}, {kSign, ""}}, {"<none>", true, package, 13, false}},
+        {"stamp, embed, sign", {{kEmbed, ""}, {kStamp, "before1"}, {kSign, ""}}, {"before1", true, package, 13, false}},
+        {"sign then stamp", {{kSign, ""}, {kStampAfterSigning, "after=1"}}, {"after=1", false, 0, 0, false}},
+        {"embed, sign, stamp twice",
+         {{kEmbed, ""}, {kSign, ""}, {kStampAfterSigning, "first=1"}, {kStampAfterSigning, "second2"}},
+         {"second2", true, package, 13, false}},
+        {"stamped before and after signing",
+         {{kStamp, "before1"}, {kSign, ""}, {kStampAfterSigning, "after=2"}},
+         {"after=2", false, 0, 0, false}},
+        {"package inside the table", {{kSign, ""}, {kPackageInTable, ""}}, {"<none>", false, 0, 0, true}},
+        {"package inside the table over a covered one",
+         {{kEmbed, ""}, {kSign, ""}, {kPackageInTable, ""}, {kStampAfterSigning, "after=3"}},
+         {"after=3", true, package, 13, true}},
+        // Bytes after the table: the table no longer ends the file, so the
+        // file reads as unsigned (and no checker accepts its signature).
+        {"appended after signing", {{kSign, ""}, {kEmbed, ""}}, {"<none>", true, after_table, 13, false}},
+    };
+    for (const Case& c : cases) {
+      std::string file = image;
+      for (const auto& step : c.steps) {
+        switch (step.first) {
+          case kEmbed: AppendPackage(file, kCompound); break;
+          case kStamp: AppendParameters(file, step.second); break;
+          case kSign: Sign(file, wide); break;
+          case kStampAfterSigning: StampAfterSigning(file, step.second); break;
+          case kPackageInTable:
+            PackageInTable(file, "EVIL");
+            break;
+        }
+      }
+      EXPECT_EQ(c.expected, Take(file)) << c.name << (wide ? " (PE32+)" : " (PE32)");
+    }
+  }
+}
+
+TEST(SignedLayouts, StampingAfterSigningReplacesKeepsTheTableAlignedAndDropsCleanly) {
+  // The signature's length in each of its DER forms: short, one and two bytes.
+  for (bool wide : {false, true}) {
+    for (uint32_t content : {100u, 133u, 300u}) {
+      const uint32_t der_header = content < 128 ? 2 : content < 256 ? 3 : 4;
+      std::string original = PeImage(wide, 999);
+      AppendPackage(original, kCompound);
+      AppendParameters(original, "before1");
+      std::string file = original;
+      Sign(file, wide, content);
+      const uint32_t start = TableOf(file).start;
+      for (const char* text : {"a=1", "b=22", "c=333"}) {
+        StampAfterSigning(file, text);
+        // Length field and directory agree, aligned; the signature data is
+        // where it was; the block ends the file; nothing stacks up.
+        CertificateTable table = TableOf(file);
+        uint32_t length = static_cast<uint32_t>(file.size()) - start;
+        EXPECT_EQ(start, table.start);
+        EXPECT_EQ(start + 8 + der_header + content, table.signatureEnd);
+        EXPECT_EQ(0u, length % 8);
+        EXPECT_EQ(Offset(length), file.substr(start, 4));
+        EXPECT_EQ(Offset(length), file.substr(SecurityEntryAt(wide) + 4, 4));
+        EXPECT_EQ(std::string(text), Take(file).parameters.substr(7 - strlen(text)));
+        EXPECT_LE(length, 8 + der_header + content + 7 + 267 + 7);
+      }
+      PeHeaderFields fields;
+      ASSERT_TRUE(FindPeHeaderFields(reinterpret_cast<const unsigned char*>(file.data()),
+                                     static_cast<uint32_t>(file.size()), &fields));
+      // Dropping the signature gives back the unsigned file, the alignment
+      // zeros the signing tool put after its last block included.
+      DropSignature(&file);
+      EXPECT_EQ(original.size(), file.size());
+      Put32(file, fields.checksumAt, 0);
+      EXPECT_TRUE(original == file);
+      EXPECT_EQ((Taken{"before1", true, static_cast<uint32_t>(PeImage(wide, 999).size()), 13, false}), Take(file));
+    }
+  }
+}
+
+TEST(SignedLayouts, HostileHeadersAndTablesNeverReadOutOfRange) {
+  std::string signed_file = PeImage(true, 1003);
+  AppendPackage(signed_file, kCompound);
+  Sign(signed_file, true, 300);
+  StampAfterSigning(signed_file, "after=1");
+  PackageInTable(signed_file, "EVIL");
+  StampAfterSigning(signed_file, "after=2");
+  ASSERT_EQ("after=2", Take(signed_file).parameters);
+
+  const uint32_t entry = SecurityEntryAt(true);
+  const uint32_t table = TableOf(signed_file).start;
+  const uint32_t size = static_cast<uint32_t>(signed_file.size());
+  struct Lie {
+    const char* name;
+    uint32_t at;
+    uint32_t value;
+  } lies[] = {
+      {"header offset past the end", 0x3c, 0xfffffff0u},
+      {"header offset at the end", 0x3c, size - 4},
+      {"optional header too small", kPeAt + 20, 0x80},
+      {"four directories only", OptionalAt() + 108, 4},
+      {"unknown optional header", OptionalAt(), 0x10c},
+      {"table past the end", entry, 0xfffffff8u},
+      {"table size wraps", entry + 4, 0xfffffff8u},
+      {"table one byte short of the end", entry + 4, size - table - 1},
+      {"table too small for its header", entry, size - 9},
+      {"DER length beyond the table", table + 10, 0x00ffffffu},
+      {"DER length of five bytes", table + 8, 0x00008530u},
+      {"DER length of no bytes", table + 8, 0x00008030u},
+      {"not DER", table + 8, 0},
+  };
+  for (const Lie& lie : lies) {
+    std::string file = signed_file;
+    Put32(file, lie.at, lie.value);
+    Taken t = Take(file);
+    // Unsigned reading or none: never the package inside the table.
+    EXPECT_FALSE(t.package && t.packageStart > table) << lie.name << " " << t;
+  }
+
+  // Every prefix, and every header and table byte set to each of a few
+  // values: the sanitizer catches any read out of range.
+  for (uint32_t cut = 0; cut <= size; ++cut) Take(signed_file.substr(0, cut));
+  std::vector<uint32_t> positions;
+  for (uint32_t i = 0; i < OptionalAt() + 240; ++i) positions.push_back(i);
+  for (uint32_t i = table; i < table + 16; ++i) positions.push_back(i);
+  for (uint32_t at : positions) {
+    for (unsigned char value : {0x00, 0x7f, 0x80, 0x84, 0xff}) {
+      std::string file = signed_file;
+      file[at] = static_cast<char>(value);
+      Take(file);
+    }
+  }
 }
 
 }  // namespace

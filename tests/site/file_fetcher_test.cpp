@@ -73,8 +73,8 @@ TEST_F(FileFetcherTest, ExactSizeMustMatch) {
   FileFetcher& fetcher = Fetcher();
   EXPECT_FALSE(fetcher.GetFile("ten.bin", "a.bin", 9));
   EXPECT_FALSE(FileExists(Installed("a.bin")));
-  // The rejected file stays where it arrived.
-  EXPECT_EQ(ReadWholeFile(Installed("http_tmp1.tmp")), "0123456789");
+  // A file that failed its check is not kept, not even where it arrived.
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
   EXPECT_FALSE(fetcher.GetFile("ten.bin", "a.bin", 11));
   EXPECT_FALSE(FileExists(Installed("a.bin")));
 
@@ -96,7 +96,7 @@ TEST_F(FileFetcherTest, NotHtmlLooksOnlyBeforeTheFirstZeroByte) {
   FileFetcher& fetcher = Fetcher();
   EXPECT_FALSE(fetcher.GetFile("page.txt", "page.txt", FileFetcher::kNotHtml));
   EXPECT_FALSE(FileExists(Installed("page.txt")));
-  EXPECT_EQ(ReadWholeFile(Installed("http_tmp1.tmp")), "Not here: <html>");
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
 
   EXPECT_TRUE(fetcher.GetFile("binary.bin", "binary.bin", FileFetcher::kNotHtml));
   EXPECT_EQ(ReadWholeFile(Installed("binary.bin")), std::string("MZ\x90\0<not text", 14));
@@ -250,16 +250,14 @@ class CabinetFetchTest : public FileFetcherTest {
     Loopback().ServeArea("Update.exe", bytes);
   }
   bool FetchUpdater() { return Fetcher().GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str()); }
-  // Files in the install folder but the arrival file, which keeps a download
-  // that failed its check.
+  // Files in the install folder.
   int FileCount() {
     int count = 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((install_ + "\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return 0;
     do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && lstrcmpiA(found.cFileName, "http_tmp1.tmp") != 0)
-        ++count;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return count;
@@ -287,9 +285,8 @@ TEST_F(CabinetFetchTest, ZippedCabinetWithThreeEntries) {
 
 TEST_F(CabinetFetchTest, TargetWithoutFolderUnpacksIntoTheCurrentOne) {
   ServeCabinet("one_stored.cab");
-  EXPECT_TRUE(Fetcher().GetCompressedFile("Update.exe", "x.exe"));
+  EXPECT_TRUE(Fetcher().GetCompressedFile("Update.exe", "NewUpdate.exe"));
   EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a stored cabinet");
-  EXPECT_FALSE(FileExists(Installed("x.exe")));
   EXPECT_EQ(FileCount(), 1);
 }
 
@@ -301,6 +298,20 @@ TEST_F(CabinetFetchTest, EntryLeavingTheFolderFailsTheCabinet) {
   // The entry unpacked before the bad one is gone; the plain copy took its place.
   EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
   EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
+  EXPECT_EQ(FileCount(), 1);
+}
+
+TEST_F(CabinetFetchTest, CabinetWithoutTheUpdaterCountsAsFailed) {
+  ServeCabinet("no_updater.cab");
+  // An older pending updater is not taken for what the cabinet brought.
+  ASSERT_TRUE(WriteWholeFile(Installed("NewUpdate.exe"), "an older pending updater"));
+  EXPECT_FALSE(FetchUpdater());
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 1);
+  EXPECT_EQ(FileCount(), 0);
+
+  Loopback().ServeArea("Update.exe_uncompressed", "plain updater");
+  EXPECT_TRUE(FetchUpdater());
+  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "plain updater");
   EXPECT_EQ(FileCount(), 1);
 }
 
@@ -318,13 +329,14 @@ TEST_F(CabinetFetchTest, CutCabinetLeavesNoPartialUpdater) {
 }
 
 TEST_F(CabinetFetchTest, ErrorPagesAreNeverTakenForTheUpdater) {
-  // Both the cabinet and the plain copy are missing: the transports store the
-  // server's 404 pages as if they were the files.
+  // Both the cabinet and the plain copy are missing: the server's 404 pages
+  // are no files, and nothing of them is left behind.
   ASSERT_TRUE(WriteWholeFile(Installed("Update.exe"), "installed updater"));
   EXPECT_FALSE(FetchUpdater());
   EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 1);
   EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 1);
   EXPECT_FALSE(FileExists(Installed("NewUpdate.exe")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
   EXPECT_FALSE(FileExists(Installed("http_tmp2.tmp")));
   EXPECT_EQ(ReadWholeFile(Installed("Update.exe")), "installed updater");
 

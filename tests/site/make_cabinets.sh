@@ -20,6 +20,9 @@ printf 'read me\r\n' > readme.txt
 noise 100000 7 > data.bin
 gcab -c -z "$out/three_mszip.cab" NewUpdate.exe readme.txt data.bin
 
+# Unpacks well but brings no updater.
+gcab -c "$out/no_updater.cab" readme.txt data.bin
+
 # gcab drops "..\" from names, so a same-length name is patched in afterwards
 # (the entry table carries no checksum).
 printf 'updater before the escape' > NewUpdate.exe

@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace testing_support {
@@ -130,6 +133,94 @@ int RunCapturingOutput(const std::string& command_line, std::string* output, DWO
   if (output) *output = ReadWholeFile(temp);
   DeleteFileA(temp);
   return code;
+}
+
+std::string DescribeAccessList(PSECURITY_DESCRIPTOR descriptor) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL list = nullptr;
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted))
+    return "<unreadable>";
+  std::string text = (control & SE_DACL_PROTECTED) ? "P" : "-";
+  for (DWORD i = 0; present && list && i < list->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* entry = nullptr;
+    if (!GetAce(list, i, reinterpret_cast<void**>(&entry))) return text + " <bad entry>";
+    char* sid = nullptr;
+    ConvertSidToStringSidA(&entry->SidStart, &sid);
+    char line[160];
+    snprintf(line, sizeof line, " %s%s:%lx:%x", entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE ? "" : "deny ",
+             sid ? sid : "?", static_cast<unsigned long>(entry->Mask), entry->Header.AceFlags);
+    text += line;
+    LocalFree(sid);
+  }
+  return text;
+}
+
+std::string FolderAccessList(const std::string& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return "<unreadable>";
+  std::string text = DescribeAccessList(descriptor);
+  LocalFree(descriptor);
+  return text;
+}
+
+std::string UnixPath(const std::string& windows_path) {
+  // Wine's export; the tests run nowhere else.
+  typedef char*(CDECL * UnixNameFn)(const wchar_t*);
+  auto unix_name = reinterpret_cast<UnixNameFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  wchar_t wide[MAX_PATH];
+  if (!unix_name || !MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH)) return std::string();
+  char* name = unix_name(wide);
+  if (!name) return std::string();
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+int RunOnHost(const std::vector<std::string>& argv, std::string* output, DWORD timeout_ms) {
+  // Wine starts a host program but cannot wait for it: host-run.sh reports
+  // the end through a status file, written last.
+  char folder[MAX_PATH];
+  char base[MAX_PATH];
+  DWORD n = GetTempPathA(sizeof folder, folder);
+  if (n == 0 || n >= sizeof folder || !GetTempFileNameA(folder, "host", 0, base)) return -1;
+  std::string status = std::string(base) + ".status";
+  std::string out = std::string(base) + ".out";
+  std::string line = "/bin/bash \"" SETUP_HOST_RUN "\" \"" + UnixPath(status) + "\" \"" + UnixPath(out) + "\"";
+  for (const std::string& a : argv) line += " \"" + a + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  int code = -1;
+  if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(50)) {
+      if (FileExists(status)) {
+        code = atoi(ReadWholeFile(status).c_str());
+        break;
+      }
+    }
+  }
+  if (output) *output = ReadWholeFile(out);
+  DeleteFileA(status.c_str());
+  DeleteFileA(out.c_str());
+  DeleteFileA(base);
+  return code;
+}
+
+bool SignWithTestCertificate(const std::string& name, const std::string& in, const std::string& out,
+                             std::string* output) {
+  return RunOnHost({SETUP_TEST_CERTS "/sign-file.sh", name, UnixPath(in), UnixPath(out)}, output) == 0;
+}
+
+int VerifyWithTestAuthority(const std::string& file, std::string* output) {
+  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)}, output);
 }
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -36,5 +37,28 @@ std::string ProgramFolder();
 int RunAndWait(const std::string& command_line, DWORD timeout_ms = 60000);
 // The same, with the program's output and errors together in output.
 int RunCapturingOutput(const std::string& command_line, std::string* output, DWORD timeout_ms = 60000);
+
+// An access list: "P" when protected from the parent ("-" otherwise), then
+// " trustee:mask:flags" per entry, in hexadecimal ("deny " before a denying
+// entry's trustee).
+std::string DescribeAccessList(PSECURITY_DESCRIPTOR descriptor);
+// The access list of a file or folder as the platform reads it back, or
+// "<unreadable>".
+std::string FolderAccessList(const std::string& path);
+// The host's path of a path of the prefix (Wine's own mapping), or "".
+std::string UnixPath(const std::string& windows_path);
+// Runs a program of the host itself (not a Windows one) with the given
+// arguments, paths among them as the host names them, and waits for it: its
+// exit code, or -1 when it could not run or did not end in time. Its output
+// and errors together in output.
+int RunOnHost(const std::vector<std::string>& argv, std::string* output, DWORD timeout_ms = 60000);
+// Signing with the build's test certificates (tests/support/make-certs.sh;
+// the tests' "signing" fixture makes them): signs in into out with the
+// certificate NAME ("signer": the publisher's). True when it signed.
+bool SignWithTestCertificate(const std::string& name, const std::string& in, const std::string& out,
+                             std::string* output);
+// The signing tool's own check against the test authority: 0 when the
+// signature holds, with its report in output.
+int VerifyWithTestAuthority(const std::string& file, std::string* output);
 
 }  // namespace testing_support

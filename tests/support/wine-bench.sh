@@ -9,8 +9,9 @@ state=$build/wine-bench
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
-SERVER=/usr/lib/wine/wineserver
+# The 32-bit bench (wine32-bench.sh) names the Wine of its own tree.
+WINE=${SETUP_WINE:-/usr/lib/wine/wine64}
+SERVER=${SETUP_WINESERVER:-/usr/lib/wine/wineserver}
 mkdir -p "$state"
 
 stop() {
@@ -54,6 +55,11 @@ start)
   # Starts Wine's helper processes with their output to a file, so that no
   # test's captured output is held open by them.
   if [ -n "${3:-}" ]; then "$WINE" "$3" >"$state/warmup.log" 2>&1; fi
+  # The test authority, whose signer signs the updaters the tests start.
+  if [ -f "$build/certs/ca.der" ]; then
+    bash "$(dirname "$0")/trust-root.sh" "$WINEPREFIX" "$build/certs/ca.der" >"$state/trust.log" 2>&1 ||
+      { cat "$state/trust.log"; exit 1; }
+  fi
   echo "wine bench ready: prefix $WINEPREFIX display $DISPLAY"
   ;;
 stop)

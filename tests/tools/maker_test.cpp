@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <imagehlp.h>
 #include <setupapi.h>
 
 #include <map>
@@ -64,7 +65,7 @@ class MakerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(FileExists(MakerPath())) << MakerPath();
-    program_ = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe");
+    program_ = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater_unsigned.exe");
     ASSERT_GT(program_.size(), 1000u);
     setup_ = scratch_.File("Setup.exe");
     ASSERT_TRUE(WriteWholeFile(setup_, program_));
@@ -221,6 +222,128 @@ TEST_F(MakerTest, BadInputIsRefusedAndNothingIsWritten) {
   EXPECT_TRUE(ReadWholeFile(notes_) == "release notes");
 }
 
+// Signed inputs: the signing tool's own check must hold after every change
+// the maker makes to a signed file, and the header checksum must be the one
+// the platform computes.
+class SignedMakerTest : public MakerTest {
+ protected:
+  std::string Signed(const std::string& input, const std::string& name) {
+    std::string out = scratch_.File(name), log;
+    EXPECT_TRUE(SignWithTestCertificate("signer", input, out, &log)) << log;
+    return out;
+  }
+  void ExpectSignatureHolds(const std::string& file) {
+    std::string report;
+    EXPECT_EQ(0, VerifyWithTestAuthority(file, &report)) << file << "\n" << report;
+    DWORD stored = 0, computed = 0;
+    ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS), MapFileAndCheckSumA(file.c_str(), &stored, &computed));
+    EXPECT_EQ(computed, stored) << file;
+    EXPECT_EQ(0u, ReadWholeFile(file).size() % 8) << file;
+  }
+  std::string Show(const std::string& file) {
+    Result r = RunMaker("show " + Quote(file));
+    EXPECT_EQ(0, r.code) << r.output;
+    return r.output;
+  }
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(SignedMakerTest, StampAfterSigningKeepsTheSignatureAndReplacesItsBlock) {
+  std::string signed_setup = Signed(setup_, "Signed.exe");
+  EXPECT_TRUE(Has(Show(setup_), "no signature"));
+  std::string once = scratch_.File("Once.exe");
+  Result r = RunMaker("stamp " + Quote(signed_setup) + " -o " + Quote(once) + " \"a=1&b=2\"");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r.output, "inside the certificate table")) << r.output;
+  ExpectSignatureHolds(once);
+  EXPECT_EQ("&a=1&b=2", Merged(once));
+  size_t once_size = ReadWholeFile(once).size();
+  EXPECT_LE(once_size, ReadWholeFile(signed_setup).size() + 267 + 7);
+
+  // Again, in place: the block is replaced, not stacked.
+  r = RunMaker("stamp --in-place " + Quote(once) + " c=3");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_TRUE(Has(r.output, "replaced")) << r.output;
+  ExpectSignatureHolds(once);
+  EXPECT_EQ(once_size, ReadWholeFile(once).size());
+  EXPECT_EQ("&c=3", Merged(once));
+  std::string shown = Show(once);
+  EXPECT_TRUE(Has(shown, "signature: certificate table at")) << shown;
+  EXPECT_TRUE(Has(shown, "\"c=3\" [stamped after signing]")) << shown;
+  EXPECT_FALSE(Has(shown, "a=1")) << shown;
+
+  // Blocks stamped before signing are covered and stay readable under one
+  // stamped after it.
+  std::string before = scratch_.File("Before.exe");
+  ASSERT_EQ(0, RunMaker("stamp " + Quote(setup_) + " -o " + Quote(before) + " early=1").code);
+  std::string both = Signed(before, "Both.exe");
+  EXPECT_EQ("&early=1", Merged(both));
+  ASSERT_EQ(0, RunMaker("stamp --in-place " + Quote(both) + " late=2").code);
+  ExpectSignatureHolds(both);
+  EXPECT_EQ("&late=2", Merged(both));
+  shown = Show(both);
+  EXPECT_TRUE(Has(shown, "\"late=2\" [stamped after signing]")) << shown;
+  EXPECT_TRUE(Has(shown, "\"early=1\" [signed] (not at the end: Setup does not read it)")) << shown;
+}
+
+TEST_F(SignedMakerTest, EmbedThenSignIsCoveredAndEmbeddingIntoASignedFileIsRefused) {
+  std::string bundled = scratch_.File("Bundled.exe");
+  ASSERT_EQ(0, RunMaker("embed " + Quote(setup_) + " -o " + Quote(bundled) + " " + Quote(notes_)).code);
+  std::string signed_bundle = Signed(bundled, "SignedBundle.exe");
+  ASSERT_EQ(0, RunMaker("stamp --in-place " + Quote(signed_bundle) + " x=1").code);
+  ExpectSignatureHolds(signed_bundle);
+  EXPECT_EQ("release notes", Extract(signed_bundle, "notes.txt"));
+  EXPECT_EQ("&x=1", Merged(signed_bundle));
+  std::string shown = Show(signed_bundle);
+  EXPECT_TRUE(Has(shown, "\"x=1\" [stamped after signing]")) << shown;
+  EXPECT_TRUE(Has(shown, "compound file of") && Has(shown, "bytes [signed]")) << shown;
+  EXPECT_TRUE(Has(shown, "notes.txt  13 bytes")) << shown;
+
+  // A package added now would break the signature: refused, nothing written.
+  std::string signed_bytes = ReadWholeFile(signed_bundle);
+  std::string out = scratch_.File("Out.exe");
+  for (const std::string& arguments : {"embed " + Quote(signed_bundle) + " -o " + Quote(out) + " " + Quote(notes_),
+                                       "embed --replace --in-place " + Quote(signed_bundle) + " " + Quote(notes_)}) {
+    Result r = RunMaker(arguments);
+    EXPECT_NE(0, r.code) << arguments;
+    EXPECT_TRUE(Has(r.output, "is signed") && Has(r.output, "Embed first, then sign") &&
+                Has(r.output, "--drop-signature"))
+        << r.output;
+  }
+  EXPECT_FALSE(FileExists(out));
+  EXPECT_TRUE(ReadWholeFile(signed_bundle) == signed_bytes);
+
+  // Unless the signature goes first: the parameters stamped after signing
+  // stay last, the header is sound, and nothing of the table is left.
+  std::string other = scratch_.File("other.txt");
+  ASSERT_TRUE(WriteWholeFile(other, "second"));
+  Result r = RunMaker("embed --drop-signature --replace " + Quote(signed_bundle) + " -o " + Quote(out) +
+                      " readme=" + Quote(other));
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("second", Extract(out, "readme"));
+  EXPECT_EQ("&x=1", Merged(out));
+  shown = Show(out);
+  EXPECT_TRUE(Has(shown, "no signature") && !Has(shown, "[signed]")) << shown;
+  DWORD stored = 0, computed = 0;
+  ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS), MapFileAndCheckSumA(out.c_str(), &stored, &computed));
+  EXPECT_EQ(computed, stored);
+  EXPECT_LT(ReadWholeFile(out).size(), ReadWholeFile(bundled).size() + 1024) << "the table was kept";
+
+  // A signature that no longer ends the file (bytes appended after signing)
+  // cannot be kept: stamping is refused unless it is dropped.
+  std::string broken = scratch_.File("Broken.exe");
+  ASSERT_TRUE(WriteWholeFile(broken, ReadWholeFile(Signed(setup_, "Plain.exe")) + "appended"));
+  r = RunMaker("stamp " + Quote(broken) + " -o " + Quote(out + "2") + " y=1");
+  EXPECT_NE(0, r.code);
+  EXPECT_TRUE(Has(r.output, "is signed, but")) << r.output;
+  EXPECT_FALSE(FileExists(out + "2"));
+  r = RunMaker("stamp --drop-signature " + Quote(broken) + " -o " + Quote(out + "2") + " y=1");
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_EQ("&y=1", Merged(out + "2"));
+  EXPECT_TRUE(Has(Show(broken), "signature: damaged, or not at the end of the file"));
+}
+
 TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {
   ScratchFolder scratch;
   std::string big(100000, '\0');
@@ -243,3 +366,56 @@ TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// The copies sign-variants.sh made of the demo updater, and the thumbprints
+// of the certificates that signed them.
+std::string Signed(const std::string& name) { return ProgramFolder() + "\\..\\..\\signed\\" + name + ".exe"; }
+std::string ThumbprintOf(const std::string& name) {
+  return ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\" + name + ".sha256");
+}
+
+}  // namespace
+
+TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
+  std::string signer = ThumbprintOf("signer");
+  ASSERT_EQ(64u, signer.size());
+  struct Case {
+    std::string file, options;
+    int code;
+    std::string says;
+  } cases[] = {
+      {"signer", "", 0, "trusted"},
+      {"signer", "--thumbprint " + ThumbprintOf("other") + " --thumbprint " + signer, 0, signer},
+      {"signer", "--thumbprint " + ThumbprintOf("other"), 1, "thumbprint is not listed"},
+      {"signer", "--publisher \"Other Maker\"", 1, "expected \"Other Maker\""},
+      {"other", "", 1, "signed by another publisher"},
+      {"other", "--publisher \"Other Maker\"", 0, "signed by \"Other Maker\""},
+      {"unsigned", "", 1, "(verdict 0x800b0100)"},
+      {"flipped", "", 1, "the platform refuses the signature"},
+      {"untrusted", "", 1, "does not end in a trusted root"},
+      {"selfsigned", "", 1, "does not end in a trusted root"},
+      {"nousage", "", 1, "not for code signing"},
+      {"missing", "", 1, "cannot open"},
+      {"signer", "--thumbprint " + signer.substr(1), 2, "not a SHA-256 thumbprint"},
+      {"signer", "--publisher", 2, "needs a value"},
+  };
+  for (const Case& c : cases) {
+    Result r = RunMaker("verify " + Quote(Signed(c.file)) + " " + c.options);
+    EXPECT_EQ(c.code, r.code) << c.file << " " << c.options << ":\n" << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.says)) << c.file << " " << c.options << ":\n" << r.output;
+  }
+}
+
+TEST(MakerVerify, ShowNamesTheSignerOrNone) {
+  Result r = RunMaker("show " + Quote(Signed("signer")));
+  ASSERT_EQ(0, r.code) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("signed by \"Brannock\", SHA-256 thumbprint " + ThumbprintOf("signer")))
+      << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("the platform accepts it")) << r.output;
+  r = RunMaker("show " + Quote(Signed("untrusted")));
+  EXPECT_NE(std::string::npos, r.output.find("does not end in a trusted root")) << r.output;
+  r = RunMaker("show " + Quote(Signed("unsigned")));
+  EXPECT_NE(std::string::npos, r.output.find("signer: none found, platform verdict 0x800b0100")) << r.output;
+}

@@ -14,11 +14,13 @@
 #include "transport/host_connection.h"
 
 using testing_support::FileExists;
+using testing_support::HttpReply;
 using testing_support::HttpTestServer;
 using testing_support::LogCapture;
 using testing_support::ReadWholeFile;
 using testing_support::ScratchFolder;
 using testing_support::TestAddress;
+using testing_support::WriteWholeFile;
 
 namespace {
 
@@ -56,6 +58,48 @@ TEST(UrlDownloadMethod, DownloadsTheComposedUrlIntoTheFile) {
   EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
 }
 
+// The platform stores whatever comes and reports success; the answer's
+// status and length decide, and a refused answer leaves no file.
+TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
+  HttpTestServer server(21, 5);
+  ASSERT_TRUE(server.Ok());
+  const std::string challenge = "Proxy-Authenticate: Basic realm=\"x\"\r\n";
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    const char* log;  // the line the failure prints; null for a success
+    std::string stored;
+  } cases[] = {
+      {"404", HttpReply::Status(404, "Not Found", "missing page"), "Http Status 404\r\n", ""},
+      {"500", HttpReply::Status(500, "Internal Server Error", "broken"), "Http Status 500\r\n", ""},
+      {"407", HttpReply::Status(407, "Proxy Authentication Required", "no", challenge), "Http Status 407\r\n", ""},
+      {"body cut before its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
+       "Content-Length 10, received 3,URLDownLoadMethod\r\n", ""},
+      {"no length, read to the close", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\nto the end"), nullptr,
+       "to the end"},
+      {"challenge text in a page", HttpReply::Status(200, "OK", challenge), nullptr, challenge},
+  };
+  auto connection = Connection(server.Address());
+  CURLDownLoadMethod method(*connection);
+  ScratchFolder folder;
+  std::string file = folder.File("answer.txt");
+  int number = 0;
+  for (Case& c : cases) {
+    LogCapture log;
+    ASSERT_TRUE(WriteWholeFile(file, "older content"));
+    server.QueueReply(c.reply);
+    // A path of its own each time, so that no cache can answer.
+    std::string path = "a.txt?Rand=" + std::to_string(++number);
+    EXPECT_EQ(c.log == nullptr, method.GetFile(path.c_str(), file.c_str())) << c.name;
+    if (c.log) {
+      EXPECT_TRUE(log.Contains(c.log)) << c.name << ": " << log.Text();
+      EXPECT_FALSE(FileExists(file)) << c.name;
+    } else {
+      EXPECT_EQ(c.stored, ReadWholeFile(file)) << c.name;
+    }
+  }
+}
+
 TEST(UrlDownloadMethod, FailuresPrintTheirStep) {
   ScratchFolder folder;
   std::string file = folder.File("a.txt");
@@ -64,8 +108,10 @@ TEST(UrlDownloadMethod, FailuresPrintTheirStep) {
     LogCapture log;
     auto connection = Connection(TestAddress(21, 9));
     CURLDownLoadMethod method(*connection);
+    ASSERT_TRUE(WriteWholeFile(file, "older content"));
     EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
     EXPECT_TRUE(log.Contains("URLDownloadToFile,URLDownLoadMethod 43, 0x")) << log.Text();
+    EXPECT_FALSE(FileExists(file));
   }
   {
     // A URL over its buffer is refused before anything is sent.

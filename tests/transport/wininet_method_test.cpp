@@ -38,10 +38,10 @@ bool AnyRequestContains(HttpTestServer& server, const std::string& piece) {
 }
 
 // Stand-ins for three library entries, for the credentials dialog path: a
-// send that fails, a 407 status, and a dialog that puts the typed proxy
-// credentials on the request with the library's own option call, as the
-// platform's dialog does. Wine's library never takes this path (it answers a
-// 407 through a successful send).
+// send that fails, a 407 status after such a send, and a dialog that puts
+// the typed proxy credentials on the request with the library's own option
+// call, as the platform's dialog does. Wine's library answers a 407 through
+// a successful send; the failed send stands for other platforms.
 struct DialogScript {
   int sends_to_fail = 1;
   int sends = 0;
@@ -54,19 +54,26 @@ struct DialogScript {
 DialogScript g_script;
 FARPROC g_real_send = nullptr;
 FARPROC g_real_set_option = nullptr;
+FARPROC g_real_query = nullptr;
+bool g_last_send_failed = false;
 
 typedef BOOL(WINAPI* SendFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 typedef BOOL(WINAPI* SetOptionFn)(HINTERNET, DWORD, LPVOID, DWORD);
+typedef BOOL(WINAPI* QueryFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
 
 BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID optional, DWORD optional_length) {
-  if (++g_script.sends <= g_script.sends_to_fail) {
+  g_last_send_failed = ++g_script.sends <= g_script.sends_to_fail;
+  if (g_last_send_failed) {
     SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
     return FALSE;
   }
-  return reinterpret_cast<SendFn>(g_real_send)(request, headers, length, optional, optional_length);
+  SendFn send = reinterpret_cast<SendFn>(reinterpret_cast<void*>(g_real_send));
+  return send(request, headers, length, optional, optional_length);
 }
 
-BOOL WINAPI Status407(HINTERNET, DWORD query, LPVOID buffer, LPDWORD length, LPDWORD) {
+BOOL WINAPI Status407(HINTERNET request, DWORD query, LPVOID buffer, LPDWORD length, LPDWORD index) {
+  QueryFn real = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(g_real_query));
+  if (!g_last_send_failed) return real(request, query, buffer, length, index);
   if (query != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) || *length != sizeof(DWORD)) return FALSE;
   *static_cast<DWORD*>(buffer) = 407;
   return TRUE;
@@ -78,7 +85,7 @@ DWORD WINAPI ScriptedDialog(HWND owner, HINTERNET request, DWORD error, DWORD fl
   g_script.error_seen = error;
   g_script.flags_seen = flags;
   if (g_script.answer == ERROR_INTERNET_FORCE_RETRY) {
-    SetOptionFn set = reinterpret_cast<SetOptionFn>(g_real_set_option);
+    SetOptionFn set = reinterpret_cast<SetOptionFn>(reinterpret_cast<void*>(g_real_set_option));
     set(request, INTERNET_OPTION_PROXY_USERNAME, &g_script.user[0], static_cast<DWORD>(g_script.user.size()));
     set(request, INTERNET_OPTION_PROXY_PASSWORD, &g_script.password[0],
         static_cast<DWORD>(g_script.password.size()));
@@ -93,6 +100,8 @@ void UseScriptedDialog(CWinInetMethod& method) {
   TransportLibrary& library = WinInetLibrary();
   g_real_send = library.entries[kHttpSendRequestA];
   g_real_set_option = library.entries[kInternetSetOptionA];
+  g_real_query = library.entries[kHttpQueryInfoA];
+  g_last_send_failed = false;
   library.entries[kHttpSendRequestA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedSend));
   library.entries[kHttpQueryInfoA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Status407));
   library.entries[kInternetErrorDlg] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedDialog));
@@ -113,7 +122,7 @@ class WinInetMethodTest : public ::testing::Test {
   ScratchFolder folder_;
 };
 
-TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndBodiesAreStoredWhateverTheStatus) {
+TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndAnErrorPageIsNoFile) {
   HttpTestServer server(20, 1);
   ASSERT_TRUE(server.Ok());
   server.ServeFile("/d/a.txt", "alpha");
@@ -133,12 +142,12 @@ TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndBodiesAreStoredWhatever
   EXPECT_NE(nullptr, server_connection);
   connection->connected = true;
   ASSERT_TRUE(WriteWholeFile(second, "older and longer content"));
-  ASSERT_TRUE(method.GetFile("gone.txt", second.c_str()));
+  EXPECT_FALSE(method.GetFile("gone.txt", second.c_str()));
   EXPECT_EQ(session, method.Session());
   EXPECT_EQ(server_connection, method.Connection());
 
   EXPECT_EQ("alpha", ReadWholeFile(first));
-  EXPECT_EQ("no such file", ReadWholeFile(second));  // the old content is gone
+  EXPECT_FALSE(FileExists(second));  // neither the page nor the old content
   ASSERT_EQ(2u, server.Targets().size());
   EXPECT_EQ("/d/a.txt?x=1", server.Targets()[0]);
   EXPECT_EQ("/d/gone.txt", server.Targets()[1]);
@@ -152,9 +161,10 @@ TEST_F(WinInetMethodTest, OneSessionServesTwoDownloadsAndBodiesAreStoredWhatever
   EXPECT_EQ(1, log.Count(SystemLibraryPath("wininet.dll"))) << log.Text();
   EXPECT_TRUE(log.Contains("CWinInetMethod::GetFile /d/, a.txt?x=1\r\n")) << log.Text();
   EXPECT_TRUE(log.Contains("CWinInetMethod::GetFile /d/, gone.txt\r\n")) << log.Text();
+  EXPECT_TRUE(log.Contains("Http Status 404\r\n")) << log.Text();
 }
 
-TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
+TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmptyAndChallengesAreNoFiles) {
   // A 407 with a Basic proxy challenge at "p", a 401 with a Basic site
   // challenge at "s".
   auto serve_challenges = [](HttpTestServer& server) {
@@ -164,9 +174,23 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
                                                "WWW-Authenticate: Basic realm=\"site\"\r\n"));
   };
   std::string file = folder_.File("answer.txt");
+  // The 407 reaches the credentials dialog, which the user declines; the
+  // challenge pages are never stored.
+  auto fetch_both = [&](CWinInetMethod& method) {
+    g_script = DialogScript();
+    g_script.sends_to_fail = 0;
+    g_script.answer = ERROR_CANCELLED;
+    UseScriptedDialog(method);
+    EXPECT_FALSE(method.GetFile("p", file.c_str()));
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_EQ(1, g_script.dialogs);
+    EXPECT_EQ(407u, g_script.error_seen);
+    EXPECT_FALSE(method.GetFile("s", file.c_str()));
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_EQ(1, g_script.dialogs);
+  };
   {
-    // Empty proxy and site credentials: a 407 and a 401 are stored as they
-    // come, with no second request carrying a credential.
+    // Empty proxy and site credentials: no request carries a credential.
     HttpTestServer server(20, 2);
     ASSERT_TRUE(server.Ok());
     serve_challenges(server);
@@ -174,10 +198,7 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
     connection->proxy_user.Assign("");
     connection->proxy_password.Assign("");
     CWinInetMethod method(*connection);
-    ASSERT_TRUE(method.GetFile("p", file.c_str()));
-    EXPECT_EQ("proxy says no", ReadWholeFile(file));
-    ASSERT_TRUE(method.GetFile("s", file.c_str()));
-    EXPECT_EQ("site says no", ReadWholeFile(file));
+    fetch_both(method);
     EXPECT_EQ(2u, server.Requests().size());
     EXPECT_FALSE(AnyRequestContains(server, "Authorization"));
   }
@@ -193,11 +214,54 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmpty) {
     connection->site_user.Assign("s");
     connection->site_password.Assign("t");
     CWinInetMethod method(*connection);
-    ASSERT_TRUE(method.GetFile("p", file.c_str()));
-    ASSERT_TRUE(method.GetFile("s", file.c_str()));
+    fetch_both(method);
     EXPECT_TRUE(AnyRequestContains(server, "Proxy-Authorization: Basic dTpw\r\n"));  // u:p
     EXPECT_TRUE(AnyRequestContains(server, "\r\nAuthorization: Basic czp0\r\n"));     // s:t
   }
+}
+
+// Only a sound 2xx answer read to its announced end is a download.
+TEST_F(WinInetMethodTest, OnlyAWhole2xxAnswerIsStored) {
+  HttpTestServer server(20, 7);
+  ASSERT_TRUE(server.Ok());
+  const std::string challenge = "Proxy-Authenticate: Basic realm=\"x\"\r\n";
+  struct Case {
+    const char* name;
+    HttpReply reply;
+    const char* log;  // the line the failure prints; null for a success
+    std::string stored;
+  } cases[] = {
+      {"500", HttpReply::Status(500, "Internal Server Error", "broken"), "Http Status 500\r\n", ""},
+      {"body cut before its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
+       "Content-Length 10, received 3,WinInetMethod\r\n", ""},
+      {"garbage length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 3x\r\n\r\nabc"),
+       "Content-Length,WinInetMethod 197, 0xd\r\n", ""},
+      {"no length, read to the close", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\nto the end"), nullptr,
+       "to the end"},
+      {"challenge text in a page", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\n" + challenge), nullptr, challenge},
+      {"bytes past the length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef"), nullptr,
+       "abc"},
+      {"empty by its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), nullptr, ""},
+  };
+  auto connection = Connection(server.Address(), true);
+  CWinInetMethod method(*connection);
+  g_script = DialogScript();
+  g_script.sends_to_fail = 0;
+  UseScriptedDialog(method);
+  std::string file = folder_.File("answer.txt");
+  for (Case& c : cases) {
+    LogCapture log;
+    ASSERT_TRUE(WriteWholeFile(file, "older content"));
+    server.QueueReply(c.reply);
+    EXPECT_EQ(c.log == nullptr, method.GetFile("a.txt", file.c_str())) << c.name;
+    if (c.log) {
+      EXPECT_TRUE(log.Contains(c.log)) << c.name << ": " << log.Text();
+      EXPECT_FALSE(FileExists(file)) << c.name;
+    } else {
+      EXPECT_EQ(c.stored, ReadWholeFile(file)) << c.name;
+    }
+  }
+  EXPECT_EQ(0, g_script.dialogs);
 }
 
 TEST_F(WinInetMethodTest, ALongBodyIsStoredWhole) {
@@ -254,8 +318,7 @@ TEST_F(WinInetMethodTest, NothingListeningFailsTheSendDuringTheConnectionTest) {
   DWORD start = GetTickCount();
   EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
   EXPECT_LT(GetTickCount() - start, 15000u);
-  EXPECT_TRUE(FileExists(file));
-  EXPECT_EQ("", ReadWholeFile(file));
+  EXPECT_FALSE(FileExists(file));
   // The status is looked at, and the line still names the send's own error
   // (ERROR_INTERNET_CANNOT_CONNECT), not that of the status query.
   EXPECT_TRUE(log.Contains("Waypoint 0\r\n")) << log.Text();
@@ -347,6 +410,51 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
     EXPECT_TRUE(log.Contains("2nd SendRequest,WinInetMethod 191, 0x2eee\r\n")) << log.Text();
   }
   EXPECT_EQ(1, server.ConnectionCount());
+}
+
+// The platform's library answers a proxy's 407 through a successful send:
+// that answer takes the same dialog path.
+TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
+  HttpTestServer server(20, 10);
+  ASSERT_TRUE(server.Ok());
+  const HttpReply challenge = HttpReply::Status(407, "Proxy Authentication Required", "proxy page",
+                                                "Proxy-Authenticate: Basic realm=\"gate\"\r\n");
+  server.ServeFile("/d/a.txt", "alpha");
+  std::string file = folder_.File("a.txt");
+  {
+    g_script = DialogScript();
+    g_script.sends_to_fail = 0;
+    g_script.user = "u";
+    g_script.password = "p";
+    server.QueueReply(challenge);
+    auto connection = Connection(server.Address(), true);
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    ASSERT_TRUE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_EQ("alpha", ReadWholeFile(file));
+    EXPECT_EQ(1, g_script.dialogs);
+    EXPECT_EQ(2, g_script.sends);
+    EXPECT_STREQ("u", connection->proxy_user.Text());
+    EXPECT_STREQ("p", connection->proxy_password.Text());
+  }
+  {
+    // Declined: the challenge page is not the file.
+    g_script = DialogScript();
+    g_script.sends_to_fail = 0;
+    g_script.answer = ERROR_CANCELLED;
+    server.QueueReply(challenge);
+    auto connection = Connection(server.Address(), true);
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    LogCapture log;
+    ASSERT_TRUE(WriteWholeFile(file, "old"));
+    EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_EQ(1, g_script.dialogs);
+    EXPECT_EQ(1, g_script.sends);
+    EXPECT_FALSE(connection->proxy_user.IsPresent());
+    EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
+  }
 }
 
 }  // namespace

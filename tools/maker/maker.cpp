@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,25 +12,34 @@
 #include <vector>
 
 #include "install/parameter_merge.h"
+#include "install/publisher_check.h"
 #include "package/appended_blocks.h"
 #include "package/embedded_package.h"
 #include "tools/maker/cabinet_writer.h"
+#include "tools/maker/signed_image.h"
 
 namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  maker stamp INPUT (-o OUTPUT | --in-place) ENTRIES\n"
+    "  maker stamp INPUT (-o OUTPUT | --in-place) [--drop-signature] ENTRIES\n"
     "      writes the parameter block (e.g. \"a=1&b=2\", at most 258 characters);\n"
-    "      an existing block at the end is replaced\n"
+    "      an existing block at the end is replaced. A signed INPUT stays signed:\n"
+    "      the block goes inside its certificate table\n"
     "  maker embed INPUT (-o OUTPUT | --in-place) [--folder NAME] [--updater PROGRAM]\n"
-    "              [--replace] [NAME=]FILE ...\n"
+    "              [--replace] [--drop-signature] [NAME=]FILE ...\n"
     "      appends a package: folder NAME (default Pellomar) with one stream per\n"
     "      FILE, named NAME or the file's own name; --updater adds \"Update.exe\",\n"
     "      a cabinet holding PROGRAM as \"NewUpdate.exe\"; --replace swaps an\n"
-    "      existing package instead of refusing\n"
+    "      existing package instead of refusing. Embed first, then sign: a signed\n"
+    "      INPUT is refused unless --drop-signature removes its signature\n"
     "  maker show INPUT\n"
-    "      lists the appended blocks, the parameter text and the package\n";
+    "      lists the signature, the appended blocks, the parameter text and the package\n"
+    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]...\n"
+    "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
+    "      the updater: signed, the chain ends in a trusted root, code signing,\n"
+    "      common name NAME and, when given, one of the SHA-256 thumbprints\n"
+    "      (defaults: the publisher and thumbprints this build was made with)\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -137,6 +147,14 @@ std::string ParameterBlock(const std::string& text) {
   return block + "Cookies";
 }
 
+// A non-zero security directory entry: the file carries a signature, sound
+// or not.
+bool HasSignature(const std::string& bytes) {
+  PeHeaderFields fields;
+  if (!FindPeHeaderFields(Data(bytes), static_cast<uint32_t>(bytes.size()), &fields)) return false;
+  return Read32(bytes, fields.securityEntryAt) != 0 || Read32(bytes, fields.securityEntryAt + 4) != 0;
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
   char fa[MAX_PATH], fb[MAX_PATH];
   DWORD na = GetFullPathNameA(a.c_str(), sizeof fa, fa, nullptr);
@@ -150,6 +168,7 @@ struct Target {
   std::string input;
   std::string output;
   std::vector<std::string> rest;
+  bool dropSignature = false;
 };
 
 bool ParseTarget(const std::vector<std::string>& args, Target* target, std::string* error) {
@@ -164,6 +183,8 @@ bool ParseTarget(const std::vector<std::string>& args, Target* target, std::stri
       target->output = args[++i];
     } else if (a == "--in-place") {
       inPlace = true;
+    } else if (a == "--drop-signature") {
+      target->dropSignature = true;
     } else if (a.compare(0, 2, "--") == 0) {
       *error = "unknown option " + a;
       return false;
@@ -213,12 +234,27 @@ int Stamp(const std::vector<std::string>& args) {
   }
   std::string bytes;
   if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
-  bool replaced = EndsWithParameterBlock(bytes);
-  if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
-  bytes += ParameterBlock(text);
+  if (target.dropSignature) DropSignature(&bytes);
+  bool replaced = false;
+  const char* where = "";
+  if (HasSignature(bytes)) {
+    // Inside the table, after the signature data: the signature stays valid.
+    CertificateTable table;
+    if (!ReadCertificateTable(bytes, &table, &error))
+      return Fail("\"" + target.input + "\" is signed, but " + error +
+                  "; sign it again, or give --drop-signature to stamp it unsigned");
+    StampInCertificateTable(&bytes, table, ParameterBlock(text), &replaced);
+    where = " inside the certificate table (the signature stays valid)";
+  } else {
+    replaced = EndsWithParameterBlock(bytes);
+    if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
+    bytes += ParameterBlock(text);
+    UpdatePeChecksum(&bytes);
+  }
   if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
-  printf("%s parameter block \"%s\" in %s\n", replaced ? "replaced" : "added", text.c_str(), target.output.c_str());
+  printf("%s parameter block \"%s\"%s in %s\n", replaced ? "replaced" : "added", text.c_str(), where,
+         target.output.c_str());
   return 0;
 }
 
@@ -379,21 +415,30 @@ int Embed(const std::vector<std::string>& args) {
 
   std::string bytes;
   if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
-  // A parameter block must stay last, where Setup reads it.
+  // A parameter block must stay last, where Setup reads it. One stamped
+  // after signing is newer than one before the table and replaces it.
   std::string parameters;
+  if (HasSignature(bytes)) {
+    if (!target.dropSignature)
+      return Fail("\"" + target.input + "\" is signed: a package added now would break its signature. Embed " +
+                  "first, then sign; or give --drop-signature to remove the signature");
+    uint32_t stamped = 0;
+    if (StampedParameterBlock(bytes, &stamped)) parameters = bytes.substr(stamped, kParameterBlockSize);
+    DropSignature(&bytes);
+  }
   if (EndsWithParameterBlock(bytes)) {
-    parameters = bytes.substr(bytes.size() - kParameterBlockSize);
+    if (parameters.empty()) parameters = bytes.substr(bytes.size() - kParameterBlockSize);
     bytes.resize(bytes.size() - kParameterBlockSize);
   }
-  uint32_t start = 0, length = 0;
-  if (FindPackageRange(Data(bytes), static_cast<uint32_t>(bytes.size()), &start, &length)) {
+  SetupBlocks blocks = FindSetupBlocks(Data(bytes), static_cast<uint32_t>(bytes.size()));
+  if (blocks.hasPackage) {
     if (!replace)
-      return Fail("\"" + target.input + "\" already carries a package (at " + std::to_string(start) +
+      return Fail("\"" + target.input + "\" already carries a package (at " + std::to_string(blocks.packageStart) +
                   "); give --replace to swap it");
     // Only a package that ends the file can go without moving other blocks.
     if (BlockEndingAt(Data(bytes), static_cast<uint32_t>(bytes.size())).kind != kPackageBlock)
       return Fail("\"" + target.input + "\" has other blocks after its package; it cannot be replaced");
-    bytes.resize(start);
+    bytes.resize(blocks.packageStart);
   }
 
   std::string scratch = target.output + ".maker-cf";
@@ -410,6 +455,7 @@ int Embed(const std::vector<std::string>& args) {
   bytes += Offset32(packageStart);
   bytes += "Suffix";
   bytes += parameters;
+  UpdatePeChecksum(&bytes);
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
   printf("package of %u bytes at %u in %s: folder %s,", static_cast<unsigned>(compound.size()),
          static_cast<unsigned>(packageStart), target.output.c_str(), folder.c_str());
@@ -471,29 +517,143 @@ void ShowPackage(const std::string& path) {
   }
 }
 
+// Whether the file is signed, and where its signature ends. Blocks before
+// the table are covered by the signature; those inside it, after the
+// signature data, were stamped after signing.
+void ShowSignatureLayout(const std::string& bytes) {
+  CertificateTable table;
+  if (FindCertificateTable(Data(bytes), static_cast<uint32_t>(bytes.size()), &table)) {
+    printf("  signature: certificate table at %u, %u bytes; signature data %u bytes\n",
+           static_cast<unsigned>(table.start), static_cast<unsigned>(bytes.size() - table.start),
+           static_cast<unsigned>(table.signatureEnd - table.start - 8));
+  } else if (HasSignature(bytes)) {
+    printf("  signature: damaged, or not at the end of the file (blocks were appended after signing)\n");
+  } else {
+    printf("  no signature\n");
+  }
+}
+
+
+const char* FailureText(TrustFailure failure) {
+  switch (failure) {
+    case kTrusted: return "trusted";
+    case kNoTrustLibrary: return "the system's trust library is missing";
+    case kPlatformVerdict: return "the platform refuses the signature (none, or the file changed after signing)";
+    case kChainNotTrusted: return "the certificate chain does not end in a trusted root";
+    case kNoCodeSigning: return "the certificate is not for code signing";
+    case kOtherPublisher: return "signed by another publisher";
+    case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
+  }
+  return "unknown";
+}
+
+// Opens path as Setup.exe does before a start and applies the same check.
+bool CheckFile(const std::string& path, const char* publisher, const char* thumbprints, SignerReport* report,
+               TrustFailure* failure, std::string* error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  *failure = CheckPublisher(file, path.c_str(), publisher, thumbprints, report);
+  CloseHandle(file);
+  return true;
+}
+
+void PrintSigner(const SignerReport& report) {
+  printf("  signed by \"%s\", SHA-256 thumbprint %s\n", report.subject,
+         report.thumbprint[0] ? report.thumbprint : "unknown");
+  printf("  platform verdict 0x%08lx, chain status 0x%lx%s\n", static_cast<unsigned long>(report.verdict),
+         static_cast<unsigned long>(report.chain_status),
+         report.chain_status == 0 ? " (ends in a trusted root)" : "");
+}
+
+// The signature as the platform sees it.
+void ShowSigner(const std::string& path) {
+  SignerReport report;
+  TrustFailure failure;
+  std::string error;
+  if (!CheckFile(path, "", "", &report, &failure, &error)) return;
+  if (failure == kNoTrustLibrary) {
+    printf("  signer: cannot tell (%s)\n", FailureText(failure));
+  } else if (!report.signer_found) {
+    printf("  signer: none found, platform verdict 0x%08lx\n", static_cast<unsigned long>(report.verdict));
+  } else {
+    PrintSigner(report);
+    printf("  %s\n", failure == kTrusted ? "the platform accepts it" : FailureText(failure));
+  }
+}
+
+int Verify(const std::vector<std::string>& args) {
+  std::string path, publisher = UpdaterPublisher(), thumbprints;
+  bool listed = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--publisher" || args[i] == "--thumbprint") && i + 1 >= args.size())
+      return Usage(args[i] + " needs a value");
+    if (args[i] == "--publisher") {
+      publisher = args[++i];
+    } else if (args[i] == "--thumbprint") {
+      const std::string& hex = args[++i];
+      if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+        return Usage("\"" + hex + "\" is not a SHA-256 thumbprint (64 hex digits)");
+      std::string upper = hex;
+      for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      thumbprints += (listed ? "," : "") + upper;
+      listed = true;
+    } else if (path.empty() && args[i].compare(0, 2, "--") != 0) {
+      path = args[i];
+    } else {
+      return Usage("unexpected \"" + args[i] + "\"");
+    }
+  }
+  if (path.empty()) return Usage("verify takes one file");
+  if (!listed) thumbprints = UpdaterThumbprints();
+  if (publisher.empty() && thumbprints.empty()) return Usage("nothing to check against: no publisher, no thumbprint");
+  SignerReport report;
+  TrustFailure failure;
+  std::string error;
+  if (!CheckFile(path, publisher.c_str(), thumbprints.c_str(), &report, &failure, &error)) return Fail(error);
+  printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
+  if (report.signer_found) PrintSigner(report);
+  if (failure == kTrusted) return 0;
+  printf("  why: %s", FailureText(failure));
+  if (failure == kOtherPublisher) printf(" (expected \"%s\")", publisher.c_str());
+  if (failure == kPlatformVerdict && !report.signer_found)
+    printf(" (verdict 0x%08lx)", static_cast<unsigned long>(report.verdict));
+  printf("\n");
+  return 1;
+}
+
 int Show(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("show takes one file");
   std::string bytes, error;
   if (!ReadImage(args[0], &bytes, &error)) return Fail(error);
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
-  uint32_t end = static_cast<uint32_t>(bytes.size());
+  ShowSignatureLayout(bytes);
+  ShowSigner(args[0]);
+  BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;
   for (;;) {
-    AppendedBlock block = BlockEndingAt(Data(bytes), end);
+    AppendedBlock block = walk.Next();
+    const char* signature = !walk.Signed() ? "" : walk.InTable() ? " [stamped after signing]" : " [signed]";
     if (block.kind == kParameterBlock) {
       char text[kTrailerTextSize];
       TrailerParameterText(Data(bytes) + block.start, text, sizeof text);
-      printf("  parameter block at %u: \"%s\"%s\n", static_cast<unsigned>(block.start), text,
+      printf("  parameter block at %u: \"%s\"%s%s\n", static_cast<unsigned>(block.start), text, signature,
              last ? "" : " (not at the end: Setup does not read it)");
     } else if (block.kind == kOtherBlock) {
-      printf("  other block at %u, %u bytes\n", static_cast<unsigned>(block.start),
-             static_cast<unsigned>(end - block.start));
+      printf("  other block at %u%s\n", static_cast<unsigned>(block.start), signature);
+    } else if (block.kind == kPackageBlock && walk.InTable()) {
+      printf("  package at %u, compound file of %u bytes%s: not covered by the signature, Setup ignores it\n",
+             static_cast<unsigned>(block.start), static_cast<unsigned>(block.dataLength), signature);
     } else if (block.kind == kPackageBlock) {
-      printf("  package at %u, compound file of %u bytes\n", static_cast<unsigned>(block.start),
-             static_cast<unsigned>(block.dataLength));
+      printf("  package at %u, compound file of %u bytes%s\n", static_cast<unsigned>(block.start),
+             static_cast<unsigned>(block.dataLength), signature);
       ShowPackage(args[0]);
       break;
     } else {
+      uint32_t end = walk.End();
       bool marker = (end >= 7 && memcmp(Data(bytes) + end - 7, "Cookies", 7) == 0) ||
                     (end >= 6 && memcmp(Data(bytes) + end - 6, "Suffix", 6) == 0);
       if (marker)
@@ -503,7 +663,6 @@ int Show(const std::vector<std::string>& args) {
       printf("  no package\n");
       break;
     }
-    end = block.start;
     last = false;
   }
   return 0;
@@ -518,6 +677,7 @@ int main(int argc, char** argv) {
   if (command == "stamp") return Stamp(args);
   if (command == "embed") return Embed(args);
   if (command == "show") return Show(args);
+  if (command == "verify") return Verify(args);
   if (command == "help" || command == "--help" || command == "-h") {
     printf("%s", kUsage);
     return 0;

@@ -1,0 +1,66 @@
+#include "transport/url_download_callback.h"
+
+#include "transport/http_response.h"
+
+UrlDownloadCallback::UrlDownloadCallback(HostConnection& connection)
+    : references_(1), host_(connection), status_(0), has_length_(false), content_length_(0) {
+}
+
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::QueryInterface(REFIID iid, void** object) {
+  if (!object) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback)) {
+    *object = static_cast<IBindStatusCallback*>(this);
+  } else if (IsEqualIID(iid, IID_IHttpNegotiate)) {
+    *object = static_cast<IHttpNegotiate*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE UrlDownloadCallback::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+ULONG STDMETHODCALLTYPE UrlDownloadCallback::Release() {
+  LONG left = InterlockedDecrement(&references_);
+  if (left == 0) delete this;
+  return static_cast<ULONG>(left);
+}
+
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStartBinding(DWORD, IBinding*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetPriority(LONG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnLowResource(DWORD) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
+// The platform's defaults stand.
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                                    LPWSTR* additional_headers) {
+  if (additional_headers) *additional_headers = nullptr;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR response_headers, LPCWSTR,
+                                                          LPWSTR* additional_request_headers) {
+  if (additional_request_headers) *additional_request_headers = nullptr;
+  // A redirect's answer comes before the final one: the last one counts.
+  status_ = code;
+  has_length_ = false;
+  // The head as the server sent it, in narrow text for the parser; a
+  // character beyond ASCII cannot be part of a length and becomes '?'.
+  // A head longer than the parser takes is not judged for its length.
+  char head[kHttpHeadLimit];
+  size_t size = 0;
+  for (const WCHAR* p = response_headers; p && *p && size < sizeof head; ++p)
+    head[size++] = *p < 0x80 ? static_cast<char>(*p) : '?';
+  HttpResponseHead parsed;
+  if (ParseHttpResponseHead(head, size, &parsed) == kHttpHeadComplete && parsed.has_length) {
+    has_length_ = true;
+    content_length_ = parsed.content_length;
+  }
+  return S_OK;
+}
