@@ -28,7 +28,10 @@ void DefaultInstallFolder(const char* program_files, char* folder, size_t cap) {
 
 bool FinishInstallFolder(char* folder, size_t cap, char letter) {
   char drive = UpperLetter(letter);
-  if (drive != UpperLetter(folder[0])) {
+  // Only an absolute path on the chosen drive is kept: "C" or
+  // "C:Program Files" would make a relative or drive-relative folder.
+  bool on_drive = drive == UpperLetter(folder[0]) && folder[0] && folder[1] == ':' && folder[2] == '\\';
+  if (!on_drive) {
     char root[16];
     FormatText(root, sizeof root, "%c:%s", drive, kFolderName);
     if (!CopyText(folder, cap, root)) return false;

@@ -20,5 +20,11 @@ bool IsInsideFolder(const char* path, const char* folder) {
   for (size_t i = 0; i < n; ++i) {
     if (LowerLetter(path[i]) != LowerLetter(folder[i])) return false;  // also ends at path's zero
   }
-  return path[n] == '\\' && path[n + 1] != 0;
+  if (path[n] != '\\') return false;
+  // A tail of separators, dots and spaces alone (".", " .") names the folder
+  // itself to the platform.
+  for (const char* p = path + n + 1; *p; ++p) {
+    if (*p != '\\' && *p != '.' && *p != ' ') return true;
+  }
+  return false;
 }

@@ -50,7 +50,10 @@ static bool IsDeviceComponent(const char* start, size_t length) {
     while (i < n && Upper(start[i]) == device[i]) ++i;
     if (i == n) return true;
   }
-  if (stem == 4 && start[3] >= '1' && start[3] <= '9') {
+  // The platform counts the superscripts 1, 2 and 3 of the ANSI code page
+  // (0xB9, 0xB2, 0xB3) as digits too: "COM\xB9" opens a port.
+  unsigned char digit = stem == 4 ? static_cast<unsigned char>(start[3]) : 0;
+  if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3) {
     char a = Upper(start[0]), b = Upper(start[1]), c = Upper(start[2]);
     if ((a == 'C' && b == 'O' && c == 'M') || (a == 'L' && b == 'P' && c == 'T')) return true;
   }

@@ -11,7 +11,8 @@ bool CabinetTargetFolder(const char* target, char* out, size_t cap);
 // True when an entry name stays inside the folder it is unpacked into: not
 // empty, not absolute, no drive or stream colon, no ".." component (nor one
 // that the platform would read as "..": dots and trailing spaces only), no
-// component that names a device ("NUL", "COM1.txt").
+// component that names a device ("NUL", "COM1.txt", "LPT\xB3" with a
+// superscript digit).
 bool IsContainedEntryName(const char* name);
 
 // folder + "\" + name into out; false (out empty) when it does not fit.

@@ -24,13 +24,15 @@ static void SystemClock(unsigned short fields[8]) {
 }
 #endif
 
-// Only the worker thread downloads, so the counter needs no guard.
+// Only the worker thread downloads, so the counter needs no guard. Any
+// counter value is valid (it wraps), so whether it started is kept apart.
 static unsigned g_counter = 0;
+static bool g_started = false;
 static RandomClock g_clock = nullptr;
 
 void SetRandomClockForTesting(RandomClock clock) {
   g_clock = clock;
-  g_counter = 0;
+  g_started = false;
 }
 
 unsigned FoldTimeFields(const unsigned short fields[8]) {
@@ -41,11 +43,12 @@ unsigned FoldTimeFields(const unsigned short fields[8]) {
 
 ByteString RandomParameter() {
   unsigned value;
-  if (g_counter == 0) {
+  if (!g_started) {
     unsigned short fields[8];
     (g_clock ? g_clock : SystemClock)(fields);
     value = FoldTimeFields(fields);
     g_counter = value + 1;
+    g_started = true;
   } else {
     value = g_counter + 1;
     g_counter += 2;

@@ -77,6 +77,12 @@ TEST(InstallFolder, DefaultsAndChoices) {
   // An empty value has no drive letter: any drive gives its root.
   EXPECT_EQ("C:\\Pellomar\\", Chosen("", 'C'));
   EXPECT_EQ("Z:\\Pellomar\\", Chosen("", 'z'));
+  // A value that is no absolute path on the drive is not kept: it would give
+  // a relative or drive-relative folder.
+  EXPECT_EQ("C:\\Pellomar\\", Chosen("C", 'C'));
+  EXPECT_EQ("C:\\Pellomar\\", Chosen("C:Program Files", 'C'));
+  EXPECT_EQ("C:\\Pellomar\\", Chosen("C/Program Files", 'c'));
+  EXPECT_EQ("D:\\Pellomar\\", Chosen("D:/Program Files", 'D'));
 }
 
 TEST(InstallFolder, OverlongProgramFilesIsNeverCut) {

@@ -39,6 +39,12 @@ TEST(FolderRules, InsideMeansARealSubFolder) {
       {"C:\\Program", "C:\\Program Files", false},
       {"D:\\Program Files\\Pellomar", "C:\\Program Files", false},
       {"C:\\Program Files\\..\\Pellomar", "C:\\Program Files", false},
+      // Separators, dots and spaces alone are the folder itself to the platform.
+      {"C:\\Program Files\\.", "C:\\Program Files", false},
+      {"C:\\Program Files\\\\", "C:\\Program Files", false},
+      {"C:\\Program Files\\ .\\", "C:\\Program Files", false},
+      {"C:\\Program Files\\.\\Pellomar", "C:\\Program Files", true},
+      {"C:\\Program Files\\.x", "C:\\Program Files", true},
       // A program-files value that names a whole drive, or none, holds nothing.
       {"C:\\Pellomar", "C:\\", false},
       {"C:\\Pellomar", "C:", false},

@@ -16,4 +16,15 @@ TEST(CabinetEntryNames, DevicesAreNotFilesInTheFolder) {
   }
 }
 
+TEST(CabinetEntryNames, SuperscriptDigitsNameDevicesToo) {
+  // 0xB9, 0xB2, 0xB3: the ANSI code page's superscript one, two and three.
+  for (const char* device : {"COM\xB9.txt", "LPT\xB3", "com\xB2 .log", "sub\\Lpt\xB9"}) {
+    EXPECT_FALSE(IsContainedEntryName(device)) << device;
+  }
+  // Other high bytes in that place, or a superscript elsewhere, name files.
+  for (const char* file : {"COM\xBC", "LPT\xB0.txt", "COM\xB9\xB9", "\xB9" "COM", "CO\xB9"}) {
+    EXPECT_TRUE(IsContainedEntryName(file)) << file;
+  }
+}
+
 }  // namespace

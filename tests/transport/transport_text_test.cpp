@@ -212,6 +212,14 @@ void FixedClock(unsigned short fields[8]) {
   memcpy(fields, values, sizeof values);
 }
 
+// Fields that fold to 0xFFFFFFFF.
+int g_top_clock_reads = 0;
+void TopClock(unsigned short fields[8]) {
+  const unsigned short values[8] = {0, 0, 0, 331, 24, 6, 28, 15};
+  memcpy(fields, values, sizeof values);
+  ++g_top_clock_reads;
+}
+
 TEST(RandomParameter, FoldsTheTimeOnceThenStepsByTwo) {
   SetRandomClockForTesting(FixedClock);
   EXPECT_STREQ("Rand=1442922069", RandomParameter().Text());
@@ -220,6 +228,16 @@ TEST(RandomParameter, FoldsTheTimeOnceThenStepsByTwo) {
   // The fold wraps in 32 bits.
   const unsigned short big[8] = {65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535};
   EXPECT_EQ(1411700979u, FoldTimeFields(big));
+
+  // A fold at the top of the range: the numbers wrap on, the clock is not
+  // read again (the same time would repeat a number a cache has seen).
+  SetRandomClockForTesting(TopClock);
+  EXPECT_STREQ("Rand=4294967295", RandomParameter().Text());
+  g_top_clock_reads = 0;
+  EXPECT_STREQ("Rand=1", RandomParameter().Text());
+  EXPECT_STREQ("Rand=3", RandomParameter().Text());
+  EXPECT_EQ(0, g_top_clock_reads);
+
   SetRandomClockForTesting(nullptr);
   std::string a = RandomParameter().Text(), b = RandomParameter().Text();
   EXPECT_EQ(0u, a.find("Rand="));

@@ -1,0 +1,112 @@
+// The walk over the blocks appended to the executable, on any file tail and
+// on signed images whose certificate table comes from the input: the PE
+// fields and the table lie inside the file, the walk ends, every block lies
+// inside the file before the one met earlier, blocks inside the table lie
+// past the signature, and what Setup takes from its file is what the walk met.
+#include "install/parameter_merge.h"
+#include "package/appended_blocks.h"
+#include "fuzz_input.h"
+
+namespace {
+
+void Put32(std::string& image, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// A PE32 or PE32+ header whose security entry names a table from 0x200 to
+// the end of the file; the input is the table (8-byte header, DER, blocks).
+std::string SignedImage(const std::string& table, bool wide) {
+  std::string image(0x200, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  Put32(image, 0x3c, 0x40);
+  image.replace(0x40, 4, std::string("PE\0\0", 4));
+  uint32_t optional = 0x40 + 24, entry = wide ? 144 : 128;
+  image[0x40 + 20] = static_cast<char>(wide ? 240 : 224);
+  image[optional] = 0x0b;
+  image[optional + 1] = wide ? 0x02 : 0x01;
+  Put32(image, optional + entry - 36, 16);
+  Put32(image, optional + entry, 0x200);
+  Put32(image, optional + entry + 4, static_cast<uint32_t>(table.size()));
+  return image + table;
+}
+
+void CheckWalk(const unsigned char* file, uint32_t size) {
+  PeHeaderFields fields;
+  if (FindPeHeaderFields(file, size, &fields)) {
+    FUZZ_CHECK(file[0] == 'M' && file[1] == 'Z');
+    FUZZ_CHECK(fields.checksumAt <= size - 4 && fields.securityEntryAt <= size - 8);
+  }
+  CertificateTable table;
+  bool is_signed = FindCertificateTable(file, size, &table);
+  if (is_signed) {
+    FUZZ_CHECK(table.start < size && table.start + 10 <= table.signatureEnd && table.signatureEnd <= size);
+    FUZZ_CHECK(file[table.start + 8] == 0x30);
+  }
+
+  BlockWalk walk(file, size);
+  FUZZ_CHECK(walk.Signed() == is_signed);
+  SetupBlocks expected = {};
+  uint32_t end = size;
+  bool first = true, done = false;
+  for (uint32_t steps = 0; steps <= size + 1 && !done; ++steps, first = false) {
+    AppendedBlock block = walk.Next();
+    if (block.kind == kNoBlock) break;
+    // Each block lies inside the file and before the one met earlier.
+    FUZZ_CHECK(block.start < end && walk.End() == block.start);
+    end = block.start;
+    bool in_table = walk.InTable();
+    FUZZ_CHECK(!in_table || (is_signed && block.start >= table.signatureEnd));
+    FUZZ_CHECK(in_table || !is_signed || block.start < table.start);
+    switch (block.kind) {
+      case kParameterBlock: {
+        FUZZ_CHECK(block.start <= size - kParameterBlockSize && block.dataLength == 0);
+        FUZZ_CHECK(memcmp(file + block.start + kParameterBlockSize - 7, "Cookies", 7) == 0);
+        char text[kTrailerTextSize];
+        FUZZ_CHECK(TrailerParameterText(file + block.start, text, sizeof text) && strlen(text) < kTrailerTextSize);
+        if (first) {
+          expected.hasParameters = true;
+          expected.parameters = block.start;
+        }
+        break;
+      }
+      case kPackageBlock:
+        FUZZ_CHECK(block.dataLength <= size - block.start && size - block.start - block.dataLength >= 14);
+        FUZZ_CHECK(memcmp(file + block.start + block.dataLength, "Bulk", 4) == 0);
+        if (in_table) {
+          expected.packageIgnored = true;
+        } else {
+          expected.hasPackage = true;
+          expected.packageStart = block.start;
+          expected.packageLength = block.dataLength;
+          done = true;
+        }
+        break;
+      default:
+        FUZZ_CHECK(block.dataLength == 0);
+        break;
+    }
+  }
+  FUZZ_CHECK(done || walk.Next().kind == kNoBlock);
+
+  SetupBlocks found = FindSetupBlocks(file, size);
+  FUZZ_CHECK(found.hasParameters == expected.hasParameters && found.parameters == expected.parameters);
+  FUZZ_CHECK(found.hasPackage == expected.hasPackage && found.packageStart == expected.packageStart &&
+             found.packageLength == expected.packageLength && found.packageIgnored == expected.packageIgnored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  unsigned mode = in.Byte();
+  size_t got;
+  const unsigned char* rest = in.Bytes(in.Left(), &got);
+  std::string bytes(reinterpret_cast<const char*>(rest), got);
+  if (mode & 1) bytes = SignedImage(bytes, mode & 2);
+  // An exact copy: a read past the file's end is caught.
+  std::unique_ptr<unsigned char[]> file(new unsigned char[bytes.size() ? bytes.size() : 1]);
+  memcpy(file.get(), bytes.data(), bytes.size());
+  CheckWalk(file.get(), static_cast<uint32_t>(bytes.size()));
+  return 0;
+}

@@ -1,0 +1,45 @@
+// Byte counts as the drive dialog shows them, for every 64-bit count and
+// buffer size: the text of the division rule, inside the buffer or refused.
+#include "app/byte_count.h"
+#include "fuzz_input.h"
+
+namespace {
+
+// The rule with divisions: units of 1024 while the value is above 1024,
+// at most up to "Tb", and the last remainder in hundredths.
+std::string Expected(int64_t count) {
+  static const char* const kUnits[] = {"bytes", "kb", "Mb", "Gb", "Tb"};
+  unsigned __int128 value = count < 0 ? -static_cast<__int128>(count) : count;
+  int unit = 0;
+  unsigned fraction = 0;
+  while (value > 1024 && unit < 4) {
+    fraction = static_cast<unsigned>(value % 1024 * 100 / 1024);
+    value /= 1024;
+    ++unit;
+  }
+  char text[64];
+  if (unit == 0) {
+    snprintf(text, sizeof text, "%s%llubytes", count < 0 ? "-" : "", static_cast<unsigned long long>(value));
+  } else {
+    snprintf(text, sizeof text, "%s%llu.%02u%s", count < 0 ? "-" : "", static_cast<unsigned long long>(value), fraction,
+             kUnits[unit]);
+  }
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  int64_t count = static_cast<int64_t>(in.Uint64());
+  size_t cap = in.Byte() % 40;
+  std::string expected = Expected(count);
+  FUZZ_CHECK(expected.size() < 24);
+
+  FuzzBuffer out(cap);
+  bool ok = FormatByteCountInto(out.get(), cap, count);
+  FUZZ_CHECK(ok == (expected.size() < cap));
+  if (cap) FUZZ_CHECK(out.Terminated() && out.Text() == (ok ? expected : ""));
+  FUZZ_CHECK(FormatByteCount(count) == expected);
+  return 0;
+}
