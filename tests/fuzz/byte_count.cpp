@@ -1,6 +1,7 @@
 // Byte counts as the drive dialog shows them, for every 64-bit count and
 // buffer size: the text of the division rule, inside the buffer or refused.
-#include "app/byte_count.h"
+#include "base/byte_count.h"
+#include "install/progress_text.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -41,5 +42,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(ok == (expected.size() < cap));
   if (cap) FUZZ_CHECK(out.Terminated() && out.Text() == (ok ? expected : ""));
   FUZZ_CHECK(FormatByteCount(count) == expected);
+
+  // The progress line takes counts a server announced: any pair fits its
+  // buffer, the percentage never passes 100, and it is refused, not cut.
+  uint64_t done = in.Uint64();
+  uint64_t total = in.Uint64();
+  size_t progress_cap = in.Byte() % (kProgressTextCap + 8);
+  FuzzBuffer line(progress_cap);
+  bool fits = FormatProgressText(line.get(), progress_cap, done, total);
+  char full[kProgressTextCap];
+  FUZZ_CHECK(FormatProgressText(full, sizeof full, done, total));
+  FUZZ_CHECK(fits == (strlen(full) < progress_cap));
+  if (progress_cap) FUZZ_CHECK(line.Terminated() && line.Text() == (fits ? std::string(full) : std::string()));
+  const char* percent = strchr(full, '%');
+  if (percent) {
+    const char* digits = percent;
+    while (digits > full && digits[-1] >= '0' && digits[-1] <= '9') --digits;
+    FUZZ_CHECK(total > 0 && digits < percent && atoi(digits) <= 100);
+  } else {
+    FUZZ_CHECK(total == 0);
+  }
   return 0;
 }
