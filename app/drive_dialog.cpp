@@ -291,7 +291,11 @@ static void DrawDriveGlyph(HDC dc, int left, int top, int size, UINT type) {
   HBRUSH frame = CreateSolidBrush(RGB(64, 64, 64));
   FillRect(dc, &body, frame);
   DeleteObject(frame);
-  InflateRect(&body, -1, -1);
+  // The face lies one pixel inside the frame.
+  ++body.left;
+  ++body.top;
+  --body.right;
+  --body.bottom;
   HBRUSH face = CreateSolidBrush(type == DRIVE_FIXED ? RGB(192, 192, 192) : RGB(160, 176, 224));
   FillRect(dc, &body, face);
   DeleteObject(face);

@@ -1,5 +1,7 @@
 #include "base/diagnostic_log.h"
 
+#include <string.h>
+
 #include "base/file_utils.h"
 #include "base/log_lines.h"
 #include "base/text.h"
@@ -33,6 +35,7 @@ static FARPROC VersionEntry(HMODULE library, const char* name) {
 }
 
 void ModuleVersionText(const char* path, char* out, size_t cap) {
+  if (cap == 0) return;
   CopyText(out, cap, "Failed 1");
   // Loaded here from the system folder: a static import would be looked for
   // beside the program first, where a download could have planted one.
@@ -56,7 +59,10 @@ void ModuleVersionText(const char* path, char* out, size_t cap) {
       if (query(block, "\\StringFileInfo\\040904b0\\ProductVersion", reinterpret_cast<void**>(&version),
                 &length) && version) {
         // A version text longer than the buffer is cut: it is only printed.
-        lstrcpynA(out, version, static_cast<int>(cap));
+        size_t n = strlen(version);
+        if (n >= cap) n = cap - 1;
+        memcpy(out, version, n);
+        out[n] = 0;
       } else {
         FormatText(out, cap, "%s unknown version", path);  // too long: the empty text
       }

@@ -14,8 +14,14 @@ bool CopyText(char* out, size_t cap, const char* text) {
   return true;
 }
 
+// Length of the text in out, or cap when no terminator lies inside it.
+static size_t BoundedLength(const char* out, size_t cap) {
+  const char* end = static_cast<const char*>(memchr(out, 0, cap));
+  return end ? static_cast<size_t>(end - out) : cap;
+}
+
 bool AppendText(char* out, size_t cap, const char* text) {
-  size_t have = strnlen(out, cap);
+  size_t have = BoundedLength(out, cap);
   if (have >= cap) return false;  // no terminator inside: refuse to touch it
   size_t n = text ? strlen(text) : 0;
   if (n >= cap - have) return false;
@@ -43,7 +49,9 @@ struct Sink {
   }
 };
 
-size_t UnsignedDigits(unsigned long long v, unsigned base, char* digits) {
+// unsigned long holds every argument the format takes; a wider type would
+// pull 64-bit division into the 32-bit program.
+size_t UnsignedDigits(unsigned long v, unsigned base, char* digits) {
   size_t n = 0;
   do {
     unsigned d = static_cast<unsigned>(v % base);
@@ -53,7 +61,7 @@ size_t UnsignedDigits(unsigned long long v, unsigned base, char* digits) {
   return n;
 }
 
-void PutNumber(Sink& sink, unsigned long long v, unsigned base, bool negative) {
+void PutNumber(Sink& sink, unsigned long v, unsigned base, bool negative) {
   char digits[24];
   size_t n = UnsignedDigits(v, base, digits);
   if (negative) sink.Put('-');
@@ -83,14 +91,14 @@ int FormatTextV(char* out, size_t cap, const char* format, va_list args) {
         break;
       }
       case 'd': {
-        long long v = is_long ? va_arg(args, long) : va_arg(args, int);
-        unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        long v = is_long ? va_arg(args, long) : va_arg(args, int);
+        unsigned long m = v < 0 ? 0ul - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
         PutNumber(sink, m, 10, v < 0);
         break;
       }
       case 'u':
       case 'x': {
-        unsigned long long v = is_long ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+        unsigned long v = is_long ? va_arg(args, unsigned long) : va_arg(args, unsigned);
         PutNumber(sink, v, *p == 'u' ? 10 : 16, false);
         break;
       }
@@ -126,7 +134,7 @@ int FormatText(char* out, size_t cap, const char* format, ...) {
 }
 
 bool AppendFormat(char* out, size_t cap, const char* format, ...) {
-  size_t have = strnlen(out, cap);
+  size_t have = BoundedLength(out, cap);
   if (have >= cap) return false;
   char saved = out[have];
   va_list args;

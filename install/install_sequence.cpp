@@ -166,8 +166,8 @@ const char* InstallSequence::GetUpdaterPath() {
   // Both always fit (see the header); a path longer than the platform takes
   // then fails to fetch or start, and the user sees "Failed to start Update".
   updater_present_ = false;
-  FormatText(updater_path_, sizeof updater_path_, "%sUpdate.exe", install_folder_);
-  FormatText(pending_path_, sizeof pending_path_, "%sNewUpdate.exe", install_folder_);
+  FormatText(updater_path_, sizeof updater_path_, "%s%s", install_folder_, "Update.exe");
+  FormatText(pending_path_, sizeof pending_path_, "%s%s", install_folder_, "NewUpdate.exe");
 
   if (IsFilePath(pending_path_)) {
     DeleteFileA(updater_path_);
@@ -186,13 +186,9 @@ const char* InstallSequence::GetUpdaterPath() {
 }
 
 bool InstallSequence::FetchUpdater() {
-  char updater[sizeof updater_path_];
-  char pending[sizeof pending_path_];
-  FormatText(updater, sizeof updater, "%sUpdate.exe", install_folder_);
-  FormatText(pending, sizeof pending, "%sNewUpdate.exe", install_folder_);
-  if (!fetcher_->GetCompressedFile("Update.exe", pending)) return false;
-  DeleteFileA(updater);
-  return MoveFileA(pending, updater) != 0;
+  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_)) return false;
+  DeleteFileA(updater_path_);
+  return MoveFileA(pending_path_, updater_path_) != 0;
 }
 
 bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments) {

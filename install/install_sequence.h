@@ -47,9 +47,10 @@ class InstallSequence {
   // when the cancel flag is set. Settled afresh at every call (once a run), so
   // a failed fetch is tried again by the next run.
   const char* GetUpdaterPath();
-  bool FetchUpdater();
 
  private:
+  // Brings the updater to the paths GetUpdaterPath settled.
+  bool FetchUpdater();
   void ContactFailure();
   void CommonEnd();
   bool ComposeArguments(char* out, size_t cap);

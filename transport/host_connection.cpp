@@ -1,6 +1,8 @@
 // The connection test and the downloads of one connection.
 #include "transport/host_connection.h"
 
+#include <string.h>
+
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
@@ -93,7 +95,7 @@ bool HostConnection::Download(const char* path, const char* local_file) {
   fits = fits && AppendText(encoded, sizeof encoded, has_query ? "&" : "?") &&
          AppendText(encoded, sizeof encoded, random.Text());
   if (!fits) {
-    LogPrint("Download path too long,HostConnection %d characters\r\n", lstrlenA(path));
+    LogPrint("Download path too long,HostConnection %d characters\r\n", static_cast<int>(strlen(path)));
     return false;
   }
   return chosen->GetFile(encoded, local_file);

@@ -36,22 +36,30 @@ INT_PTR CALLBACK ProxyLoginProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
 }
 
 // The in-memory dialog template, built by the compiler: no code runs for it,
-// and a template that outgrew its array would not compile.
+// and a template that outgrew its array would not compile. It is built twice:
+// once to count its words, then into an array of exactly that size.
+template <size_t N>
 struct alignas(4) TemplateWords {
-  WORD words[200];
+  WORD words[N];
   size_t used;
 };
 
-constexpr void Word(TemplateWords& t, WORD w) { t.words[t.used++] = w; }
-constexpr void Dword(TemplateWords& t, DWORD d) {
+template <size_t N>
+constexpr void Word(TemplateWords<N>& t, WORD w) {
+  t.words[t.used++] = w;
+}
+template <size_t N>
+constexpr void Dword(TemplateWords<N>& t, DWORD d) {
   Word(t, static_cast<WORD>(d & 0xFFFF));
   Word(t, static_cast<WORD>(d >> 16));
 }
-constexpr void Text(TemplateWords& t, const char* text) {  // ASCII, widened
+template <size_t N>
+constexpr void Text(TemplateWords<N>& t, const char* text) {  // ASCII, widened
   for (const char* p = text; *p; ++p) Word(t, static_cast<unsigned char>(*p));
   Word(t, 0);
 }
-constexpr void Item(TemplateWords& t, DWORD style, WORD x, WORD y, WORD cx, WORD cy, WORD id, WORD class_atom,
+template <size_t N>
+constexpr void Item(TemplateWords<N>& t, DWORD style, WORD x, WORD y, WORD cx, WORD cy, WORD id, WORD class_atom,
                     const char* text) {
   if (t.used % 2) Word(t, 0);  // each item starts on a DWORD
   Dword(t, style);
@@ -71,8 +79,9 @@ const WORD kButtonAtom = 0x0080;
 const WORD kEditAtom = 0x0081;
 const WORD kStaticAtom = 0x0082;
 
-constexpr TemplateWords BuildTemplate() {
-  TemplateWords t{};
+template <size_t N>
+constexpr TemplateWords<N> BuildTemplate() {
+  TemplateWords<N> t{};
   Dword(t, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT);
   Dword(t, 0);  // no extended style
   Word(t, 6);   // controls
@@ -96,7 +105,7 @@ constexpr TemplateWords BuildTemplate() {
   return t;
 }
 
-constexpr TemplateWords kTemplate = BuildTemplate();
+constexpr TemplateWords<BuildTemplate<200>().used> kTemplate = BuildTemplate<BuildTemplate<200>().used>();
 
 }  // namespace
 

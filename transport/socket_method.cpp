@@ -198,7 +198,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     LogStep("request", 140);
     return false;
   }
-  int request_length = lstrlenA(request);
+  int request_length = static_cast<int>(strlen(request));
 
   SOCKET s = Entry<SocketFn>(kSocket)(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -51,6 +53,11 @@ TEST(Text, CopyAndAppendRefuseInsteadOfCutting) {
   EXPECT_STREQ("abcde", buffer);
   EXPECT_TRUE(CopyText(buffer, sizeof buffer, nullptr));
   EXPECT_STREQ("", buffer);
+  // No terminator inside the buffer: neither append touches it.
+  memcpy(buffer, "uvwxyz", sizeof buffer);
+  EXPECT_FALSE(AppendText(buffer, sizeof buffer, ""));
+  EXPECT_FALSE(AppendFormat(buffer, sizeof buffer, "%d", 1));
+  EXPECT_EQ(0, memcmp(buffer, "uvwxyz", sizeof buffer));
 }
 
 TEST(Text, FormatSubsetAndBounds) {
@@ -62,6 +69,11 @@ TEST(Text, FormatSubsetAndBounds) {
   EXPECT_STREQ("0", buffer);
   FormatText(buffer, sizeof buffer, "%d", static_cast<int>(0x80000000u));
   EXPECT_STREQ("-2147483648", buffer);
+  // The long forms keep the platform's full width, whatever it is.
+  char expected[64];
+  snprintf(expected, sizeof expected, "%ld|%lu|%lx", LONG_MIN, ULONG_MAX, ULONG_MAX);
+  FormatText(buffer, sizeof buffer, "%ld|%lu|%lx", LONG_MIN, ULONG_MAX, ULONG_MAX);
+  EXPECT_STREQ(expected, buffer);
   char small[4];
   EXPECT_EQ(3, FormatText(small, sizeof small, "%s", "abc"));
   EXPECT_EQ(-1, FormatText(small, sizeof small, "%s", "abcd"));
