@@ -2,9 +2,9 @@
 
 #include <commdlg.h>
 
-#include "app/byte_count.h"
 #include "app/install_folder.h"
 #include "app/setup_dialog.h"
+#include "base/byte_count.h"
 #include "base/diagnostic_log.h"
 #include "install/product.h"
 #include "base/registry.h"

@@ -217,8 +217,10 @@ void SetupDialog::Cancel() {
     PostQuitMessage(0);
     return;
   }
-  ShowStatus("Cancelling Please wait");
+  // The flag first: the worker's progress reports stop before this text
+  // shows, so none overwrites it.
   SetCancelRequested(true);
+  ShowStatus("Cancelling Please wait");
 }
 
 void SetupDialog::ShowStatus(const char* text) {

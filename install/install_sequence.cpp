@@ -7,6 +7,7 @@
 #include "base/file_utils.h"
 #include "install/folder_rules.h"
 #include "install/product.h"
+#include "install/progress_line.h"
 #include "install/publisher_check.h"
 #include "base/registry.h"
 #include "base/text.h"
@@ -186,7 +187,9 @@ const char* InstallSequence::GetUpdaterPath() {
 }
 
 bool InstallSequence::FetchUpdater() {
-  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_)) return false;
+  // The status line follows the transfer and is empty again after it.
+  ProgressLine progress(host_);
+  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_, &progress)) return false;
   DeleteFileA(updater_path_);
   return MoveFileA(pending_path_, updater_path_) != 0;
 }

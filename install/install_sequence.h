@@ -2,14 +2,16 @@
 #include <windows.h>
 
 #include "base/byte_string.h"
+#include "transport/transfer_progress.h"
 
 // The updater source as the sequence sees it: the run's file fetcher.
 class UpdaterFetcher {
  public:
   virtual ~UpdaterFetcher() {}
   // Fetches the cabinet of name and unpacks it so that the fresh updater
-  // stands at target; false on any failure and when cancelled.
-  virtual bool GetCompressedFile(const char* name, const char* target) = 0;
+  // stands at target; false on any failure and when cancelled. progress, when
+  // given, hears how far each transfer has come.
+  virtual bool GetCompressedFile(const char* name, const char* target, TransferProgress* progress = nullptr) = 0;
   // The codes text for " /Codes=", or an absent text.
   virtual ByteString GetCodes() = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "package/appended_blocks.h"
 
@@ -88,7 +89,7 @@ PackageFolder::~PackageFolder() {
   if (storage_) storage_->Release();
 }
 
-bool PackageFolder::ExtractFile(const char* stream, const char* destination) {
+bool PackageFolder::ExtractFile(const char* stream, const char* destination, TransferProgress* progress) {
   wchar_t name[64];
   if (!stream || !WideName(stream, name, 64)) return false;
   IStream* source = nullptr;
@@ -117,7 +118,11 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination) {
     buffer = new (std::nothrow) unsigned char[kCopyChunk];
     ok = buffer != nullptr;
   }
+  bool cancelled = false;
   while (ok && copied < size) {
+    // One chunk copies in far less than the quarter second a Cancel may wait.
+    cancelled = IsCancelRequested();
+    if (cancelled) break;
     ULONG wanted = size - copied < kCopyChunk ? size - copied : kCopyChunk;
     ULONG got = 0;
     HRESULT result = source->Read(buffer, wanted, &got);
@@ -125,10 +130,16 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination) {
     ok = SUCCEEDED(result) && got > 0 && got <= wanted &&
          WriteFile(target.Handle(), buffer, got, &written, nullptr) && written == got;
     copied += got;
+    if (ok && progress) progress->Report(copied, size);
   }
   delete[] buffer;
   source->Release();
   LogPrint("ExtractFile %s %u of %u\r\n", stream, static_cast<unsigned>(copied), static_cast<unsigned>(size));
+  if (cancelled) {
+    target.Close();
+    DeleteFileA(destination);
+    return false;
+  }
   return ok && copied == size;
 }
 

@@ -3,6 +3,7 @@
 #include <objidl.h>
 
 #include "base/file_utils.h"
+#include "transport/transfer_progress.h"
 
 // The package's byte range [start, start + size) of the mapped executable,
 // presented to the structured-storage reader. Not reference-counted: it lives
@@ -46,8 +47,10 @@ class PackageFolder {
   PackageFolder& operator=(const PackageFolder&) = delete;
 
   // Copies the whole stream into destination (created anew); true when every
-  // byte arrived. A missing stream creates no file.
-  bool ExtractFile(const char* stream, const char* destination);
+  // byte arrived. A missing stream creates no file. progress, when given,
+  // hears each chunk against the stream's size. Cancel stops the copy and
+  // deletes the partial file.
+  bool ExtractFile(const char* stream, const char* destination, TransferProgress* progress = nullptr);
 
  private:
   IStorage* storage_;

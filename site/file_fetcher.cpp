@@ -84,13 +84,14 @@ static bool HasExpectedSize(const char* path, int expected_size) {
   return true;
 }
 
-bool FileFetcher::GetFile(const char* name, const char* target, int expected_size) {
+bool FileFetcher::GetFile(const char* name, const char* target, int expected_size, TransferProgress* progress) {
   if (IsCancelRequested()) return false;
   LogPrint("GetFile %s to %s (%d)\n", name, target, expected_size);
 
   // A package that holds the file spares the network, the connection test included.
-  bool from_package = folder_ && folder_->ExtractFile(name, kArrivalFile);
-  if (!from_package && !Download(name, kArrivalFile)) {
+  bool from_package = folder_ && folder_->ExtractFile(name, kArrivalFile, progress);
+  // A cancelled extraction does not go on to the web.
+  if (!from_package && (IsCancelRequested() || !Download(name, kArrivalFile, progress))) {
     DeleteFileA(kArrivalFile);
     return false;
   }
@@ -137,7 +138,7 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   return false;
 }
 
-bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
+bool FileFetcher::GetCompressedFile(const char* name, const char* target, TransferProgress* progress) {
   LogPrint("Before LoadLibrary(setupapi.DLL)\n");
   HMODULE setupapi = LoadSystemLibrary(cabinet_reader_name);
   IterateCabinetFunction iterate =
@@ -146,7 +147,7 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
                : nullptr;
   if (iterate) {
     // The cabinet is kept under the plain file name.
-    bool fetched = GetFile(name, kCabinetFile, kAnySize);
+    bool fetched = GetFile(name, kCabinetFile, kAnySize, progress);
     bool unpacked = false;
     if (fetched) {
       char folder[MAX_PATH];
@@ -168,7 +169,7 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target) {
   if (FormatText(plain, sizeof plain, "%s%s", name, kUncompressedSuffix) >= 0) {
     // The transports store a server's error page as if it were the file; an
     // HTML page must never stand in for a program.
-    result = GetFile(plain, target, kNotHtml);
+    result = GetFile(plain, target, kNotHtml, progress);
   } else {
     // Never fetch a cut name: it could name another file.
     LogPrint("%s%s over %d characters\r\n", name, kUncompressedSuffix, MAX_PATH - 1);

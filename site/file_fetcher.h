@@ -50,12 +50,13 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
   // Fetches name into target. expected_size: the exact size the file must
   // have, kNotHtml (no "<" in its text) or kAnySize. A target of exactly
   // "Update.exe" lands as "NewUpdate.exe" (the running updater may hold
-  // the old one). False when cancelled before or after.
-  bool GetFile(const char* name, const char* target, int expected_size);
+  // the old one). False when cancelled before, during or after. progress,
+  // when given, hears how far the extraction or download has come.
+  bool GetFile(const char* name, const char* target, int expected_size, TransferProgress* progress = nullptr);
   // Fetches the cabinet of name and unpacks it into target's folder; when
   // that fails, fetches name + "_uncompressed" straight to target, refused
   // when it is an HTML page.
-  bool GetCompressedFile(const char* name, const char* target) override;
+  bool GetCompressedFile(const char* name, const char* target, TransferProgress* progress = nullptr) override;
   // The connection's codes text, absent until a proxy asked for credentials.
   ByteString GetCodes() override;
 

@@ -12,6 +12,6 @@ HostClient::HostClient(const char* host, HWND owner, const char* base_path)
 
 HostClient::~HostClient() { delete connection_; }
 
-bool HostClient::Download(const char* path, const char* local_file) {
-  return connection_ && connection_->Download(path, local_file);
+bool HostClient::Download(const char* path, const char* local_file, TransferProgress* progress) {
+  return connection_ && connection_->Download(path, local_file, progress);
 }

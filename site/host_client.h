@@ -2,6 +2,7 @@
 #include <windows.h>
 
 class HostConnection;
+class TransferProgress;
 
 // Base of the site connection and the file fetcher: owns one connection to
 // one server, with its own connection test and chosen transport.
@@ -14,7 +15,8 @@ class HostClient {
 
   // Fetches path (relative to the base path) into local_file. False when the
   // connection could not be made (out of memory) or the download failed.
-  bool Download(const char* path, const char* local_file);
+  // progress, when given, hears the transfer (not the connection test).
+  bool Download(const char* path, const char* local_file, TransferProgress* progress = nullptr);
   // Null only when memory ran out at construction.
   HostConnection* Connection() const { return connection_; }
 

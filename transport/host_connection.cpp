@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
@@ -46,32 +47,33 @@ HostConnection::HostConnection(const char* host_text, HWND owner_window, const c
 }
 
 bool HostConnection::FindWorkingTransport() {
-  for (int i = 0; i < kTransportCount; ++i) {
+  bool found = false;
+  for (int i = 0; i < kTransportCount && !found; ++i) {
     DownloadMethod* transport = transports[i];
     if (!transport) continue;
     TemporaryFile test_file;
     host.Assign(AddressToHost(host.Text()));
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // After Cancel no further attempt starts: the caller's download fails now.
+    for (int attempt = 0; attempt < 2 && !found && !IsCancelRequested(); ++attempt) {
       // "test_pattern.txt?" and "Rand=" with at most ten digits always fit.
       char path[64];
       ByteString random = RandomParameter();
       FormatText(path, sizeof path, "test_pattern.txt?%s", random.Text());
-      bool passed = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) &&
-                    HoldsTestPattern(test_file.Name());
-      if (passed) {
+      found = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) && HoldsTestPattern(test_file.Name());
+      if (found) {
         chosen = transport;
         connected = true;
-        return true;
+      } else {
+        host.Assign(AddressToHost(host.Text()));
       }
-      host.Assign(AddressToHost(host.Text()));
     }
   }
-  return false;
+  return found;
 }
 
 bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }
 
-bool HostConnection::Download(const char* path, const char* local_file) {
+bool HostConnection::Download(const char* path, const char* local_file, TransferProgress* sink) {
   if (!EnsureConnected() || !chosen) return false;
   // The encoded path with its "Rand=" parameter must fit the path buffer; a
   // longer one is refused rather than sent cut.
@@ -98,5 +100,9 @@ bool HostConnection::Download(const char* path, const char* local_file) {
     LogPrint("Download path too long,HostConnection %d characters\r\n", static_cast<int>(strlen(path)));
     return false;
   }
-  return chosen->GetFile(encoded, local_file);
+  // The transports report this transfer only, never the connection test.
+  progress = sink;
+  bool fetched = chosen->GetFile(encoded, local_file);
+  progress = nullptr;
+  return fetched;
 }

@@ -30,8 +30,9 @@ class HostConnection {
   HostConnection& operator=(const HostConnection&) = delete;
 
   // Runs the connection test on the first call, then downloads path (spaces
-  // escaped, "Rand=" appended) with the chosen transport.
-  bool Download(const char* path, const char* local_file);
+  // escaped, "Rand=" appended) with the chosen transport, which reports the
+  // transfer to sink when one is given.
+  bool Download(const char* path, const char* local_file, TransferProgress* sink = nullptr);
   bool EnsureConnected();
   bool FindWorkingTransport();
 
@@ -60,7 +61,8 @@ class HostConnection {
   HWND owner;
   DownloadMethod* chosen;
   DownloadMethod* transports[kTransportCount];
-  // Progress of the downloads in hand; none (null) unless the owner sets one.
+  // Progress of the download in hand: the sink given to Download while its
+  // transfer runs, else none (null).
   TransferProgress* progress;
 
  private:

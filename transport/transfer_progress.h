@@ -2,8 +2,9 @@
 #include <stdint.h>
 
 // Where a transport reports how far a download has come. The file fetcher
-// sets one on its connection for the updater's download; the connection test
-// and the gateway query have none. Called on the worker thread as often as a
+// hands one to the connection's Download for the updater; the connection
+// holds it only while that transfer runs, so the connection test and the
+// gateway query report nothing. Called on the worker thread as often as a
 // read loop likes: the sink decides what is worth showing.
 class TransferProgress {
  public:

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/byte_count.h"
 #include "app/install_folder.h"
+#include "base/byte_count.h"
 
 namespace {
 

@@ -1,23 +1,33 @@
 // The main window in this process: its picture, layout, lines, the Install
 // and Cancel commands, and whole runs of the install sequence through the
-// program's own host with the site replaced.
+// program's own host, with the site replaced or on loopback servers.
+#include <winsock2.h>
+
 #include "app/setup_dialog.h"
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/dib_picture.h"
 #include "app/setup_host.h"
 #include "base/cancel_flag.h"
 #include "install/install_sequence.h"
 #include "install/product.h"
+#include "install/publisher_check.h"
 #include "base/registry.h"
 #include "resources/resource_ids.h"
+#include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
+#include "transport/host_connection.h"
 
 using namespace testing_support;
 
@@ -360,15 +370,18 @@ TEST_F(SetupDialogTest, CancelWhenIdleEndsTheLoopWithZero) {
 }
 
 // The program's host, with the site replaced: the fetcher copies the test
-// updater; the drive dialog and the merge are the real ones.
+// updater, after the transfer (when set) succeeded; the drive dialog and the
+// merge are the real ones.
 class FakeFetcher : public UpdaterFetcher {
  public:
-  bool GetCompressedFile(const char*, const char* target) override {
+  bool GetCompressedFile(const char*, const char* target, TransferProgress* progress) override {
     ++calls;
+    if (transfer && !transfer(progress)) return false;
     return CopyFileA((ProgramFolder() + "\\..\\support\\test_updater.exe").c_str(), target, FALSE) != FALSE;
   }
   ByteString GetCodes() override { return ByteString(); }
   int calls = 0;
+  std::function<bool(TransferProgress*)> transfer;
 };
 
 class SiteFreeHost : public SetupHost {
@@ -567,6 +580,316 @@ TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
   // Leave the prefix as it was; the updater may still hold its file a moment.
   PumpUntil([&] { return DeleteFileA((expected + "Update.exe").c_str()) != FALSE; }, 5000);
   if (!existed) RemoveDirectoryA(expected.c_str());
+}
+
+// Every text the status line is given, with the time, seen by the control's
+// own window procedure.
+class StatusRecorder {
+ public:
+  struct Entry {
+    DWORD at;
+    std::string text;
+  };
+  explicit StatusRecorder(HWND window) : line_(GetDlgItem(window, IDC_STATUS_LINE)) {
+    current_ = this;
+    previous_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(line_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+  }
+  ~StatusRecorder() {
+    if (IsWindow(line_)) SetWindowLongPtrA(line_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+    current_ = nullptr;
+  }
+  std::vector<Entry> entries;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_SETTEXT && current_)
+      current_->entries.push_back({GetTickCount(), lparam ? reinterpret_cast<const char*>(lparam) : ""});
+    return CallWindowProcA(previous_, window, message, wparam, lparam);
+  }
+  static StatusRecorder* current_;
+  static WNDPROC previous_;
+  HWND line_;
+};
+StatusRecorder* StatusRecorder::current_ = nullptr;
+WNDPROC StatusRecorder::previous_ = nullptr;
+
+const char kProgressPrefix[] = "Downloading Update ... ";
+
+bool IsProgress(const std::string& text) { return text.compare(0, sizeof kProgressPrefix - 1, kProgressPrefix) == 0; }
+
+// The bytes a count such as "716.79kb" stands for; -1 when it is none.
+double CountOf(const char* text) {
+  char* end = nullptr;
+  double value = strtod(text, &end);
+  for (const char* unit : {"bytes", "kb", "Mb", "Gb"}) {
+    if (strncmp(end, unit, strlen(unit)) == 0) return value;
+    value *= 1024;
+  }
+  return -1;
+}
+
+// A run's progress texts of one transfer: at least three distinct rising
+// ones, no more than about eight a second of transfer_ms, then the line
+// emptied. of_total ends the texts of a transfer of known size (percentages);
+// empty: the texts without a size.
+void ExpectRisingProgress(const std::vector<StatusRecorder::Entry>& entries, const std::string& of_total,
+                          DWORD transfer_ms) {
+  std::vector<size_t> shown;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& text = entries[i].text;
+    bool known = text.find('%') != std::string::npos;
+    if (IsProgress(text) && (of_total.empty() ? !known : text.find(of_total) != std::string::npos)) shown.push_back(i);
+  }
+  ASSERT_GE(shown.size(), 3u) << "progress texts shown";
+  EXPECT_LE(shown.size(), transfer_ms / 125 + 2) << "over " << transfer_ms << " ms";
+  int distinct_percents = 1;
+  for (size_t k = 1; k < shown.size(); ++k) {
+    const StatusRecorder::Entry& before = entries[shown[k - 1]];
+    const StatusRecorder::Entry& now = entries[shown[k]];
+    // An eighth of a second apart, less what a busy window's thread may lag.
+    EXPECT_GE(now.at - before.at, 80u) << before.text << " then " << now.text;
+    const char* before_count = before.text.c_str() + sizeof kProgressPrefix - 1;
+    const char* now_count = now.text.c_str() + sizeof kProgressPrefix - 1;
+    if (!of_total.empty()) {
+      int before_percent = atoi(before_count), now_percent = atoi(now_count);
+      EXPECT_GE(now_percent, before_percent) << now.text;
+      if (now_percent > before_percent) ++distinct_percents;
+      before_count = strchr(before_count, '(') + 1;
+      now_count = strchr(now_count, '(') + 1;
+    }
+    EXPECT_GT(CountOf(now_count), CountOf(before_count)) << before.text << " then " << now.text;
+  }
+  if (!of_total.empty()) {
+    EXPECT_GE(distinct_percents, 3);
+  }
+  ASSERT_LT(shown.back() + 1, entries.size()) << "the line was not emptied after the transfer";
+  EXPECT_EQ("", entries[shown.back() + 1].text);
+}
+
+TEST_F(SequenceWindowTest, DownloadProgressRisesAtMostEightTimesASecondThenTheLineEmpties) {
+  RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
+  const uint64_t total = 3 * 1024 * 1024;
+  for (bool known : {true, false}) {
+    SCOPED_TRACE(known ? "size known" : "size unknown");
+    Program program(true);
+    // 3 MiB in 20 KiB reads, one every 10 ms or so.
+    program.host.fetcher_.transfer = [&](TransferProgress* progress) {
+      if (!progress) return false;
+      for (uint64_t done = 20 * 1024; done <= total; done += 20 * 1024) {
+        progress->Report(done, known ? total : 0);
+        Sleep(10);
+      }
+      return true;
+    };
+    HWND window = program.dialog.Create();
+    ASSERT_NE(nullptr, window);
+    StatusRecorder recorder(window);
+    DWORD started = GetTickCount();
+    PostMessageA(window, WM_COMMAND, 1, 0);
+    int quit = -1;
+    ASSERT_TRUE(PumpUntil([&] { return quit != -1; }, 20000, &quit)) << "the window did not close";
+    ExpectRisingProgress(recorder.entries, known ? " of 3.00Mb)" : "", GetTickCount() - started);
+    // The install went on as before: the updater started.
+    EXPECT_TRUE(PumpUntil([&] { return FileExists(log_); }, 10000));
+    std::string updater = scratch_.File("Update.exe");
+    ASSERT_TRUE(PumpUntil([&] { return DeleteFileA(updater.c_str()) != FALSE; }, 5000));
+    DeleteFileA(log_.c_str());
+  }
+}
+
+TEST_F(SequenceWindowTest, CancelDuringTheDownloadKeepsItsTextAndClosesTheWindow) {
+  RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
+  Program program(true);
+  // Reports as a read loop does, and stops as one does once cancelled.
+  program.host.fetcher_.transfer = [](TransferProgress* progress) {
+    for (uint64_t done = 4096; progress && !IsCancelRequested(); done += 4096) {
+      progress->Report(done, 0);
+      Sleep(2);
+    }
+    return false;
+  };
+  HWND window = program.dialog.Create();
+  ASSERT_NE(nullptr, window);
+  StatusRecorder recorder(window);
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  auto progress_count = [&] {
+    size_t n = 0;
+    for (const StatusRecorder::Entry& e : recorder.entries) n += IsProgress(e.text);
+    return n;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return progress_count() >= 3; }));
+  DWORD cancelled = GetTickCount();
+  SendMessageA(window, WM_COMMAND, 2, 0);
+  int quit = -1;
+  ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 5000, &quit));
+  EXPECT_LT(GetTickCount() - cancelled, 1000u);
+
+  size_t at = 0;
+  while (at < recorder.entries.size() && recorder.entries[at].text != "Cancelling Please wait") ++at;
+  ASSERT_LT(at, recorder.entries.size());
+  for (size_t i = at; i < recorder.entries.size(); ++i)
+    EXPECT_FALSE(IsProgress(recorder.entries[i].text)) << "after Cancel: " << recorder.entries[i].text;
+  EXPECT_EQ("", recorder.entries.back().text);
+  EXPECT_FALSE(FileExists(scratch_.File("Update.exe")));
+  EXPECT_FALSE(FileExists(log_));
+}
+
+// The program as WinMain wires it, its host table pointed at loopback
+// servers: the site with its gateway on one, the download area on another.
+struct RealProgram {
+  RealProgram() : host(Module(), dialog), sequence(host) { dialog.SetWorker(RunInstallSequence, &sequence); }
+  SetupDialog dialog{Module(), nullptr};
+  SetupHost host;
+  InstallSequence sequence;
+};
+
+const char kWaitsForTheTransports[] =
+    "waits for the transports' progress reports and quarter-second cancel checks";
+
+class LoopbackSiteWindowTest : public SequenceWindowTest {
+ protected:
+  void SetUp() override {
+    SequenceWindowTest::SetUp();
+    static int next = 1;
+    site_.reset(new HttpTestServer(61, next));
+    area_.reset(new HttpTestServer(61, next + 1));
+    next += 2;
+    ASSERT_TRUE(site_->Ok() && area_->Ok());
+    host_ = site_->Address();
+    for (const char*& name : hosts_) name = host_.c_str();
+    SetKnownHostsForTesting(hosts_, hosts_);
+    site_->ServeFile("/secure/test_pattern.txt", "qestorvilanumedra");
+    site_->ServeFile("/secure/gateway_new.php", area_->BaseUrl() + "/pub/");
+    area_->ServeFile("/pub/test_pattern.txt", "qestorvilanumedra");
+    RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
+    // The lengthened updater no longer matches its signature; the check is
+    // not what these runs are about.
+    publisher_ = UpdaterPublisher();
+    thumbprints_ = UpdaterThumbprints();
+    SetUpdaterTrustForTesting("", "");
+  }
+  void TearDown() override {
+    SetUpdaterTrustForTesting(publisher_, thumbprints_);
+    SetKnownHostsForTesting(nullptr, nullptr);
+    SequenceWindowTest::TearDown();
+  }
+  // The test updater made 3 MiB long (a program runs with data after its
+  // image) and served as the plain copy in 24 chunks over about 3 seconds;
+  // the cabinet is missing.
+  std::string ServeSlowUpdater(bool with_length) {
+    std::string updater = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe");
+    EXPECT_FALSE(updater.empty());
+    updater.resize(3 * 1024 * 1024, '\0');
+    std::vector<std::string> chunks = {"HTTP/1.1 200 OK\r\n" +
+                                       (with_length ? "Content-Length: " + std::to_string(updater.size()) + "\r\n"
+                                                    : std::string()) +
+                                       "Connection: close\r\n\r\n"};
+    const size_t piece = updater.size() / 24;
+    for (size_t at = 0; at < updater.size(); at += piece) chunks.push_back(updater.substr(at, piece));
+    area_->ServePath("/pub/Update.exe_uncompressed", HttpReply::Chunks(chunks, 125));
+    return updater;
+  }
+  // Whether the plain copy was asked for after the first `after` requests.
+  bool UpdaterAsked(size_t after) {
+    std::vector<std::string> targets = area_->Targets();
+    for (size_t i = after; i < targets.size(); ++i)
+      if (targets[i].find("/pub/Update.exe_uncompressed") == 0) return true;
+    return false;
+  }
+
+  std::unique_ptr<HttpTestServer> site_, area_;
+  std::string host_;
+  const char* hosts_[4];
+  const char* publisher_ = nullptr;
+  const char* thumbprints_ = nullptr;
+};
+
+TEST_F(LoopbackSiteWindowTest, DownloadShowsRisingProgressThenInstalls) {
+  GTEST_SKIP() << kWaitsForTheTransports;
+  for (bool with_length : {true, false}) {
+    SCOPED_TRACE(with_length ? "with Content-Length" : "without Content-Length");
+    std::string updater = ServeSlowUpdater(with_length);
+    RealProgram program;
+    HWND window = program.dialog.Create();
+    ASSERT_NE(nullptr, window);
+    StatusRecorder recorder(window);
+    PostMessageA(window, WM_COMMAND, 1, 0);
+    int quit = -1;
+    ASSERT_TRUE(PumpUntil([&] { return quit != -1; }, 60000, &quit)) << "the window did not close";
+    DWORD transfer_ms = 0;
+    for (const StatusRecorder::Entry& e : recorder.entries)
+      if (IsProgress(e.text)) transfer_ms = e.at - recorder.entries.front().at;
+    ExpectRisingProgress(recorder.entries, with_length ? " of 3.00Mb)" : "", transfer_ms + 250);
+    EXPECT_TRUE(PumpUntil([&] { return FileExists(log_); }, 10000)) << "the updater was not started";
+    EXPECT_TRUE(ReadWholeFile(scratch_.File("Update.exe")) == updater);
+    std::string installed = scratch_.File("Update.exe");
+    ASSERT_TRUE(PumpUntil([&] { return DeleteFileA(installed.c_str()) != FALSE; }, 5000));
+    DeleteFileA(log_.c_str());
+  }
+}
+
+TEST_F(LoopbackSiteWindowTest, CancelOneSecondIntoTheDownloadClosesTheWindowWithinASecondOnEachTransport) {
+  GTEST_SKIP() << kWaitsForTheTransports;
+  ServeSlowUpdater(true);
+  // Each row makes one more transport fail the download area's connection
+  // test: WinInet names itself in its requests, the socket transport sends
+  // the whole URL.
+  const struct {
+    const char* transport;
+    const char* refuse;
+  } rows[] = {{"WinInet", nullptr}, {"Socket", "Quorvale Connection"}, {"URLDownLoad", "GET http://"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.transport);
+    if (row.refuse) area_->RefuseRequestsContaining(row.refuse);
+    size_t asked_before = area_->Targets().size();
+    RealProgram program;
+    HWND window = program.dialog.Create();
+    ASSERT_NE(nullptr, window);
+    PostMessageA(window, WM_COMMAND, 1, 0);
+    ASSERT_TRUE(PumpUntil([&] { return UpdaterAsked(asked_before); }, 30000));
+    PumpUntil([] { return false; }, 1000);
+    DWORD cancelled = GetTickCount();
+    SendMessageA(window, WM_COMMAND, 2, 0);
+    int quit = -1;
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 60000, &quit));
+    DWORD latency = GetTickCount() - cancelled;
+    EXPECT_LT(latency, 1000u);
+    printf("%s download cancel latency: %u ms\n", row.transport, static_cast<unsigned>(latency));
+    for (const char* left : {"http_tmp1.tmp", "http_tmp2.tmp", "NewUpdate.exe", "Update.exe"})
+      EXPECT_FALSE(FileExists(scratch_.File(left))) << left;
+    EXPECT_FALSE(FileExists(log_));
+    // The plain copy was asked by this row's transport.
+    std::string request;
+    for (const std::string& r : area_->Requests())
+      if (r.find("/pub/Update.exe_uncompressed") != std::string::npos) request = r;
+    bool wininet = request.find("Quorvale Connection") != std::string::npos;
+    bool socket = request.find("GET http://") == 0;
+    EXPECT_EQ(std::string(row.transport), wininet ? "WinInet" : socket ? "Socket" : "URLDownLoad") << request;
+  }
+}
+
+TEST_F(LoopbackSiteWindowTest, CancelDuringAContactWithASilentServerIdlesWithinASecond) {
+  GTEST_SKIP() << kWaitsForTheTransports;
+  site_->SetScript(HttpReply::NeverAnswer());
+  RealProgram program;
+  HWND window = program.dialog.Create();
+  ASSERT_NE(nullptr, window);
+  PostMessageA(window, WM_COMMAND, 1, 0);
+  ASSERT_TRUE(PumpUntil([&] { return site_->ConnectionCount() > 0; }, 10000));
+  PumpUntil([] { return false; }, 1000);
+  DWORD cancelled = GetTickCount();
+  SendMessageA(window, WM_COMMAND, 2, 0);
+  ASSERT_TRUE(PumpUntil([&] { return InstallEnabled(window); }, 120000));
+  DWORD latency = GetTickCount() - cancelled;
+  EXPECT_LT(latency, 1000u);
+  printf("contact cancel latency: %u ms\n", static_cast<unsigned>(latency));
+  // The cancelled contact's end: the window stays, the text in the status line.
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ("Can't contact Pellomar site", ItemText(window, IDC_STATUS_LINE));
+  EXPECT_EQ("", ItemText(window, IDC_ERROR_LINE));
+  int quit = -1;
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(PumpUntil([&] { return quit != -1; }, 5000, &quit));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string SelfPath() {
 // (the way a cabinet unpacks "NewUpdate.exe") unless told otherwise.
 class FakeFetcher : public UpdaterFetcher {
  public:
-  bool GetCompressedFile(const char* name, const char* target) override {
+  bool GetCompressedFile(const char* name, const char* target, TransferProgress*) override {
     calls.push_back(std::string(name) + " -> " + target);
     if (during_fetch) during_fetch();
     if (!succeed) return false;

@@ -5,10 +5,13 @@
 #include "site/file_fetcher.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/cancel_flag.h"
 #include "install/product.h"
@@ -236,6 +239,65 @@ TEST_F(PackageFetchTest, PackageOfAnotherFamilyIsNotUsed) {
   FileFetcher& fetcher = Fetcher(package.get());
   EXPECT_TRUE(fetcher.GetFile("notes.txt", "notes.txt", FileFetcher::kAnySize));
   EXPECT_EQ(ReadWholeFile(Installed("notes.txt")), "from the web");
+}
+
+// Records each report; sets the cancel flag at report number cancel_at.
+struct RecordingSink : TransferProgress {
+  void Report(uint64_t done, uint64_t total) override {
+    reports.emplace_back(done, total);
+    if (reports.size() != cancel_at) return;
+    SetCancelRequested(true);
+    QueryPerformanceCounter(&cancelled);
+  }
+  std::vector<std::pair<uint64_t, uint64_t>> reports;
+  size_t cancel_at = 0;
+  LARGE_INTEGER cancelled = {};
+};
+
+TEST_F(PackageFetchTest, ExtractionReportsToTheSinkAndItsCancelNeverGoesToTheWeb) {
+  Loopback().AreaUp();
+  const std::string big(2 * 1024 * 1024 + 7, 'b');
+  const std::string cabinet = Cabinet("one_stored.cab");
+  Loopback().ServeArea("big.bin", big);
+  Loopback().ServeArea("web.txt", "from the web");
+  auto package = Package({{"big.bin", big}, {"Update.exe", cabinet}});
+  FileFetcher& fetcher = Fetcher(package.get());
+  // A file the package lacks: the connection is made and stays.
+  ASSERT_TRUE(fetcher.GetFile("web.txt", "web.txt", FileFetcher::kAnySize));
+
+  // The updater's cabinet: the sink handed to the fetch hears the stream.
+  RecordingSink sink;
+  EXPECT_TRUE(fetcher.GetCompressedFile("Update.exe", Installed("NewUpdate.exe").c_str(), &sink));
+  ASSERT_FALSE(sink.reports.empty());
+  EXPECT_EQ(cabinet.size(), sink.reports.back().first);
+  EXPECT_EQ(cabinet.size(), sink.reports.back().second);
+  // A big stream: every chunk, rising, against the stream's size.
+  RecordingSink chunks;
+  EXPECT_TRUE(fetcher.GetFile("big.bin", "big.bin", static_cast<int>(big.size()), &chunks));
+  ASSERT_GE(chunks.reports.size(), 3u);
+  for (size_t i = 1; i < chunks.reports.size(); ++i) {
+    EXPECT_GT(chunks.reports[i].first, chunks.reports[i - 1].first);
+    EXPECT_EQ(big.size(), chunks.reports[i].second);
+  }
+  EXPECT_EQ(big.size(), chunks.reports.back().first);
+
+  // Cancelled in the middle of the stream: nothing is left, not even the
+  // partial arrival, and the file is not fetched from the web in its place.
+  RecordingSink cancelling;
+  cancelling.cancel_at = 2;
+  bool fetched = fetcher.GetFile("big.bin", "again.bin", FileFetcher::kAnySize, &cancelling);
+  LARGE_INTEGER ended, frequency;
+  QueryPerformanceCounter(&ended);
+  QueryPerformanceFrequency(&frequency);
+  double latency_ms = 1000.0 * (ended.QuadPart - cancelling.cancelled.QuadPart) / frequency.QuadPart;
+  printf("extraction cancel latency: %.3f ms\n", latency_ms);
+  EXPECT_FALSE(fetched);
+  EXPECT_LT(latency_ms, 250.0);
+  EXPECT_EQ(2u, cancelling.reports.size());
+  EXPECT_FALSE(FileExists(Installed("again.bin")));
+  EXPECT_FALSE(FileExists(Installed("http_tmp1.tmp")));
+  EXPECT_EQ(Loopback().AreaRequestsFor("big.bin"), 0);
+  EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe"), 0);
 }
 
 class CabinetFetchTest : public FileFetcherTest {

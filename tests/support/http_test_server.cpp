@@ -176,6 +176,9 @@ bool HttpTestServer::SendAll(SOCKET s, const char* data, size_t size) {
 
 HttpReply HttpTestServer::ChooseReply(const std::string& request) {
   std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& text : refused_) {
+    if (request.find(text) != std::string::npos) return HttpReply::Status(404, "Not Found", "refused");
+  }
   if (!queue_.empty()) {
     HttpReply r = queue_.front();
     queue_.erase(queue_.begin());
@@ -275,6 +278,11 @@ void HttpTestServer::ClearScript() {
 void HttpTestServer::QueueReply(const HttpReply& reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(reply);
+}
+
+void HttpTestServer::RefuseRequestsContaining(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refused_.push_back(text);
 }
 
 std::vector<std::string> HttpTestServer::Requests() {

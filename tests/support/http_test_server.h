@@ -9,7 +9,8 @@
 //   server.QueueReply(HttpReply::CloseWithoutData()); // next connection only
 //   ... server.Requests() ...
 //
-// Which answer a connection gets: the next queued reply if any, else the
+// Which answer a connection gets: a 404 when the request holds a text given
+// to RefuseRequestsContaining, else the next queued reply if any, else the
 // script set with SetScript, else the reply registered for the request's path
 // (query text removed), else a 404 with a short body.
 #include <winsock2.h>
@@ -82,6 +83,9 @@ class HttpTestServer {
   void ClearScript();
   // The next connection gets this reply, once (queued in order).
   void QueueReply(const HttpReply& reply);
+  // Requests holding text (a client's own header, say) get a 404, so that
+  // client fails its connection test and the next one is chosen.
+  void RefuseRequestsContaining(const std::string& text);
 
   // The exact bytes received on each connection, in order of acceptance
   // (what arrived up to the header end, or until the client stopped).
@@ -111,6 +115,7 @@ class HttpTestServer {
   std::vector<HttpReply> queue_;
   std::unique_ptr<HttpReply> script_;
   std::map<std::string, HttpReply> paths_;
+  std::vector<std::string> refused_;
   bool wsa_started_ = false;
 };
 

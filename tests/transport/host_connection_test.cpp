@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cancel_flag.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
 #include "transport/host_connection.h"
@@ -17,20 +18,22 @@ struct Call {
   std::string path;
   std::string host;
   std::string file;
+  TransferProgress* progress;  // the connection's sink during the call
 };
 
 // Writes the next scripted body into the local file; an empty script entry
-// stands for a failed transfer.
+// stands for a failed transfer, "<cancel>" for one the user cancelled.
 class ScriptedTransport : public DownloadMethod {
  public:
   ScriptedTransport(const char* kind, HostConnection& connection, std::vector<Call>& calls,
                     std::vector<std::string> bodies)
       : DownloadMethod(kind), connection_(connection), calls_(calls), bodies_(std::move(bodies)) {}
   bool GetFile(const char* path, const char* local_file) override {
-    calls_.push_back({Kind(), path, connection_.host.Text(), local_file});
+    calls_.push_back({Kind(), path, connection_.host.Text(), local_file, connection_.progress});
     std::string body = bodies_.empty() ? std::string() : bodies_.front();
     if (!bodies_.empty()) bodies_.erase(bodies_.begin());
-    if (body.empty()) return false;
+    if (body == "<cancel>") SetCancelRequested(true);
+    if (body.empty() || body == "<cancel>") return false;
     return testing_support::WriteWholeFile(local_file, body == "<empty>" ? "" : body);
   }
 
@@ -176,6 +179,35 @@ TEST_F(HostConnectionTest, UnconnectedDownloadRetestsAndChosenTransportIsKept) {
   EXPECT_EQ(6u + 3u, calls_.size());
   EXPECT_EQ("WinInet", calls_.back().kind);
   EXPECT_EQ(0u, calls_.back().path.find("a?Rand="));
+}
+
+TEST_F(HostConnectionTest, OnlyTheWatchedTransferReportsAndCancelEndsTheTestAtOnce) {
+  struct Sink : TransferProgress {
+    void Report(uint64_t, uint64_t) override {}
+  } sink;
+  testing_support::ScratchFolder folder;
+  // The test file is fetched without the sink; the download itself with it,
+  // and the connection forgets it afterwards.
+  Make("127.0.0.9", {"", kPattern, "body"}, {}, {});
+  EXPECT_TRUE(connection_->Download("a", folder.File("f").c_str(), &sink));
+  ASSERT_EQ(3u, calls_.size());
+  EXPECT_EQ(nullptr, calls_[0].progress);
+  EXPECT_EQ(nullptr, calls_[1].progress);
+  EXPECT_EQ(&sink, calls_[2].progress);
+  EXPECT_EQ(nullptr, connection_->progress);
+
+  // Cancelled during the first attempt: no other attempt or transport is
+  // asked, and a later test starts nothing.
+  calls_.clear();
+  Make("127.0.0.9", {"<cancel>", kPattern}, {kPattern}, {kPattern});
+  EXPECT_FALSE(connection_->Download("a", folder.File("f").c_str(), &sink));
+  EXPECT_EQ(1u, calls_.size());
+  EXPECT_FALSE(connection_->connected);
+  EXPECT_FALSE(connection_->EnsureConnected());
+  EXPECT_EQ(1u, calls_.size());
+  SetCancelRequested(false);
+  EXPECT_TRUE(connection_->EnsureConnected());
+  EXPECT_EQ("WinInet", calls_.back().kind);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/byte_count.h"
+#include "base/byte_count.h"
 
 #include "base/text.h"
 

@@ -1,0 +1,14 @@
+#include "install/progress_line.h"
+
+#include <windows.h>
+
+#include "base/cancel_flag.h"
+
+ProgressLine::~ProgressLine() {
+  if (text_.Shown()) host_.SetStatusLine("");
+}
+
+void ProgressLine::Report(uint64_t done, uint64_t total) {
+  if (IsCancelRequested()) return;
+  if (text_.Update(done, total, GetTickCount())) host_.SetStatusLine(text_.Text());
+}
