@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
@@ -31,13 +32,14 @@ enum SocketEntry {
   kSetSockOpt,
   kSelect,
   kIoctlSocket,
+  kGetSockOpt,
   kSocketEntryCount
 };
 
 const char* const kEntryNames[kSocketEntryCount] = {
     "WSAStartup", "WSACleanup", "WSAGetLastError", "socket",  "htons",       "inet_addr",
     "connect",    "send",       "recv",            "closesocket", "gethostbyname", "recvfrom",
-    "sendto",     "inet_ntoa",  "setsockopt",      "select",  "ioctlsocket",
+    "sendto",     "inet_ntoa",  "setsockopt",      "select",  "ioctlsocket", "getsockopt",
 };
 
 TransportLibrary g_library = {kEntryNames, kSocketEntryCount, nullptr, {}, 0};
@@ -53,9 +55,9 @@ typedef int(WSAAPI* SendFn)(SOCKET, const char*, int, int);
 typedef int(WSAAPI* RecvFn)(SOCKET, char*, int, int);
 typedef int(WSAAPI* CloseSocketFn)(SOCKET);
 typedef struct hostent*(WSAAPI* GetHostByNameFn)(const char*);
-typedef int(WSAAPI* SetSockOptFn)(SOCKET, int, int, const char*, int);
 typedef int(WSAAPI* SelectFn)(int, fd_set*, fd_set*, fd_set*, const struct timeval*);
 typedef int(WSAAPI* IoctlSocketFn)(SOCKET, long, u_long*);
+typedef int(WSAAPI* GetSockOptFn)(SOCKET, int, int, char*, int*);
 
 template <typename Fn>
 Fn Entry(SocketEntry slot) {
@@ -64,8 +66,10 @@ Fn Entry(SocketEntry slot) {
 
 const char kUnit[] = "SocketMethod";
 const int kWouldBlock = 10035;
-const long kConnectWaitSeconds = 20;
+const DWORD kConnectLimitMs = 20000;
 const DWORD kTransferLimitMs = 40000;
+// How often a wait looks at the cancel flag.
+const long kWaitSliceMs = 200;
 enum { kReceiveSize = 4096 };
 
 int SocketError() { return Entry<WSAGetLastErrorFn>(kWSAGetLastError)(); }
@@ -81,6 +85,55 @@ void LogStep(const char* step, int line) {
 bool LoadSocketLibrary() {
   if (IsTransportLibraryLoaded(g_library)) return true;
   return LoadTransportLibrary(g_library, "ws2_32.dll") || LoadTransportLibrary(g_library, "Wsock32.dll");
+}
+
+// Waits until s can be read or, connecting, until its connect has ended, in
+// short slices so that Cancel ends the wait at once; limit_ms INFINITE waits
+// as long as the platform does. False on a time-out, a Cancel or a failed
+// connect, with the cause as the last error.
+bool WaitForSocket(SOCKET s, bool connecting, DWORD limit_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    fd_set ready, failed;
+    ready.fd_count = 1;
+    ready.fd_array[0] = s;
+    failed = ready;
+    struct timeval slice = {0, kWaitSliceMs * 1000};
+    // A refused connect shows only in the exception set.
+    int count = Entry<SelectFn>(kSelect)(0, connecting ? nullptr : &ready, connecting ? &ready : nullptr,
+                                         connecting ? &failed : nullptr, &slice);
+    if (count < 0) return false;
+    if (count > 0) {
+      if (!connecting || failed.fd_count == 0) return true;
+      int error = 0, size = sizeof error;
+      Entry<GetSockOptFn>(kGetSockOpt)(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+      SetLastError(static_cast<DWORD>(error));
+      return false;
+    }
+    if (IsCancelRequested()) {
+      SetLastError(ERROR_CANCELLED);
+      return false;
+    }
+    if (limit_ms != INFINITE && GetTickCount() - start >= limit_ms) {
+      SetLastError(WSAETIMEDOUT);
+      return false;
+    }
+  }
+}
+
+// One receive on the non-blocking socket: waits while nothing has arrived,
+// up to the transfer limit. Below 0 on a failure, a time-out or a Cancel.
+int Receive(SOCKET s, char* buffer, int size) {
+  for (;;) {
+    // A fast server never lets the wait run: the flag is read here too.
+    if (IsCancelRequested()) {
+      SetLastError(ERROR_CANCELLED);
+      return -1;
+    }
+    int received = Entry<RecvFn>(kRecv)(s, buffer, size, 0);
+    if (received >= 0 || SocketError() != kWouldBlock) return received;
+    if (!WaitForSocket(s, false, kTransferLimitMs)) return -1;
+  }
 }
 
 // Closes the attempt's socket on every way out.
@@ -161,44 +214,23 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   address.sin_addr.s_addr = ResolveHostAddress(host_.host.Text());
   const struct sockaddr* target = reinterpret_cast<const struct sockaddr*>(&address);
 
-  ConnectFn connect_fn = Entry<ConnectFn>(kConnect);
-  IoctlSocketFn ioctl_fn = Entry<IoctlSocketFn>(kIoctlSocket);
-  if (host_.connected) {
-    if (connect_fn(s, target, sizeof address) != 0) {
-      LogStep("connect", 122);
+  // Non-blocking throughout, so that every wait can see Cancel. While the
+  // connection test runs an unreachable host must not hold the user for the
+  // platform's full connect time.
+  u_long non_blocking = 1;
+  Entry<IoctlSocketFn>(kIoctlSocket)(s, FIONBIO, &non_blocking);
+  if (Entry<ConnectFn>(kConnect)(s, target, sizeof address) != 0) {
+    bool pending = SocketError() == kWouldBlock;
+    if (!pending || !WaitForSocket(s, true, host_.connected ? INFINITE : kConnectLimitMs)) {
+      if (host_.connected)
+        LogStep("connect", 122);
+      else if (pending)
+        LogStep("select", 132);
+      else
+        LogStep("connect2", 128);
       return false;
     }
-  } else {
-    // While the connection test runs an unreachable host must not hold the
-    // user for the platform's full connect time.
-    u_long non_blocking = 1;
-    ioctl_fn(s, FIONBIO, &non_blocking);
-    if (connect_fn(s, target, sizeof address) != 0) {
-      if (SocketError() != kWouldBlock) {
-        LogStep("connect2", 128);
-        return false;
-      }
-      // A refused connect shows only in the exception set: watching it too
-      // ends the wait at once instead of after the whole limit.
-      fd_set writable, failed;
-      writable.fd_count = 1;
-      writable.fd_array[0] = s;
-      failed = writable;
-      struct timeval limit = {kConnectWaitSeconds, 0};
-      int ready = Entry<SelectFn>(kSelect)(0, nullptr, &writable, &failed, &limit);
-      if (ready < 1 || writable.fd_count != 1 || failed.fd_count != 0) {
-        LogStep("select", 132);
-        return false;
-      }
-    }
-    u_long blocking = 0;
-    ioctl_fn(s, FIONBIO, &blocking);
   }
-
-  SetSockOptFn setsockopt_fn = Entry<SetSockOptFn>(kSetSockOpt);
-  DWORD limit_ms = kTransferLimitMs;
-  setsockopt_fn(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit_ms), sizeof limit_ms);
-  setsockopt_fn(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit_ms), sizeof limit_ms);
 
   if (Entry<SendFn>(kSend)(s, request, request_length, 0) != request_length) {
     LogStep("send", 147);
@@ -214,12 +246,11 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   }
 
   // The head may arrive over several receives; it must end within its limit.
-  RecvFn recv_fn = Entry<RecvFn>(kRecv);
   char buffer[kHttpHeadLimit];
   size_t filled = 0;
   HttpResponseHead head;
   for (;;) {
-    int received = recv_fn(s, buffer + filled, static_cast<int>(sizeof buffer - filled), 0);
+    int received = Receive(s, buffer + filled, static_cast<int>(sizeof buffer - filled));
     if (received < 0) {
       LogStep("recv", 158);
       return false;
@@ -246,6 +277,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   const char* body = buffer + head.header_size;
   size_t body_size = filled - head.header_size;
   unsigned long long stored = 0;
+  TransferProgress* progress = host_.progress;
   for (;;) {
     // Bytes past the announced length are not part of the file.
     if (head.has_length && body_size > head.content_length - stored)
@@ -255,8 +287,9 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
       return false;
     }
     stored += body_size;
+    if (progress) progress->Report(stored, head.has_length ? head.content_length : 0);
     if (head.has_length && stored == head.content_length) return out.Keep();
-    int received = recv_fn(s, buffer, kReceiveSize, 0);
+    int received = Receive(s, buffer, kReceiveSize);
     if (received < 0) {
       LogStep("recv", 158);
       return false;

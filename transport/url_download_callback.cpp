@@ -1,5 +1,7 @@
 #include "transport/url_download_callback.h"
 
+#include "base/cancel_flag.h"
+#include "transport/host_connection.h"
 #include "transport/http_response.h"
 
 UrlDownloadCallback::UrlDownloadCallback(HostConnection& connection)
@@ -31,7 +33,15 @@ ULONG STDMETHODCALLTYPE UrlDownloadCallback::Release() {
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStartBinding(DWORD, IBinding*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnLowResource(DWORD) { return S_OK; }
-HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) { return S_OK; }
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG progress_max, ULONG status_code,
+                                                          LPCWSTR) {
+  // Answering E_ABORT ends the download; the caller deletes what it left.
+  if (IsCancelRequested()) return E_ABORT;
+  // Only the data notifications count bytes; the others carry other numbers.
+  if (host_.progress && status_code >= BINDSTATUS_BEGINDOWNLOADDATA && status_code <= BINDSTATUS_ENDDOWNLOADDATA)
+    host_.progress->Report(progress, progress_max);
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
 // The platform's defaults stand.
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }

@@ -7,9 +7,10 @@ class HostConnection;
 // What one URL download tells its caller: the platform hands it the HTTP
 // status and head of the answer (IHttpNegotiate::OnResponse), which the
 // download call's own result does not carry (an error page is stored and
-// reported as success). One object per download, made with a reference of
-// the caller's, freed with the last Release; the connection it serves is at
-// hand for the later notifications.
+// reported as success). It passes the byte counts on to the connection's
+// progress sink and stops the download once Cancel is asked. One object per
+// download, made with a reference of the caller's, freed with the last
+// Release; the connection it serves is at hand for the later notifications.
 class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
   explicit UrlDownloadCallback(HostConnection& connection);

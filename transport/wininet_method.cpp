@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
@@ -39,8 +40,12 @@ Fn Entry(WinInetEntry slot) {
 
 const char kUnit[] = "WinInetMethod";
 const DWORD kSendLimitMs = 20000;
-const DWORD kRequestFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
+// How often the bounded send's wait looks at the cancel flag.
+const DWORD kWaitSliceMs = 200;
+// The cache is never read (every request reloads): writing it would only
+// leave a copy of each download in the user's profile, and cost time.
+const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
+                            INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_CACHE_WRITE;
 const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                                       FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
 // Proxy credentials are read back in buffers as long as the prompt's fields
@@ -49,8 +54,8 @@ const DWORD kReadBackSize = 1000;
 
 // Once the request handle is closed, Wine's pending send keeps waiting for
 // an answer that may never come; the caller waits this much longer, then
-// leaves the thread to finish on its own.
-const DWORD kSendEndGraceMs = 2000;
+// leaves the thread to finish on its own. Short, as a Cancel comes this way.
+const DWORD kSendEndGraceMs = 200;
 
 // What the sending thread needs and what it leaves behind. Shared by the
 // caller and the thread; the last of the two to let go deletes it, so an
@@ -162,15 +167,20 @@ bool CWinInetMethod::SendWithTimeout(void*& request) {
     SetLastError(error);
     return false;
   }
-  // A failed wait counts as a time-out: the send may still be running.
-  if (WaitForSingleObject(thread, kSendLimitMs) != WAIT_OBJECT_0) {
+  // Waited in slices so that Cancel ends it at once. A failed wait counts as
+  // a time-out: the send may still be running.
+  DWORD waited = 0, wait;
+  while ((wait = WaitForSingleObject(thread, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
+         (waited += kWaitSliceMs) < kSendLimitMs) {
+  }
+  if (wait != WAIT_OBJECT_0) {
     // Closing the request ends the pending send on Windows; Wine's goes on.
     Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request);
     request = nullptr;
     WaitForSingleObject(thread, kSendEndGraceMs);
     CloseHandle(thread);
     ReleaseJob(job);
-    SetLastError(ERROR_INTERNET_TIMEOUT);
+    SetLastError(IsCancelRequested() ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
     return false;
   }
   DWORD code = 0;
@@ -268,9 +278,14 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   if (!ReadContentLength(request, &has_length, &expected)) return false;
 
   InternetReadFileFn read = Entry<InternetReadFileFn>(kInternetReadFile);
+  TransferProgress* progress = host_.progress;
   char buffer[4096];
   unsigned long long total = 0;
   while (!has_length || total < expected) {
+    if (IsCancelRequested()) {
+      LogPrint("Cancelled,%s\r\n", kUnit);
+      return false;
+    }
     DWORD count = 0;
     if (!read(request, buffer, sizeof buffer, &count)) {
       LogTransportStep("InternetReadFile", kUnit, 199);
@@ -284,6 +299,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
       return false;
     }
     total += count;
+    if (progress) progress->Report(total, expected);
   }
   if (has_length && total != expected) {
     LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(expected), static_cast<unsigned>(total),

@@ -743,9 +743,6 @@ struct RealProgram {
   InstallSequence sequence;
 };
 
-const char kWaitsForTheTransports[] =
-    "waits for the transports' progress reports and quarter-second cancel checks";
-
 class LoopbackSiteWindowTest : public SequenceWindowTest {
  protected:
   void SetUp() override {
@@ -805,7 +802,6 @@ class LoopbackSiteWindowTest : public SequenceWindowTest {
 };
 
 TEST_F(LoopbackSiteWindowTest, DownloadShowsRisingProgressThenInstalls) {
-  GTEST_SKIP() << kWaitsForTheTransports;
   for (bool with_length : {true, false}) {
     SCOPED_TRACE(with_length ? "with Content-Length" : "without Content-Length");
     std::string updater = ServeSlowUpdater(with_length);
@@ -829,7 +825,6 @@ TEST_F(LoopbackSiteWindowTest, DownloadShowsRisingProgressThenInstalls) {
 }
 
 TEST_F(LoopbackSiteWindowTest, CancelOneSecondIntoTheDownloadClosesTheWindowWithinASecondOnEachTransport) {
-  GTEST_SKIP() << kWaitsForTheTransports;
   ServeSlowUpdater(true);
   // Each row makes one more transport fail the download area's connection
   // test: WinInet names itself in its requests, the socket transport sends
@@ -869,7 +864,6 @@ TEST_F(LoopbackSiteWindowTest, CancelOneSecondIntoTheDownloadClosesTheWindowWith
 }
 
 TEST_F(LoopbackSiteWindowTest, CancelDuringAContactWithASilentServerIdlesWithinASecond) {
-  GTEST_SKIP() << kWaitsForTheTransports;
   site_->SetScript(HttpReply::NeverAnswer());
   RealProgram program;
   HWND window = program.dialog.Create();
