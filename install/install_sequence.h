@@ -56,7 +56,6 @@ class InstallSequence {
   void ContactFailure();
   void CommonEnd();
   bool ComposeArguments(char* out, size_t cap);
-  bool StartUpdater(const char* arguments, const char* folder);
 
   InstallHost& host_;
   UpdaterFetcher* fetcher_;
