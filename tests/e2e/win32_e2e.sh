@@ -167,6 +167,11 @@ try:
     while True: held.append(s.accept()[0])
 except Exception: pass' &
   started=$!
+  # Both pictures need the listener: a refused connect ends the contact at once.
+  for _ in $(seq 100); do
+    ss -ltn 2>/dev/null | awk '{print $4}' | grep -qx '127.0.0.1:80' && break
+    sleep 0.05
+  done
   shoot() {  # name setup.exe: starts it, times its window, pictures it
     local t0 t id pid
     t0=$(now_ms)
