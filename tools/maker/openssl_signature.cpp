@@ -85,6 +85,18 @@ bool ImageDigest(const std::string& bytes, const PeHeaderFields& fields, uint32_
          EVP_DigestFinal_ex(context.get(), out, outLength);
 }
 
+// The digests an image digest may use; any other (a null or a weak one)
+// is refused rather than trusted.
+const EVP_MD* ImageDigestAlgorithm(const ASN1_OBJECT* object) {
+  switch (OBJ_obj2nid(object)) {
+    case NID_sha1: return EVP_sha1();
+    case NID_sha256: return EVP_sha256();
+    case NID_sha384: return EVP_sha384();
+    case NID_sha512: return EVP_sha512();
+    default: return nullptr;
+  }
+}
+
 uint32_t ChainStatus(int error) {
   switch (error) {
     case X509_V_OK: return 0;
@@ -162,8 +174,17 @@ uint32_t CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried) {
 bool InspectImageSignature(const std::string& bytes, const std::vector<std::string>& rootFiles, SignerReport* report,
                            std::string* error) {
   memset(report, 0, sizeof *report);
-  Store store(X509_STORE_new());
-  if (!store || !LoadRoots(store.get(), rootFiles, error)) return false;
+  // The roots are read once per list: the system's bundle is large.
+  static Store store;
+  static std::vector<std::string> storeFiles;
+  if (!store || storeFiles != rootFiles) {
+    store.reset(X509_STORE_new());
+    storeFiles = rootFiles;
+    if (!store || !LoadRoots(store.get(), rootFiles, error)) {
+      store.reset();
+      return false;
+    }
+  }
 
   report->verdict = kVerdictNoSignature;
   const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -199,16 +220,20 @@ bool InspectImageSignature(const std::string& bytes, const std::vector<std::stri
   const X509_ALGOR* algorithm = nullptr;
   const ASN1_OCTET_STRING* named = nullptr;
   X509_SIG_get0(digestInfo.get(), &algorithm, &named);
-  const EVP_MD* md = EVP_get_digestbyobj(algorithm->algorithm);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int digestLength = 0;
   report->verdict = kVerdictBadDigest;
+  const EVP_MD* md = ImageDigestAlgorithm(algorithm->algorithm);
   if (!md || !ImageDigest(bytes, fields, start, md, digest, &digestLength) ||
+      static_cast<int>(digestLength) != EVP_MD_get_size(md) ||
       static_cast<int>(digestLength) != ASN1_STRING_length(named) ||
       memcmp(digest, ASN1_STRING_get0_data(named), digestLength) != 0)
     return true;
-  Bio content(BIO_new_mem_buf(body, static_cast<int>(bodyLength)));
-  if (!content || PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
+  // A buffer over the bytes, not a memory BIO: OpenSSL 3.0 copies a memory
+  // BIO and loses the copy when the signature names an unknown digest.
+  Bio content(BIO_push(BIO_new(BIO_f_buffer()), BIO_new_mem_buf(body, static_cast<int>(bodyLength))));
+  if (!content || !BIO_next(content.get()) ||
+      PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
     return true;
   report->verdict = 0;
   report->chain_status = CheckChain(store.get(), signer, carried);
