@@ -97,7 +97,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # ---- stopping whatever we started, on every way out
 nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt="" fcgiwrap_pid=""
 cleanup() {
-  if [ -n "$fcgiwrap_pid" ]; then kill "$fcgiwrap_pid" 2>/dev/null; fi
+  # fcgiwrap leads a process group of its own: its workers go with it.
+  if [ -n "$fcgiwrap_pid" ]; then kill -- "-$fcgiwrap_pid" 2>/dev/null; fi
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
   if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
   if [ -n "$binfmt" ]; then wine32_binfmt_off "$binfmt"; fi
@@ -210,7 +211,8 @@ if [ "$mode" = download ]; then
   cp demo/download/handler.sh "$native_maker" "$prefix/download/"
   bash "$certs/sign-file.sh" signer "$setup_exe" "$prefix/download/Setup.exe" || fail "signing Setup.exe failed"
   chmod -R a+rX "$prefix/download"
-  setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s tcp:127.0.0.1:9000 >"$demo/fcgiwrap.log" 2>&1 &
+  setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s tcp:127.0.0.1:9000 \
+    >"$demo/fcgiwrap.log" 2>&1 &
   fcgiwrap_pid=$!
 fi
 chmod -R a+rX "$prefix/site"

@@ -18,8 +18,9 @@ stop() {
     kill -QUIT "$pid" 2>/dev/null
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   fi
+  # fcgiwrap leads a process group of its own: its workers go with it.
   if [ -f "$work/fcgiwrap.pid" ]; then
-    kill "$(cat "$work/fcgiwrap.pid")" 2>/dev/null
+    kill -- "-$(cat "$work/fcgiwrap.pid")" 2>/dev/null
     rm -f "$work/fcgiwrap.pid"
   fi
 }
@@ -35,7 +36,7 @@ chmod -R a+rX "$prefix/site" "$prefix/download"
 chmod a+x "$prefix"
 sed "s/127\.0\.0\.1/$address/g" "$repo/demo/nginx.conf" >"$work/nginx.conf"
 # The handler's user: nobody, as nginx's worker.
-setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s "tcp:$address:9000" \
+setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s "tcp:$address:9000" \
   >"$work/fcgiwrap.log" 2>&1 &
 echo $! >"$work/fcgiwrap.pid"
 nginx -p "$prefix/" -c "$work/nginx.conf" -e logs/error.log >"$work/nginx-start.log" 2>&1 ||
