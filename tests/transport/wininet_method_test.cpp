@@ -465,30 +465,6 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
-  {
-    // A second connection behind the same proxy takes the credentials given
-    // for the first instead of asking again.
-    ForgetHeldProxyCredentials();
-    g_script = DialogScript();
-    g_script.sends_to_fail = 0;
-    g_script.user = "u";
-    g_script.password = "p";
-    auto first_connection = Connection(server.Address(), true);
-    CWinInetMethod first(*first_connection);
-    UseScriptedDialog(first);
-    server.QueueReply(challenge);
-    ASSERT_TRUE(first.GetFile("a.txt", file.c_str()));
-    auto second_connection = Connection(server.Address(), true);
-    CWinInetMethod second(*second_connection);
-    LogCapture log;
-    server.QueueReply(challenge);
-    ASSERT_TRUE(second.GetFile("a.txt", file.c_str()));
-    EXPECT_EQ("alpha", ReadWholeFile(file));
-    EXPECT_EQ(1, g_script.dialogs);
-    EXPECT_STREQ("u", second_connection->proxy_user.Text());
-    EXPECT_STREQ("p", second_connection->proxy_password.Text());
-    EXPECT_TRUE(log.Contains("Proxy credentials held\r\n")) << log.Text();
-  }
 }
 
 }  // namespace
