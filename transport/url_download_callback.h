@@ -22,6 +22,10 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
   // The answer's Content-Length, when its head carried a sound one.
   bool HasLength() const { return has_length_; }
   unsigned long long ContentLength() const { return content_length_; }
+  // Over TLS: a redirect or the final URL left https (the download was
+  // stopped), and whether the final URL was read and found https at all.
+  bool LeftTls() const { return left_tls_; }
+  bool FinalUrlSecure() const { return final_url_secure_; }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -46,11 +50,22 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
                                        LPWSTR* additional_request_headers) override;
 
  private:
-  ~UrlDownloadCallback() {}
+  ~UrlDownloadCallback() { ReleaseBinding(); }
+  // Reads the binding's present URL; false (and left_tls_ set) when it was
+  // read and is not https. Only asked of a download over TLS.
+  bool CheckBindingUrl();
+  void ReleaseBinding();
 
   volatile LONG references_;
   HostConnection& host_;
   DWORD status_;
   bool has_length_;
   unsigned long long content_length_;
+  IBinding* binding_;
+  bool left_tls_;
+  bool final_url_secure_;
 };
+
+// True when text, narrow or wide (size bytes, as a URL option of the
+// platform may come either way), begins with "https://" in any letter case.
+bool IsHttpsUrlText(const void* text, unsigned long size);

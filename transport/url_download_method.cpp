@@ -19,6 +19,15 @@ typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DW
 
 const char kUnit[] = "URLDownLoadMethod";
 
+// The moniker names every certificate fault alike; a session it could not
+// make (no common protocol, say) it reports as a plain download failure,
+// which is not known to be a secure one.
+HostConnection::Failure UrlDownloadFailure(HRESULT result, bool secure) {
+  if (result == INET_E_INVALID_CERTIFICATE || result == INET_E_SECURITY_PROBLEM) return HostConnection::kSecureFailure;
+  if (secure && result == INET_E_DOWNLOAD_FAILURE) return HostConnection::kNotAttempted;
+  return HostConnection::kOtherFailure;
+}
+
 }  // namespace
 
 TransportLibrary& UrlMonikerLibrary() { return g_library; }
@@ -54,9 +63,22 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
   DWORD status = callback->Status();
   bool has_length = callback->HasLength();
   unsigned long long length = callback->ContentLength();
+  // Over TLS the answer must have come from an https URL to the end: a
+  // redirect that left it fails, and so does a stored answer whose final
+  // URL was never read as https.
+  bool left_tls = host_.IsSecure() && (callback->LeftTls() || (result >= 0 && !callback->FinalUrlSecure()));
   callback->Release();
+  if (left_tls) {
+    SetLastError(static_cast<DWORD>(result));
+    LogTransportStep("Secure", kUnit, 45);
+    host_.failure = HostConnection::kSecureFailure;
+    DeleteFileA(local_file);
+    return false;
+  }
   if (result < 0) {
+    SetLastError(static_cast<DWORD>(result));
     LogTransportStep("URLDownloadToFile", kUnit, 43);
+    host_.failure = UrlDownloadFailure(result, host_.IsSecure());
     DeleteFileA(local_file);
     return false;
   }

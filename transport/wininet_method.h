@@ -59,6 +59,9 @@ class CWinInetMethod : public DownloadMethod {
   // The answer's Content-Length when it has one; false for a value that is
   // not a plain decimal number within 64 bits.
   bool ReadContentLength(void* request, bool* has_length, unsigned long long* length);
+  // Over TLS, after the send: true when the answer came over a secure
+  // session (no redirect left TLS); otherwise false, as a secure failure.
+  bool StillSecure(void* request);
   // Shows the platform's credentials dialog; true when the user supplied
   // proxy credentials, which are then stored in the connection.
   bool AskProxyCredentials(void* request);
