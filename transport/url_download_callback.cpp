@@ -98,7 +98,10 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG 
     if (status_code == BINDSTATUS_REDIRECTING) {
       // The new URL is to be confirmed again once it answers.
       final_url_secure_ = false;
-      if (!IsHttpsUrlText(status_text, status_text ? lstrlenW(status_text) * sizeof(WCHAR) : 0)) {
+      // Only the scheme is compared: the first eight characters are enough.
+      unsigned long n = 0;
+      while (status_text && n < 8 && status_text[n]) ++n;
+      if (!IsHttpsUrlText(status_text, n * sizeof(WCHAR))) {
         left_tls_ = true;
         return E_ABORT;
       }
