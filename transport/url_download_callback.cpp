@@ -16,7 +16,9 @@ UrlDownloadCallback::UrlDownloadCallback(HostConnection& connection)
       left_tls_(false),
       final_url_secure_(false) {}
 
-bool IsHttpsUrlText(const void* text, unsigned long size) {
+// True when text, narrow or wide (size bytes, as a URL option of the
+// platform may come either way), begins with "https://" in any letter case.
+static bool IsHttpsUrlText(const void* text, unsigned long size) {
   static const char kPrefix[] = "https://";
   const unsigned char* bytes = static_cast<const unsigned char*>(text);
   // A wide text has a zero high byte after each ASCII letter.

@@ -65,7 +65,3 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
   bool left_tls_;
   bool final_url_secure_;
 };
-
-// True when text, narrow or wide (size bytes, as a URL option of the
-// platform may come either way), begins with "https://" in any letter case.
-bool IsHttpsUrlText(const void* text, unsigned long size);
