@@ -35,6 +35,7 @@ class FakeFetcher : public UpdaterFetcher {
     return CopyFileA(source.c_str(), target, FALSE) != 0;
   }
   ByteString GetCodes() override { return codes; }
+  bool SecureConnectionFailed() const override { return false; }
 
   std::vector<std::string> calls;
   std::function<void()> during_fetch;
@@ -65,6 +66,7 @@ class FakeHost : public InstallHost {
     if (during_contact) during_contact();
     return contact_ok ? &fetcher : nullptr;
   }
+  bool SecureContactFailed() override { return false; }
   int RunDriveDialog(char* folder, size_t cap) override {
     ++dialog_runs;
     if (during_dialog) during_dialog();
