@@ -30,27 +30,24 @@ static bool FirstChild(const unsigned char* data, const DerElement& parent, unsi
   return ReadDerElement(data, parent.content, parent.end, child) && child->tag == tag;
 }
 
-// The last element inside parent; false when any of them does not read.
-static bool LastChild(const unsigned char* data, const DerElement& parent, DerElement* child) {
-  if (parent.content == parent.end) return false;
-  for (uint32_t at = parent.content; at < parent.end; at = child->end) {
-    if (!ReadDerElement(data, at, parent.end, child)) return false;
-  }
-  return true;
-}
-
 bool FindSignerPath(const unsigned char* data, uint32_t at, uint32_t end, SignerPath* path) {
-  DerElement* c = path->chain;
-  DerElement type;
-  path->depth = 5;
-  // signerInfos is the last element of SignedData, and the unauthenticated
-  // attributes, when present, the last of the SignerInfo.
-  if (!ReadDerElement(data, at, end, &c[0]) || c[0].tag != 0x30 || !FirstChild(data, c[0], 0x06, &type) ||
-      !ReadDerElement(data, type.end, c[0].end, &c[1]) || c[1].tag != 0xa0 || !FirstChild(data, c[1], 0x30, &c[2]) ||
-      !LastChild(data, c[2], &c[3]) || c[3].tag != 0x31 || !FirstChild(data, c[3], 0x30, &c[4]) ||
-      !LastChild(data, c[4], &c[5]))
-    return false;
-  if (c[5].tag == 0xa1) path->depth = 6;
+  // Each step: the tag and which element of the one before it is (0 first,
+  // 1 second, kLast). signerInfos is the last element of SignedData, and
+  // the unsigned attributes, when present, the last of the SignerInfo.
+  const unsigned char kLast = 0xff;
+  static const unsigned char kSteps[6][2] = {{0x30, 0}, {0xa0, 1}, {0x30, 0}, {0x31, kLast}, {0x30, 0}, {0xa1, kLast}};
+  DerElement parent = {0, at, at, end};
+  for (int i = 0; i < 6; ++i) {
+    DerElement* e = &path->chain[i];
+    for (uint32_t p = parent.content, n = 0;; p = e->end, ++n) {
+      if (!ReadDerElement(data, p, parent.end, e)) return false;
+      if (kSteps[i][1] == kLast ? e->end == parent.end : n == kSteps[i][1]) break;
+    }
+    path->depth = i;
+    if (e->tag != kSteps[i][0]) return i == 5;
+    parent = *e;
+  }
+  path->depth = 6;
   return true;
 }
 
