@@ -20,16 +20,25 @@ void EnableTakeOwnership() {
 }
 
 // The owner first (the privilege allows that), then the list (an owner may
-// always change it). Opened as itself: a link is changed, never followed.
+// always change it). Opened as itself: a link is changed, never followed;
+// a file with a second name is refused, as the change would reach it there.
 bool Apply(const char* path, SecuredKind kind) {
   PSECURITY_DESCRIPTOR descriptor = NewSecuredDescriptor(kind);
   if (!descriptor) return false;
   static const DWORD kSteps[2][2] = {{WRITE_OWNER, OWNER_SECURITY_INFORMATION}, {WRITE_DAC, DACL_SECURITY_INFORMATION}};
   DWORD error = 0;
   for (const DWORD* step : kSteps) {
-    HANDLE file = CreateFileA(path, step[0], FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE || !SetKernelObjectSecurity(file, step[1], descriptor)) error = GetLastError();
+    const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(path, step[0] | FILE_READ_ATTRIBUTES, kShare, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file, &info)) {
+      error = GetLastError();
+    } else if (kind == kHeldFile && info.nNumberOfLinks > 1) {
+      error = ERROR_TOO_MANY_LINKS;
+    } else if (!SetKernelObjectSecurity(file, step[1], descriptor)) {
+      error = GetLastError();
+    }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (error) break;
   }

@@ -429,6 +429,21 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInside
   }
 }
 
+TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsItWas) {
+  std::string elsewhere = updater_log_folder_.File("system.dll");  // a file outside the folder
+  ASSERT_TRUE(WriteWholeFile(elsewhere, "theirs"));
+  std::string planted = folder_.Path() + "\\Planted";
+  ASSERT_TRUE(MakeFolderWith(planted, "D:(A;OICI;FA;;;WD)"));
+  ASSERT_TRUE(CreateHardLinkA((planted + "\\version.dll").c_str(), elsewhere.c_str(), nullptr));
+  std::string before = FolderAccessList(elsewhere);
+  StoreInstallDir(planted + "\\");
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_EQ(before, FolderAccessList(elsewhere));
+}
+
 std::string OwnerOf(PSECURITY_DESCRIPTOR descriptor) {
   PSID owner = nullptr;
   BOOL defaulted = FALSE;
