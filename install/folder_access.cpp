@@ -9,13 +9,19 @@
 
 namespace {
 
-// Another account's folder can be taken over only with this privilege on.
-void EnableTakeOwnership() {
+// Another account's folder can be taken over only with these on: taking
+// ownership, and restoring, which grants the list and the owner whatever
+// the folder's entries say (an entry for the owner's rights among them).
+// On only while the folder is secured.
+void SetTakeover(DWORD state) {
   HANDLE token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return;
-  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-  if (LookupPrivilegeValueA(nullptr, "SeTakeOwnershipPrivilege", &privileges.Privileges[0].Luid))
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  static const char* const kNames[] = {"SeTakeOwnershipPrivilege", "SeRestorePrivilege"};
+  for (const char* name : kNames) {
+    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, state}}};
+    if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid))
+      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+  }
   CloseHandle(token);
 }
 
@@ -101,8 +107,10 @@ bool SecureInstallFolder(const char* folder) {
   }
   if (verdict == kFolderLeft) return true;
   LogPrint("Install folder %s is not the administrators' alone: locking it\r\n", folder);
-  EnableTakeOwnership();
-  return Apply(folder, kSecuredFolder) && ApplyBelow(folder);
+  SetTakeover(SE_PRIVILEGE_ENABLED);
+  bool secured = Apply(folder, kSecuredFolder) && ApplyBelow(folder);
+  SetTakeover(0);
+  return secured;
 }
 
 PSECURITY_DESCRIPTOR NewSecuredDescriptor(SecuredKind kind) {
