@@ -102,7 +102,7 @@ bool SecureInstallFolder(const char* folder) {
   FolderVerdict verdict = JudgeInstallFolder(flags, descriptor, size);
   LocalFree(descriptor);
   if (verdict == kFolderRefused) {
-    LogPrint("Install folder %s: its volume keeps no access lists\r\n", folder);
+    LogPrint("Install folder %s: its volume keeps no access lists (flags 0x%x)\r\n", folder, flags);
     return false;
   }
   if (verdict == kFolderLeft) return true;
