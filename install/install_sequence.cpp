@@ -5,6 +5,7 @@
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
+#include "install/folder_access.h"
 #include "install/folder_rules.h"
 #include "install/product.h"
 #include "install/progress_line.h"
@@ -45,9 +46,13 @@ static bool IsBelowProgramFiles(const char* folder) {
 }
 
 // Creates the working folder when missing and makes it current; the
-// fetcher's temporary files land in the current folder.
+// fetcher's temporary files land in the current folder. Outside the
+// program-files folders anyone may have made it beforehand: it must be the
+// administrators' before anything is fetched into it or started from it.
 static bool EnterWorkingFolder(const char* folder) {
-  if (!IsDirectoryPath(folder) && !CreateFolder(folder, !IsBelowProgramFiles(folder))) {
+  bool outside = !IsBelowProgramFiles(folder);
+  if (outside && !SecureInstallFolder(folder)) return false;
+  if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
     LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
     return false;
   }
