@@ -21,7 +21,7 @@ expect() {  # expect DESCRIPTION COMMAND...
 shown=$("$maker" show --ca "$certs/ca.pem" "$out/Setup-acme.exe")
 echo "$shown"
 expect "the copy is signed" osslsigncode verify -CAfile "$certs/ca.pem" -in "$out/Setup-acme.exe"
-expect "the copy carries the stamp" grep -qF '"Partner=acme&Campaign=winter" [stamped after signing]' <<<"$shown"
+expect "the copy carries the stamp" grep -qF '"Partner=acme&Campaign=winter" [in the signature: its signer'\''s unsigned attribute]' <<<"$shown"
 expect "the signature covers the package" grep -q 'compound file of .* bytes \[signed\]' <<<"$shown"
 expect "the package holds the signed updater" grep -q 'Update.exe_uncompressed .* (program)' <<<"$shown"
 expect "the cabinet is signed" osslsigncode verify -CAfile "$certs/ca.pem" -in "$out/site/Update.exe"
