@@ -6,7 +6,8 @@
 # most once, with values of letters, digits, "-", "_" and "."; the query at
 # most 258 characters (what the parameter block holds). Anything else gets
 # 400 and no file. The stamp goes into the signature, as its signer's
-# unsigned attribute, so the copy stays signed. It keeps no state: any number of servers can run it.
+# unsigned attribute, so the copy stays signed. It keeps no state: any
+# number of servers can run it.
 # From the server (FastCGI parameters): SETUP_DOWNLOAD_DIR, the folder with
 # the signed Setup.exe and the native maker's tool ("maker").
 set -u

@@ -31,7 +31,8 @@ for query in "Partner=acme&Campaign=winter" "Partner=globex-2.eu&Campaign=spring
   check "$query: osslsigncode accepts the copy" osslsigncode verify -CAfile "$certs/ca.pem" -in "$out" >/dev/null
   check "$query: maker verify accepts the copy" "$maker" verify --ca "$certs/ca.pem" "$out" >/dev/null
   # The first block of the walk is the one Setup.exe reads.
-  check "$query: the copy carries its parameters" grep -qF ": \"$query\" [in the signature: its signer's unsigned attribute]" \
+  check "$query: the copy carries its parameters in the signature" \
+    grep -qF ": \"$query\" [in the signature: its signer's unsigned attribute]" \
     <("$maker" show "$out" | grep -m1 'parameter block')
 done
 check "two partners, two copies" differ "$work/acme.exe" "$work/globex-2.eu.exe"
