@@ -182,14 +182,7 @@ TrustFailure CheckPublisher(HANDLE file, const char* path, const SignerPolicy& p
 }
 
 void LogRefusal(const char* path, TrustFailure failure, const SignerReport& report) {
-  // The name as UTF-8, for the log only; a longer one is left out.
-  char name[3 * SignerReport::kNameUnits + 1] = "";
-  if (report.name_length <= SignerReport::kNameUnits) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const WCHAR*>(report.name),
-                                static_cast<int>(report.name_length), name, sizeof name - 1, nullptr, nullptr);
-    name[n > 0 ? n : 0] = 0;
-  }
-  LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, %u common names, first \"%s\", thumbprint %s\r\n",
-           path, static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status,
-           report.name_count, name, report.thumbprint);
+  LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, %u common names, thumbprint %s\r\n", path,
+           static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status, report.name_count,
+           report.thumbprint);
 }
