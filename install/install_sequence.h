@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "base/byte_string.h"
-#include "transport/transfer_progress.h"
+#include "base/transfer_progress.h"
 
 // The updater source as the sequence sees it: the run's file fetcher.
 class UpdaterFetcher {

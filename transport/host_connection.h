@@ -8,8 +8,8 @@ typedef struct HWND__* HWND;  // the text helpers also build natively
 #endif
 
 #include "base/byte_string.h"
+#include "base/transfer_progress.h"
 #include "transport/download_method.h"
-#include "transport/transfer_progress.h"
 
 // The per-host connection record: where a server is, its credentials, the
 // three transports and the one found to work. Owned by a HostClient.
