@@ -627,7 +627,7 @@ int Verify(const std::vector<std::string>& args) {
       bool pin = args[i] == "--pin";
       const std::string& hex = args[++i];
       if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        return Usage("\"" + hex + "\" is not a SHA-256 hash (64 hex digits)");
+        return Usage("\"" + hex + "\" is not a SHA-256 " + (pin ? "key hash" : "thumbprint") + " (64 hex digits)");
       std::string upper = hex;
       for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
       std::string& list = pin ? pins : thumbprints;
