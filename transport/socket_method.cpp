@@ -269,7 +269,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     host_.PromptProxyCredentials();
     return false;
   }
-  if (!IsSuccessStatus(head.status)) {
+  if (!IsWholeFileStatus(head.status)) {
     LogPrint("Http Status %d\r\n", head.status);
     return false;
   }

@@ -1,11 +1,25 @@
 #include "transport/url_download_callback.h"
 
 #include "base/cancel_flag.h"
-#include "transport/host_connection.h"
 #include "transport/http_response.h"
 
-UrlDownloadCallback::UrlDownloadCallback(HostConnection& connection)
-    : references_(1), host_(connection), status_(0), has_length_(false), content_length_(0) {
+UrlDownloadCallback::UrlDownloadCallback()
+    : references_(1),
+      left_(0),
+      last_notice_(static_cast<LONG>(GetTickCount())),
+      counts_(0),
+      status_(0),
+      head_read_(false),
+      has_length_(false),
+      content_length_(0) {}
+
+ULONGLONG UrlDownloadCallback::Counts() {
+  return static_cast<ULONGLONG>(InterlockedCompareExchange64(&counts_, 0, 0));
+}
+
+bool UrlDownloadCallback::Notice() {
+  InterlockedExchange(&last_notice_, static_cast<LONG>(GetTickCount()));
+  return !IsCancelRequested() && !left_;
 }
 
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::QueryInterface(REFIID iid, void** object) {
@@ -35,11 +49,11 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetPriority(LONG*) { return E_NOT
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnLowResource(DWORD) { return S_OK; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG progress_max, ULONG status_code,
                                                           LPCWSTR) {
-  // Answering E_ABORT ends the download; the caller deletes what it left.
-  if (IsCancelRequested()) return E_ABORT;
+  // Answering E_ABORT ends the download; its thread deletes what it left.
+  if (!Notice()) return E_ABORT;
   // Only the data notifications count bytes; the others carry other numbers.
-  if (host_.progress && status_code >= BINDSTATUS_BEGINDOWNLOADDATA && status_code <= BINDSTATUS_ENDDOWNLOADDATA)
-    host_.progress->Report(progress, progress_max);
+  if (status_code >= BINDSTATUS_BEGINDOWNLOADDATA && status_code <= BINDSTATUS_ENDDOWNLOADDATA)
+    InterlockedExchange64(&counts_, static_cast<LONGLONG>((static_cast<ULONGLONG>(progress_max) << 32) | progress));
   return S_OK;
 }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
@@ -51,7 +65,7 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnObjectAvailable(REFIID, IUnknow
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                                     LPWSTR* additional_headers) {
   if (additional_headers) *additional_headers = nullptr;
-  return S_OK;
+  return Notice() ? S_OK : E_ABORT;
 }
 
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR response_headers, LPCWSTR,
@@ -59,18 +73,21 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR re
   if (additional_request_headers) *additional_request_headers = nullptr;
   // A redirect's answer comes before the final one: the last one counts.
   status_ = code;
+  head_read_ = false;
   has_length_ = false;
   // The head as the server sent it, in narrow text for the parser; a
   // character beyond ASCII cannot be part of a length and becomes '?'.
-  // A head longer than the parser takes is not judged for its length.
+  // A head longer than the parser takes stays unread, and the download
+  // fails: its length could not be compared.
   char head[kHttpHeadLimit];
   size_t size = 0;
   for (const WCHAR* p = response_headers; p && *p && size < sizeof head; ++p)
     head[size++] = *p < 0x80 ? static_cast<char>(*p) : '?';
   HttpResponseHead parsed;
-  if (ParseHttpResponseHead(head, size, &parsed) == kHttpHeadComplete && parsed.has_length) {
-    has_length_ = true;
+  if (ParseHttpResponseHead(head, size, &parsed) == kHttpHeadComplete) {
+    head_read_ = true;
+    has_length_ = parsed.has_length;
     content_length_ = parsed.content_length;
   }
-  return S_OK;
+  return Notice() ? S_OK : E_ABORT;
 }

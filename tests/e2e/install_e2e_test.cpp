@@ -210,6 +210,65 @@ TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
     EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "fell back after the cancel: " << t;
 }
 
+// A forward proxy asking for Basic credentials (squid, run by the host),
+// stopped with the test.
+class SquidProxy {
+ public:
+  SquidProxy(const std::string& listen, const std::string& outgoing, const char* user, const char* password) {
+    std::string output;
+    if (testing_support::RunOnHost({"bash", SETUP_SQUID_SCRIPT, "start", listen, outgoing, user, password},
+                                   &output) == 0)
+      state_ = output.substr(0, output.find('\n'));
+    else
+      ADD_FAILURE() << "squid did not start:\n" << output;
+  }
+  ~SquidProxy() {
+    if (!state_.empty()) testing_support::RunOnHost({"bash", SETUP_SQUID_SCRIPT, "stop", state_}, nullptr);
+  }
+  bool Ok() const { return !state_.empty(); }
+  std::string AccessLog() const { return testing_support::ReadWholeFile("Z:" + state_ + "/access.log"); }
+
+ private:
+  std::string state_;
+};
+
+// Behind a proxy that asks for credentials, with no road to the site but
+// through it: the platform's dialog comes once (the download area's
+// connection uses what the site's was given) and the updater gets them.
+TEST(EndToEnd, AProxyAskingForCredentialsIsAnsweredOnceAndTheUpdaterGetsThem) {
+  CleanMachine machine;
+  LoopbackSite web(88);
+  std::string listen = testing_support::TestAddress(88, 8), outgoing = testing_support::TestAddress(88, 9);
+  web.site.AcceptOnlyFrom(outgoing);
+  web.area.AcceptOnlyFrom(outgoing);
+  SquidProxy proxy(listen, outgoing, "user", "password");
+  ASSERT_TRUE(proxy.Ok());
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+
+  // The platform's preconfigured proxy, for the child alone.
+  SetEnvironmentVariableA("http_proxy", ("http://" + listen + ":3128").c_str());
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    SetEnvironmentVariableA("http_proxy", nullptr);
+    run.AnswerProxyDialog("user", "password");
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    EXPECT_EQ(1, run.ProxyDialogsSeen());
+    EXPECT_TRUE(run.DriveDialogSeen());
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("/Codes="), ",,user,password");
+  ExpectTestFileThen(web.site.Targets(), "/secure/", {kGateway});
+  ExpectTestFileThen(web.area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
+  // The proxy let the cabinet through for the user it asked (its log leaves
+  // out the query).
+  std::string access = proxy.AccessLog();
+  EXPECT_TRUE(std::regex_search(access, std::regex("TCP_MISS/200 [0-9]+ GET http://[0-9.]+/pellomar/Update\\.exe\\? user ")))
+      << access;
+}
+
 // A setup carrying the updater in its package, and a download area that has
 // nothing to give: the gateway still answers and names it.
 std::string PackageOnlySetup(LoopbackSite& web, ScratchFolder& scratch) {

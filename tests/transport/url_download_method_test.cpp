@@ -59,11 +59,14 @@ TEST(UrlDownloadMethod, DownloadsTheComposedUrlIntoTheFile) {
 }
 
 // The platform stores whatever comes and reports success; the answer's
-// status and length decide, and a refused answer leaves no file.
-TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
+// status and length decide, and a refused answer leaves no file, nor any
+// file of the attempt beside it.
+TEST(UrlDownloadMethod, OnlyAWhole200AnswerIsStored) {
   HttpTestServer server(21, 5);
   ASSERT_TRUE(server.Ok());
   const std::string challenge = "Proxy-Authenticate: Basic realm=\"x\"\r\n";
+  std::string filler;
+  for (int i = 0; i < 20; ++i) filler += "X-Filler-" + std::to_string(i) + ": " + std::string(500, 'f') + "\r\n";
   struct Case {
     const char* name;
     HttpReply reply;
@@ -73,6 +76,12 @@ TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
       {"404", HttpReply::Status(404, "Not Found", "missing page"), "Http Status 404\r\n", ""},
       {"500", HttpReply::Status(500, "Internal Server Error", "broken"), "Http Status 500\r\n", ""},
       {"407", HttpReply::Status(407, "Proxy Authentication Required", "no", challenge), "Http Status 407\r\n", ""},
+      {"206", HttpReply::Status(206, "Partial Content", "part", "Content-Range: bytes 0-3/10\r\n"),
+       "Http Status 206\r\n", ""},
+      {"203", HttpReply::Status(203, "Non-Authoritative Information", "other"), "Http Status 203\r\n", ""},
+      {"head over the parser's limit, body cut",
+       HttpReply::Canned("HTTP/1.0 200 OK\r\n" + filler + "Content-Length: 10\r\n\r\nabc"),
+       "Response head,URLDownLoadMethod 44, 0xd\r\n", ""},
       {"body cut before its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
        "Content-Length 10, received 3,URLDownLoadMethod\r\n", ""},
       {"no length, read to the close", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\nto the end"), nullptr,
@@ -98,6 +107,10 @@ TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
       EXPECT_EQ(c.stored, ReadWholeFile(file)) << c.name;
     }
   }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(folder.File("dl*").c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
 TEST(UrlDownloadMethod, FailuresPrintTheirStep) {
