@@ -90,13 +90,32 @@ bool MakeAttemptFile(const char* local_file, char* name) {
   return GetTempFileNameA(folder, "dl", 0, name) != 0;
 }
 
-// Whether the finished download is the file: a whole 200 answer, its
-// length compared; a failure prints its line.
-bool JudgeDownload(DownloadJob& job) {
+// The moniker names every certificate fault alike; a session it could not
+// make (no common protocol, say) it reports as a plain download failure,
+// which is not known to be a secure one.
+HostConnection::Failure UrlDownloadFailure(HRESULT result, bool secure) {
+  if (result == INET_E_INVALID_CERTIFICATE || result == INET_E_SECURITY_PROBLEM) return HostConnection::kSecureFailure;
+  if (secure && result == INET_E_DOWNLOAD_FAILURE) return HostConnection::kNotAttempted;
+  return HostConnection::kOtherFailure;
+}
+
+// Whether the finished download is the file: over TLS an answer from an
+// https URL to its end, a whole 200 answer, its length compared; a failure
+// prints its line and tells the connection its kind.
+bool JudgeDownload(DownloadJob& job, HostConnection& host) {
   UrlDownloadCallback& callback = *job.callback;
+  // A redirect that left TLS fails, and so does a stored answer whose final
+  // URL was never read as https.
+  if (host.IsSecure() && (callback.LeftTls() || (job.result >= 0 && !callback.FinalUrlSecure()))) {
+    SetLastError(static_cast<DWORD>(job.result));
+    LogTransportStep("Secure", kUnit, 46);
+    host.failure = HostConnection::kSecureFailure;
+    return false;
+  }
   if (job.result < 0) {
     SetLastError(static_cast<DWORD>(job.result));
     LogTransportStep("URLDownloadToFile", kUnit, 43);
+    host.failure = UrlDownloadFailure(job.result, host.IsSecure());
     return false;
   }
   // The platform stores an error page and reports success: the status
@@ -145,7 +164,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
     return false;
   }
   DownloadJob* job = new (std::nothrow) DownloadJob();
-  UrlDownloadCallback* callback = job ? new (std::nothrow) UrlDownloadCallback() : nullptr;
+  UrlDownloadCallback* callback = job ? new (std::nothrow) UrlDownloadCallback(host_.IsSecure()) : nullptr;
   if (!callback) {
     delete job;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -178,7 +197,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
   // Left running: the thread deletes its file when the platform lets go,
   // unless it has just ended, when that falls to us.
   if (!ended && InterlockedExchange(&job->state, kLeft) == kEnded) ended = true;
-  bool stored = ended && JudgeDownload(*job);
+  bool stored = ended && JudgeDownload(*job, host_);
   if (stored && !MoveFileExA(job->file, local_file, MOVEFILE_REPLACE_EXISTING)) {
     LogTransportStep("MoveFile", kUnit, 47);
     stored = false;

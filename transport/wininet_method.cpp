@@ -240,8 +240,8 @@ bool CWinInetMethod::OpenSession() {
     }
   }
   if (!connection_) {
-    connection_ = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_.host.Text(), INTERNET_DEFAULT_HTTP_PORT,
-                                                              nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    connection_ = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_.host.Text(), host_.Port(), nullptr,
+                                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection_) {
       LogTransportStep("InternetConnect", kUnit, 67);
       return false;
@@ -361,8 +361,10 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
   }
+  // Over TLS the platform judges the certificate; no flag waives a fault.
+  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE : 0);
   request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(connection_, "GET", full_path, nullptr, nullptr, nullptr,
-                                                        kRequestFlags, 0);
+                                                        flags, 0);
   if (!request) {
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
@@ -384,6 +386,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   WinInetCalls calls(request);
   DWORD status = 0;
   if (!SendAnsweringProxy(calls, request, &status)) return false;
+  if (host_.IsSecure() && !StillSecure(request)) return false;
   // An error page or a part is not the file, whatever the library made of it.
   if (!IsWholeFileStatus(static_cast<int>(status))) {
     LogPrint("Http Status %d\r\n", static_cast<int>(status));
@@ -431,6 +434,7 @@ bool CWinInetMethod::SendAnsweringProxy(WinInetCalls& calls, void*& request, DWO
   for (;;) {
     bool sent = calls.Send(host_.connected ? kTransferLimitMs : kTestSendLimitMs);
     DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    if (!sent && IsSecureConnectionError(error)) host_.failure = HostConnection::kSecureFailure;
     if (sent) {
       if (!QueryStatus(request, status)) return false;
       // Any other status, or a challenge after the dialog, is the caller's to judge.
@@ -456,6 +460,19 @@ bool CWinInetMethod::SendAnsweringProxy(WinInetCalls& calls, void*& request, DWO
     }
     retried = asked = true;
   }
+}
+
+bool CWinInetMethod::StillSecure(void* request) {
+  // The library follows redirects by itself; one to an http URL would hand
+  // over the file in the clear. The answer must have come over TLS.
+  DWORD flags = 0, size = sizeof flags;
+  if (Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+      (flags & SECURITY_FLAG_SECURE))
+    return true;
+  SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  LogTransportStep("Secure", kUnit, 194);
+  host_.failure = HostConnection::kSecureFailure;
+  return false;
 }
 
 bool CWinInetMethod::ReadContentLength(void* request, bool* has_length, unsigned long long* length) {

@@ -73,6 +73,9 @@ class CWinInetMethod : public DownloadMethod {
   bool UseHeldCredentials(void* request);
   // The session's proxy settings as text (the key of held credentials).
   bool SessionProxy(char* text, size_t cap);
+  // Over TLS, after the send: true when the answer came over a secure
+  // session (no redirect left TLS); otherwise false, as a secure failure.
+  bool StillSecure(void* request);
 
   void* Session() const { return session_; }
   void* Connection() const { return connection_; }

@@ -101,6 +101,53 @@ TEST(EndToEnd, WebInstallAsksForTheDriveOnceAndFetchesTheUpdaterOnce) {
                      {kGateway});
 }
 
+// The same install with the site's requests (the site's scheme set to https)
+// and the download area over TLS, through the TLS bench's fronts (site 143,
+// area 144), timed against the plain one with the same files. Plain servers
+// on the fronts' own addresses see nothing: no request falls back to http.
+TEST(EndToEnd, HttpsSiteAndAreaInstallAsOverHttp) {
+  using testing_support::HttpTestServer;
+  using testing_support::TestAddress;
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string folder = e2e::DefaultInstallFolder();
+  std::string log = scratch.File("updater.log");
+  const std::string cabinet = e2e::ReadBuildFile("tools/demo_updater/cab/Update.exe");
+  const std::string updater = e2e::ReadBuildFile("tools/demo_updater/demo_updater.exe");
+  DWORD took[2] = {0, 0};
+  for (int secure = 0; secure < 2; ++secure) {
+    CleanMachine machine;
+    DeleteFileA(log.c_str());
+    HttpTestServer site(secure ? 143 : 88, secure ? 101 : 1), area(secure ? 144 : 88, secure ? 101 : 2);
+    HttpTestServer site_plain(143, 1), area_plain(144, 1);
+    ASSERT_TRUE(site.Ok() && area.Ok() && site_plain.Ok() && area_plain.Ok());
+    std::string site_host = secure ? TestAddress(143, 1) : site.Address();
+    std::string area_url = secure ? "https://" + TestAddress(144, 1) : area.BaseUrl();
+    site.ServeFile("/secure/test_pattern.txt", e2e::kTestPattern);
+    site.ServeFile("/secure/gateway_new.php", area_url + "/pellomar/");
+    area.ServeFile("/pellomar/test_pattern.txt", e2e::kTestPattern);
+    area.ServeFile("/pellomar/Update.exe", cabinet);
+    SetEnvironmentVariableA("SETUP_E2E_SITE_SCHEME", secure ? "https" : nullptr);
+    DWORD start = GetTickCount();
+    {
+      SetupRun run(setup, site_host + "," + TestAddress(88, 3), log);
+      ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    }
+    took[secure] = GetTickCount() - start;
+    SetEnvironmentVariableA("SETUP_E2E_SITE_SCHEME", nullptr);
+    const char* name = secure ? "https" : "http";
+    UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+    ASSERT_TRUE(report.started) << name << ": the updater was not started";
+    EXPECT_EQ(report.Line("Command line"), "\"" + folder + "\\Update.exe\" /Setup=Tamsu") << name;
+    EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == updater) << name;
+    ExpectTestFileThen(site.Targets(), "/secure/", {kGateway});
+    ExpectTestFileThen(area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
+    EXPECT_EQ(0, site_plain.ConnectionCount() + area_plain.ConnectionCount()) << name;
+  }
+  printf("install from the same files over http: %lu ms, over https: %lu ms\n", static_cast<unsigned long>(took[0]),
+         static_cast<unsigned long>(took[1]));
+}
+
 TEST(EndToEnd, SiteDownShowsTheErrorKeepsTheWindowAndLeavesNothing) {
   CleanMachine machine;
   ScratchFolder scratch;

@@ -183,6 +183,24 @@ TEST_F(SocketMethodTest, RefusedConnectionsAreReported) {
   EXPECT_EQ(1, log.Count("connect2,SocketMethod 128, 0x") + log.Count("select,SocketMethod 132, 0x"));
 }
 
+// This transport has no TLS: an https URL is refused before any connection,
+// never sent as plain http to the same host.
+TEST_F(SocketMethodTest, AnHttpsUrlIsRefusedWithoutConnecting) {
+  HttpTestServer server(1, 16);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "plain");
+  connection_.reset(new HostConnection(server.Address().c_str(), nullptr, "/d/", HostConnection::NoTransports(),
+                                       "https"));
+  method_.reset(new CSocketMethod(*connection_));
+  LogCapture log;
+  EXPECT_FALSE(Get());
+  EXPECT_TRUE(log.Contains("Socket transport refuses https://" + server.Address() + ",SocketMethod\r\n"))
+      << log.Text();
+  EXPECT_EQ(HostConnection::kNotAttempted, connection_->failure);
+  EXPECT_FALSE(FileExists(File()));
+  EXPECT_EQ(0, server.ConnectionCount());
+}
+
 TEST_F(SocketMethodTest, LibraryIsReleasedWithTheLastTransportAndLoadedAgain) {
   HttpTestServer server(1, 16);
   ASSERT_TRUE(server.Ok());

@@ -11,6 +11,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
+#include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
 
 using testing_support::FileExists;
@@ -188,6 +189,27 @@ TEST(UrlDownloadMethod, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoads
   ASSERT_TRUE(third->GetFile("a.txt", file.c_str()));
   EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
   EXPECT_EQ(1, log.Count("urlmon.dll")) << log.Text();
+}
+
+// The moniker names every certificate fault alike; a session it cannot make
+// for want of a common protocol it reports as a plain download failure,
+// which does not count as a secure one. The final URL decides a redirect.
+TEST(UrlDownloadMethod, HttpsIsFetchedOverTlsOrNotAtAll) {
+  using namespace testing_support;
+  const HostConnection::Failure secure = HostConnection::kSecureFailure;
+  const char kCertificate[] = "URLDownloadToFile,URLDownLoadMethod 43, 0x800c0019\r\n";
+  const TlsCase cases[] = {
+      {"good", kGoodCertificate, "a.txt", nullptr, secure},
+      {"redirect within TLS", kGoodCertificate, "to-https.txt", nullptr, secure},
+      {"untrusted", kUntrustedAuthority, "a.txt", kCertificate, secure},
+      {"wrong name", kWrongName, "a.txt", kCertificate, secure},
+      {"expired", kExpired, "a.txt", kCertificate, secure},
+      {"self-signed", kSelfSigned, "a.txt", kCertificate, secure},
+      {"TLS 1.3 only", kTls13Only, "a.txt", "URLDownloadToFile,URLDownLoadMethod 43, 0x800c0008\r\n",
+       HostConnection::kNotAttempted},
+      {"redirect to http", kGoodCertificate, "to-http.txt", "Secure,URLDownLoadMethod 46, 0x", secure},
+  };
+  RunTlsTable<CURLDownLoadMethod>(141, cases, sizeof cases / sizeof cases[0]);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
+#include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
 
 using testing_support::FileExists;
@@ -465,6 +466,25 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
+}
+
+// Over TLS the platform judges the certificate: each fault fails with its
+// own code, as a secure failure, and leaves no file; nothing falls back to
+// plain http, and a redirect may move within TLS but never leave it.
+TEST_F(WinInetMethodTest, HttpsIsFetchedOverTlsOrNotAtAll) {
+  using namespace testing_support;
+  const HostConnection::Failure secure = HostConnection::kSecureFailure;
+  const TlsCase cases[] = {
+      {"good", kGoodCertificate, "a.txt", nullptr, secure},
+      {"redirect within TLS", kGoodCertificate, "to-https.txt", nullptr, secure},
+      {"untrusted", kUntrustedAuthority, "a.txt", "SendRequest,WinInetMethod 192, 0x2f0d\r\n", secure},
+      {"wrong name", kWrongName, "a.txt", "SendRequest,WinInetMethod 192, 0x2f06\r\n", secure},
+      {"expired", kExpired, "a.txt", "SendRequest,WinInetMethod 192, 0x2f05\r\n", secure},
+      {"self-signed", kSelfSigned, "a.txt", "SendRequest,WinInetMethod 192, 0x2f0d\r\n", secure},
+      {"TLS 1.3 only", kTls13Only, "a.txt", "SendRequest,WinInetMethod 192, 0x2f7d\r\n", secure},
+      {"redirect to http", kGoodCertificate, "to-http.txt", "Secure,WinInetMethod 194, 0x2f08\r\n", secure},
+  };
+  RunTlsTable<CWinInetMethod>(140, cases, sizeof cases / sizeof cases[0]);
 }
 
 }  // namespace
