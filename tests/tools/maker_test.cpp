@@ -431,6 +431,8 @@ TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
       {"untrusted", "", 1, "does not end in a trusted root"},
       {"selfsigned", "", 1, "does not end in a trusted root"},
       {"nousage", "", 1, "not for code signing"},
+      {"unpinned", "", 1, "no certificate of the chain carries a pinned key"},
+      {"unpinned", "--pin " + ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\unpinned.pin"), 0, "trusted"},
       {"missing", "", 1, "cannot open"},
       {"signer", "--thumbprint " + signer.substr(1), 2, "not a SHA-256 thumbprint"},
       {"signer", "--publisher", 2, "needs a value"},

@@ -35,11 +35,12 @@ const char kUsage[] =
     "      INPUT is refused unless --drop-signature removes its signature\n"
     "  maker show INPUT\n"
     "      lists the signature, the appended blocks, the parameter text and the package\n"
-    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]...\n"
+    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--pin HEX]...\n"
     "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
     "      the updater: signed, the chain ends in a trusted root, code signing,\n"
-    "      common name NAME and, when given, one of the SHA-256 thumbprints\n"
-    "      (defaults: the publisher and thumbprints this build was made with)\n";
+    "      exactly one common name, NAME, and, when given, one of the SHA-256\n"
+    "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
+    "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with)\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -545,27 +546,38 @@ const char* FailureText(TrustFailure failure) {
     case kNoCodeSigning: return "the certificate is not for code signing";
     case kOtherPublisher: return "signed by another publisher";
     case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
+    case kKeyNotPinned: return "no certificate of the chain carries a pinned key";
   }
   return "unknown";
 }
 
 // Opens path as Setup.exe does before a start and applies the same check.
-bool CheckFile(const std::string& path, const char* publisher, const char* thumbprints, SignerReport* report,
-               TrustFailure* failure, std::string* error) {
+bool CheckFile(const std::string& path, const SignerPolicy& policy, SignerReport* report, TrustFailure* failure,
+               std::string* error) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
-  *failure = CheckPublisher(file, path.c_str(), publisher, thumbprints, report);
+  *failure = CheckPublisher(file, path.c_str(), policy, report);
   CloseHandle(file);
   return true;
 }
 
 void PrintSigner(const SignerReport& report) {
-  printf("  signed by \"%s\", SHA-256 thumbprint %s\n", report.subject,
+  char name[3 * SignerReport::kNameUnits + 1] = "";
+  if (report.name_length <= SignerReport::kNameUnits) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const WCHAR*>(report.name),
+                                static_cast<int>(report.name_length), name, sizeof name - 1, nullptr, nullptr);
+    name[n > 0 ? n : 0] = 0;
+  }
+  printf("  signed by \"%s\"%s, SHA-256 thumbprint %s\n", name,
+         report.name_count == 1 ? "" : " (not exactly one common name)",
          report.thumbprint[0] ? report.thumbprint : "unknown");
+  for (uint32_t i = 0; i < report.chain_length && i < SignerReport::kChainSize; ++i)
+    printf("  chain %u public key SHA-256 %s\n", static_cast<unsigned>(i),
+           report.key_hashes[i][0] ? report.key_hashes[i] : "unknown");
   printf("  platform verdict 0x%08lx, chain status 0x%lx%s\n", static_cast<unsigned long>(report.verdict),
          static_cast<unsigned long>(report.chain_status),
          report.chain_status == 0 ? " (ends in a trusted root)" : "");
@@ -576,7 +588,8 @@ void ShowSigner(const std::string& path) {
   SignerReport report;
   TrustFailure failure;
   std::string error;
-  if (!CheckFile(path, "", "", &report, &failure, &error)) return;
+  SignerPolicy any = {"", "", ""};
+  if (!CheckFile(path, any, &report, &failure, &error)) return;
   if (failure == kNoTrustLibrary) {
     printf("  signer: cannot tell (%s)\n", FailureText(failure));
   } else if (!report.signer_found) {
@@ -587,22 +600,41 @@ void ShowSigner(const std::string& path) {
   }
 }
 
+// What the Setup.exe built with this tool starts: without pins or
+// thumbprints, any code-signing certificate of the name from any root the
+// machine trusts.
+void ShowBuildTrust() {
+  const SignerPolicy& policy = UpdaterPolicy();
+  if (UpdaterCheckIsOff()) {
+    printf("  this build starts any updater, signed or not\n");
+  } else if (!policy.pins[0] && !policy.thumbprints[0]) {
+    printf("  this build trusts any certificate named \"%s\" from a root the machine trusts (no pins)\n",
+           policy.publisher);
+  } else {
+    printf("  this build trusts \"%s\" with pinned keys %s%s%s\n", policy.publisher,
+           policy.pins[0] ? policy.pins : "(none)", policy.thumbprints[0] ? ", thumbprints " : "",
+           policy.thumbprints);
+  }
+}
+
 int Verify(const std::vector<std::string>& args) {
-  std::string path, publisher = UpdaterPublisher(), thumbprints;
-  bool listed = false;
+  std::string path, publisher = UpdaterPolicy().publisher, thumbprints, pins;
+  bool listed = false, pinned = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--publisher" || args[i] == "--thumbprint") && i + 1 >= args.size())
+    if ((args[i] == "--publisher" || args[i] == "--thumbprint" || args[i] == "--pin") && i + 1 >= args.size())
       return Usage(args[i] + " needs a value");
     if (args[i] == "--publisher") {
       publisher = args[++i];
-    } else if (args[i] == "--thumbprint") {
+    } else if (args[i] == "--thumbprint" || args[i] == "--pin") {
+      bool pin = args[i] == "--pin";
       const std::string& hex = args[++i];
       if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        return Usage("\"" + hex + "\" is not a SHA-256 thumbprint (64 hex digits)");
+        return Usage("\"" + hex + "\" is not a SHA-256 " + (pin ? "key hash" : "thumbprint") + " (64 hex digits)");
       std::string upper = hex;
       for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      thumbprints += (listed ? "," : "") + upper;
-      listed = true;
+      std::string& list = pin ? pins : thumbprints;
+      list += (list.empty() ? "" : ",") + upper;
+      (pin ? pinned : listed) = true;
     } else if (path.empty() && args[i].compare(0, 2, "--") != 0) {
       path = args[i];
     } else {
@@ -610,12 +642,15 @@ int Verify(const std::vector<std::string>& args) {
     }
   }
   if (path.empty()) return Usage("verify takes one file");
-  if (!listed) thumbprints = UpdaterThumbprints();
-  if (publisher.empty() && thumbprints.empty()) return Usage("nothing to check against: no publisher, no thumbprint");
+  if (!listed) thumbprints = UpdaterPolicy().thumbprints;
+  if (!pinned) pins = UpdaterPolicy().pins;
+  if (publisher.empty() && thumbprints.empty() && pins.empty())
+    return Usage("nothing to check against: no publisher, thumbprint or pin");
   SignerReport report;
   TrustFailure failure;
   std::string error;
-  if (!CheckFile(path, publisher.c_str(), thumbprints.c_str(), &report, &failure, &error)) return Fail(error);
+  SignerPolicy policy = {publisher.c_str(), thumbprints.c_str(), pins.c_str()};
+  if (!CheckFile(path, policy, &report, &failure, &error)) return Fail(error);
   printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
   if (report.signer_found) PrintSigner(report);
   if (failure == kTrusted) return 0;
@@ -634,6 +669,7 @@ int Show(const std::vector<std::string>& args) {
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
   ShowSignatureLayout(bytes);
   ShowSigner(args[0]);
+  ShowBuildTrust();
   BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;
   for (;;) {
