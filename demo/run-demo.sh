@@ -17,9 +17,9 @@
 #   bash demo/run-demo.sh --https     web install from a download area served over
 #                                     TLS (nginx on 127.0.0.1:443, a demo TLS
 #                                     authority trusted in the prefix)
-# The demo makes its own authority and a "Brannock" code-signing certificate
-# (keys under <build>/demo/certs), signs the updater and Setup.exe with them
-# and trusts the authority in the demo's Wine prefix.
+# The demo signs the updater, its cabinet and Setup.exe with the build's test
+# authority and "Brannock" certificate (keys under <build>/certs; the build
+# pins that authority's key) and trusts the authority in the demo's prefix.
 #   --win32 (with any of the above)   the shipped 32-bit build/win32/Setup.exe
 #                                     and the i686 demo programs, under the
 #                                     32-bit half of Wine (tests/support/wine32.sh)
@@ -130,7 +130,8 @@ if [ -z "$own_build" ]; then
 else
   targets="Setup demo_updater demo_driver demo_updater_cab maker"
   if [ -n "$win32" ]; then toolchain=mingw-i686; else toolchain=mingw-x86_64; fi
-  { cmake -S . -B "$build/$bits" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$toolchain.cmake" &&
+  { cmake -S . -B "$build/$bits" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$toolchain.cmake" \
+      -DSETUP_TEST_AUTHORITY="$build/certs" &&
     cmake --build "$build/$bits" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
@@ -169,18 +170,20 @@ if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
 fi
 
-# ---- signing: a fresh demo authority and "Brannock" certificate each run
-certs=$demo/certs
-old_root=""
-[ -f "$certs/ca.der" ] && old_root=$(sha1sum "$certs/ca.der" | cut -c1-40 | tr a-f A-F)
-rm -rf "$certs" "$demo/signed"
+# ---- signing: the build's test authority (<build>/certs), whose key the
+# build pins, signs the updater, its cabinet and Setup.exe
+certs=$build/certs
+rm -rf "$demo/signed"
 bash tests/support/make-certs.sh "$certs" Brannock || fail "could not make the demo certificates"
 mkdir -p "$demo/signed/stage"
 bash "$certs/sign-file.sh" signer "$updater_exe" "$demo/signed/stage/NewUpdate.exe" || fail "signing the updater failed"
 updater_exe=$demo/signed/stage/NewUpdate.exe
-(cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.exe" NewUpdate.exe) || fail "gcab failed"
+(cd "$demo/signed/stage" && gcab -c -z "$demo/signed/Update.cab" NewUpdate.exe) || fail "gcab failed"
+# A cabinet the publisher signed is unpacked whole; an unsigned one gives
+# only the updater.
+bash "$certs/sign-file.sh" signer "$demo/signed/Update.cab" "$demo/signed/Update.exe" || fail "signing the cabinet failed"
 cabinet=$demo/signed/Update.exe
-say "signing: demo authority and \"Brannock\" code-signing certificate in $certs; updater signed"
+say "signing: test authority and \"Brannock\" code-signing certificate in $certs; updater and cabinet signed"
 
 if [ -n "$win32" ]; then
   route=$(wine32_route "$wine32_cache")
@@ -208,7 +211,9 @@ if [ "$mode" = tampered ]; then
   printf "\\x$(printf '%02x' $((0x$byte ^ 0xff)))" | dd of="$tampered" bs=1 seek=1100 conv=notrunc status=none
   mkdir -p "$demo/signed/tampered-stage"
   cp "$tampered" "$demo/signed/tampered-stage/NewUpdate.exe"
-  (cd "$demo/signed/tampered-stage" && gcab -c -z "$prefix/site/pellomar/Update.exe" NewUpdate.exe) || fail "gcab failed"
+  (cd "$demo/signed/tampered-stage" && gcab -c -z "$demo/signed/tampered.cab" NewUpdate.exe) || fail "gcab failed"
+  bash "$certs/sign-file.sh" signer "$demo/signed/tampered.cab" "$prefix/site/pellomar/Update.exe" ||
+    fail "signing the cabinet failed"
   cp "$tampered" "$prefix/site/pellomar/Update.exe_uncompressed"
   say "tampered: the site serves the signed updater with byte 1100 changed"
 fi
@@ -281,13 +286,15 @@ if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
   touch "$WINEPREFIX/.demo-ready"
 fi
 "$WINE" reg delete 'HKLM\Software\Brannock' /reg:$view /f >"$demo/reg-reset.log" 2>&1
-# The demo authority of this run replaces the one of the last run.
+# The authority of this run replaces the one the prefix trusted last.
+old_root=$(cat "$demo/trusted-root" 2>/dev/null)
 if [ -n "$old_root" ]; then
   "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$old_root" /f \
     >>"$demo/reg-reset.log" 2>&1
 fi
 SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
   { cat "$demo/trust.log"; fail "could not trust the demo authority"; }
+sha1sum "$certs/ca.der" | cut -c1-40 | tr a-f A-F >"$demo/trusted-root"
 if [ -n "$tls_root" ]; then
   "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$tls_root" /f \
     >>"$demo/reg-reset.log" 2>&1

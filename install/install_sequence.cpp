@@ -9,7 +9,8 @@
 #include "install/folder_rules.h"
 #include "install/product.h"
 #include "install/progress_line.h"
-#include "install/publisher_check.h"
+#include "install/process_start.h"
+#include "install/command_line.h"
 #include "base/registry.h"
 #include "base/text.h"
 
@@ -160,7 +161,9 @@ void InstallSequence::ContactFailure() {
 bool InstallSequence::ComposeArguments(char* out, size_t cap) {
   bool ok = FormatText(out, cap, "/Setup=%s", SETUP_PRODUCT_NAME) >= 0;
   ByteString codes = fetcher_->GetCodes();
-  if (ok && codes.IsPresent()) ok = AppendFormat(out, cap, " /Codes=%s", codes.Text());
+  // Quoted when a credential holds a blank or a quote, so the updater reads
+  // exactly the four credentials and no option of their making.
+  if (ok && codes.IsPresent()) ok = AppendText(out, cap, " /Codes=") && AppendArgumentValue(out, cap, codes.Text());
   if (ok && host_.HasEmbeddedPackage()) {
     char self[MAX_PATH + 1];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
@@ -203,29 +206,4 @@ bool InstallSequence::FetchUpdater() {
   }
   DeleteFileA(updater_path_);
   return MoveFileA(pending_path_, updater_path_) != 0;
-}
-
-bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments) {
-  return FormatText(out, cap, "\"%s\" %s", program, arguments) >= 0;
-}
-
-bool StartProcess(const char* program, const char* arguments, const char* folder) {
-  // Room for the quoted program path and the whole argument text.
-  char command[2 * MAX_PATH + 8 + 600];
-  if (!ComposeCommandLine(command, sizeof command, program, arguments)) {
-    LogPrint("Command line does not fit %d bytes\r\n", static_cast<int>(sizeof command));
-    return false;
-  }
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
-                      &startup, &process)) {
-    LogPrint("CreateProcess %s failed 0x%x\r\n", command, GetLastError());
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
 }

@@ -74,9 +74,3 @@ class InstallSequence {
   // The last fetch of the updater failed for the secure connection alone.
   bool fetch_secure_failure_;
 };
-
-// Composes the quoted program path, a space and the arguments into out and
-// creates the process in folder, not waited for. False when the command line
-// does not fit (it is never cut) or the process cannot be created.
-bool StartProcess(const char* program, const char* arguments, const char* folder);
-bool ComposeCommandLine(char* out, size_t cap, const char* program, const char* arguments);

@@ -7,31 +7,26 @@
 
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
-#include "install/install_sequence.h"
 
-static const char* g_publisher = SETUP_UPDATER_PUBLISHER;
-static const char* g_thumbprints = SETUP_UPDATER_THUMBPRINTS;
+static SignerPolicy g_policy = {SETUP_UPDATER_PUBLISHER, SETUP_UPDATER_THUMBPRINTS, SETUP_UPDATER_PINS};
 
-const char* UpdaterPublisher() { return g_publisher; }
-const char* UpdaterThumbprints() { return g_thumbprints; }
-
-void SetUpdaterTrustForTesting(const char* publisher, const char* thumbprints) {
-  g_publisher = publisher;
-  g_thumbprints = thumbprints;
-}
+const SignerPolicy& UpdaterPolicy() { return g_policy; }
+bool UpdaterCheckIsOff() { return !g_policy.publisher[0] && !g_policy.thumbprints[0] && !g_policy.pins[0]; }
+void SetUpdaterPolicyForTesting(const SignerPolicy& policy) { g_policy = policy; }
 
 typedef LONG(WINAPI* VerifyTrustFunction)(HWND, GUID*, void*);
 typedef CRYPT_PROVIDER_DATA*(WINAPI* ProviderDataFunction)(HANDLE);
 typedef CRYPT_PROVIDER_SGNR*(WINAPI* ProviderSignerFunction)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-typedef DWORD(WINAPI* NameStringFunction)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPSTR, DWORD);
+typedef BOOL(WINAPI* DecodeFunction)(DWORD, LPCSTR, const BYTE*, DWORD, DWORD, PCRYPT_DECODE_PARA, void*, DWORD*);
+typedef BOOL(WINAPI* EncodeFunction)(DWORD, LPCSTR, const void*, BYTE*, DWORD*);
 typedef BOOL(WINAPI* KeyUsageFunction)(PCCERT_CONTEXT, DWORD, PCERT_ENHKEY_USAGE, DWORD*);
 typedef BOOL(WINAPI* HashCertificateFunction)(LPCWSTR, DWORD, void*, const BYTE*, DWORD, BYTE*, DWORD*);
 
 // Entry points of the system's trust and crypto libraries, in this order.
-enum { kVerifyTrust, kProviderData, kProviderSigner, kNameString, kKeyUsage, kHashCertificate, kEntryCount };
+enum { kVerifyTrust, kProviderData, kProviderSigner, kDecode, kEncode, kKeyUsage, kHashCertificate, kEntryCount };
 static const char* const kEntryNames[kEntryCount] = {
-    "WinVerifyTrust",     "WTHelperProvDataFromStateData", "WTHelperGetProvSignerFromChain",
-    "CertGetNameStringA", "CertGetEnhancedKeyUsage",       "CryptHashCertificate2"};
+    "WinVerifyTrust",      "WTHelperProvDataFromStateData", "WTHelperGetProvSignerFromChain", "CryptDecodeObjectEx",
+    "CryptEncodeObject",   "CertGetEnhancedKeyUsage",       "CryptHashCertificate2"};
 
 // The libraries stay loaded: a second check in the same run reuses the root
 // certificates the first one read.
@@ -39,7 +34,7 @@ static bool LoadEntries(void** entries) {
   HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
   HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
   for (int i = 0; i < kEntryCount; ++i) {
-    HMODULE module = i < kNameString ? wintrust : crypt32;
+    HMODULE module = i < kDecode ? wintrust : crypt32;
     entries[i] = module ? reinterpret_cast<void*>(GetProcAddress(module, kEntryNames[i])) : nullptr;
     if (!entries[i]) return false;
   }
@@ -60,17 +55,76 @@ static bool HasCodeSigningUsage(KeyUsageFunction usage, PCCERT_CONTEXT certifica
   return false;
 }
 
-static void Thumbprint(HashCertificateFunction hash, PCCERT_CONTEXT certificate, char* out) {
+// SHA-256 of bytes in upper-case hex; out stays empty when hashing fails.
+static void HashHex(HashCertificateFunction hash, const BYTE* bytes, DWORD length, char* out) {
   BYTE digest[32];
   DWORD size = sizeof digest;
-  if (!hash(L"SHA256", 0, nullptr, certificate->pbCertEncoded, certificate->cbCertEncoded, digest, &size) ||
-      size != sizeof digest)
-    return;
+  if (!hash(L"SHA256", 0, nullptr, bytes, length, digest, &size) || size != sizeof digest) return;
   for (DWORD i = 0; i < 2 * sizeof digest; ++i) {
     int nibble = (i & 1) ? digest[i / 2] & 15 : digest[i / 2] >> 4;
     out[i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
   }
   out[2 * sizeof digest] = 0;
+}
+
+static CERT_NAME_INFO* DecodeName(DecodeFunction decode, const BYTE* bytes, DWORD length) {
+  CERT_NAME_INFO* name = nullptr;
+  DWORD size = 0;
+  if (!decode(X509_ASN_ENCODING, X509_UNICODE_NAME, bytes, length, CRYPT_DECODE_ALLOC_FLAG, nullptr, &name, &size))
+    return nullptr;
+  return name;
+}
+
+// Whether a decoded value's length counts its terminating zero: Windows
+// leaves it out, Wine counts it. Told by decoding "CN=A", so a real zero at
+// the end of a name is never mistaken for the terminator.
+static bool CountsTerminator(DecodeFunction decode) {
+  static const BYTE kProbe[] = {0x30, 0x0C, 0x31, 0x0A, 0x30, 0x08, 0x06, 0x03, 0x55, 0x04, 0x03, 0x0C, 0x01, 'A'};
+  CERT_NAME_INFO* name = DecodeName(decode, kProbe, sizeof kProbe);
+  bool counts = name && name->cRDN == 1 && name->rgRDN[0].cRDNAttr == 1 &&
+                name->rgRDN[0].rgRDNAttr[0].Value.cbData == 2 * sizeof(WCHAR);
+  LocalFree(name);
+  return counts;
+}
+
+// The subject's common names as the platform decodes them to wide text;
+// nothing is converted to a code page, so no best-fit mapping can make
+// another name look like the publisher's.
+static void ReadCommonNames(DecodeFunction decode, PCCERT_CONTEXT certificate, SignerReport* report) {
+  const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
+  CERT_NAME_INFO* name = DecodeName(decode, subject.pbData, subject.cbData);
+  if (!name) return;  // unreadable: no common name, matches no publisher
+  DWORD terminator = CountsTerminator(decode) ? 1 : 0;
+  for (DWORD i = 0; i < name->cRDN; ++i) {
+    for (DWORD j = 0; j < name->rgRDN[i].cRDNAttr; ++j) {
+      const CERT_RDN_ATTR& attribute = name->rgRDN[i].rgRDNAttr[j];
+      if (strcmp(attribute.pszObjId, szOID_COMMON_NAME) != 0 || report->name_count++) continue;
+      DWORD units = attribute.Value.cbData / sizeof(WCHAR);
+      // A value that is no text, or too long to keep, never matches.
+      bool text = attribute.dwValueType > CERT_RDN_OCTET_STRING && units >= terminator &&
+                  (units -= terminator) <= SignerReport::kNameUnits;
+      report->name_length = text ? units : SignerReport::kNameUnits + 1;
+      if (text) memcpy(report->name, attribute.Value.pbData, units * sizeof(WCHAR));
+    }
+  }
+  LocalFree(name);
+}
+
+// The SHA-256 of each chain certificate's public key as it is encoded in a
+// certificate, so a pin made from the certificate file matches.
+static void ReadKeyHashes(void** entries, const CRYPT_PROVIDER_SGNR* signer, SignerReport* report) {
+  for (DWORD i = 0; i < signer->csCertChain && i < SignerReport::kChainSize; ++i) {
+    PCCERT_CONTEXT certificate = signer->pasCertChain[i].pCert;
+    BYTE key[4096];
+    DWORD size = sizeof key;
+    // An unreadable key keeps its hash empty and so matches no pin.
+    if (certificate && reinterpret_cast<EncodeFunction>(entries[kEncode])(
+                           X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                           key, &size))
+      HashHex(reinterpret_cast<HashCertificateFunction>(entries[kHashCertificate]), key, size,
+              report->key_hashes[i]);
+    report->chain_length = i + 1;
+  }
 }
 
 bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
@@ -112,45 +166,23 @@ bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
     report->signer_found = true;
     report->chain_status = signer->pChainContext ? signer->pChainContext->TrustStatus.dwErrorStatus : 0xFFFFFFFF;
     report->code_signing = HasCodeSigningUsage(reinterpret_cast<KeyUsageFunction>(entries[kKeyUsage]), certificate);
-    reinterpret_cast<NameStringFunction>(entries[kNameString])(
-        certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), report->subject,
-        sizeof report->subject);
-    Thumbprint(reinterpret_cast<HashCertificateFunction>(entries[kHashCertificate]), certificate,
-               report->thumbprint);
+    ReadCommonNames(reinterpret_cast<DecodeFunction>(entries[kDecode]), certificate, report);
+    HashHex(reinterpret_cast<HashCertificateFunction>(entries[kHashCertificate]), certificate->pbCertEncoded,
+            certificate->cbCertEncoded, report->thumbprint);
+    ReadKeyHashes(entries, signer, report);
   }
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   return true;
 }
 
-TrustFailure CheckPublisher(HANDLE file, const char* path, const char* publisher, const char* thumbprints,
-                            SignerReport* report) {
+TrustFailure CheckPublisher(HANDLE file, const char* path, const SignerPolicy& policy, SignerReport* report) {
   if (!InspectSignature(file, path, report)) return kNoTrustLibrary;
-  return JudgeSigner(*report, publisher, thumbprints);
+  return JudgeSigner(*report, policy);
 }
 
-StartOutcome StartCheckedProcess(const char* program, const char* arguments, const char* folder) {
-  // Readers only, so the file cannot change between the check and the start.
-  HANDLE file = CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    LogPrint("Open %s failed 0x%x\r\n", program, GetLastError());
-    return kNotStarted;
-  }
-  if (g_publisher[0] || g_thumbprints[0]) {
-    SignerReport report;
-    TrustFailure failure = CheckPublisher(file, program, g_publisher, g_thumbprints, &report);
-    if (failure != kTrusted) {
-      LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, subject \"%s\", thumbprint %s\r\n", program,
-               static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status,
-               report.subject, report.thumbprint);
-      CloseHandle(file);
-      // Never left for a later run to start.
-      if (!DeleteFileA(program)) LogPrint("DeleteFile %s failed 0x%x\r\n", program, GetLastError());
-      return kNotTrusted;
-    }
-  }
-  bool started = StartProcess(program, arguments, folder);
-  CloseHandle(file);
-  return started ? kStarted : kNotStarted;
+void LogRefusal(const char* path, TrustFailure failure, const SignerReport& report) {
+  LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, %u common names, thumbprint %s\r\n", path,
+           static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status, report.name_count,
+           report.thumbprint);
 }

@@ -8,19 +8,15 @@
 // trust or crypto library cannot be had.
 bool InspectSignature(HANDLE file, const char* path, SignerReport* report);
 // The whole check: the platform accepts the signature, the chain ends in a
-// trusted root, the certificate is for code signing, and the publisher and
-// thumbprint rules hold (see JudgeSigner).
-TrustFailure CheckPublisher(HANDLE file, const char* path, const char* publisher, const char* thumbprints,
-                            SignerReport* report);
+// trusted root, the certificate is for code signing, and the policy's name,
+// thumbprint and pin rules hold (see JudgeSigner).
+TrustFailure CheckPublisher(HANDLE file, const char* path, const SignerPolicy& policy, SignerReport* report);
+// Logs why path was refused.
+void LogRefusal(const char* path, TrustFailure failure, const SignerReport& report);
 
-// The updater's signer as this build accepts it (SETUP_UPDATER_PUBLISHER,
-// SETUP_UPDATER_THUMBPRINTS); both empty turns the check off.
-const char* UpdaterPublisher();
-const char* UpdaterThumbprints();
-void SetUpdaterTrustForTesting(const char* publisher, const char* thumbprints);
-
-enum StartOutcome { kStarted, kNotStarted, kNotTrusted };
-// Opens program so that nobody can write or delete it, checks it and starts
-// it while it stays open. A program that fails the check is deleted and the
-// log says why.
-StartOutcome StartCheckedProcess(const char* program, const char* arguments, const char* folder);
+// The signer this build accepts for the updater and the cabinets that bring
+// it (SETUP_UPDATER_PUBLISHER, SETUP_UPDATER_THUMBPRINTS, SETUP_UPDATER_PINS).
+const SignerPolicy& UpdaterPolicy();
+// All three empty: the check is off.
+bool UpdaterCheckIsOff();
+void SetUpdaterPolicyForTesting(const SignerPolicy& policy);

@@ -79,3 +79,14 @@ bool IsContainedEntryName(const char* name) {
 bool ComposeEntryTarget(char* out, size_t cap, const char* folder, const char* name) {
   return FormatText(out, cap, "%s\\%s", folder, name) >= 0;
 }
+
+bool IsTargetEntry(const char* entry, const char* target) {
+  const char* name = strrchr(target, '\\');
+  name = name ? name + 1 : target;
+  for (; *entry || *name; ++entry, ++name) {
+    char a = *entry >= 'a' && *entry <= 'z' ? *entry - 32 : *entry;
+    char b = *name >= 'a' && *name <= 'z' ? *name - 32 : *name;
+    if (a != b) return false;
+  }
+  return true;
+}

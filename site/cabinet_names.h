@@ -17,3 +17,7 @@ bool IsContainedEntryName(const char* name);
 
 // folder + "\" + name into out; false (out empty) when it does not fit.
 bool ComposeEntryTarget(char* out, size_t cap, const char* folder, const char* name);
+
+// True when the entry name is the target's file name (what follows its last
+// "\"), letters compared without case as the file system does.
+bool IsTargetEntry(const char* entry, const char* target);

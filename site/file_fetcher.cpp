@@ -9,6 +9,7 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
+#include "install/publisher_check.h"
 #include "package/embedded_package.h"
 #include "site/cabinet_names.h"
 #include "site/file_text.h"
@@ -123,15 +124,36 @@ static const char* cabinet_reader_name = "setupapi.DLL";
 
 void SetCabinetReaderForTesting(const char* library) { cabinet_reader_name = library ? library : "setupapi.DLL"; }
 
-// Unpacks the arrived cabinet into folder; it counts only when target is
-// among what it wrote. On failure removes what it wrote.
+// Whether the arrived cabinet, open as file, is signed by the updater's
+// publisher. Only such a cabinet may bring companion files: the updater
+// starts elevated and loads libraries from its own folder.
+static bool SignedByPublisher(HANDLE file) {
+  if (UpdaterCheckIsOff()) return true;
+  SignerReport report;
+  TrustFailure failure = CheckPublisher(file, kCabinetFile, UpdaterPolicy(), &report);
+  if (failure == kTrusted) return true;
+  LogRefusal(kCabinetFile, failure, report);
+  return false;
+}
+
+// Unpacks the arrived cabinet into folder, whole or only target's entry; it
+// counts only when target is among what it wrote. On failure removes what it
+// wrote.
 static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, const char* target) {
-  CabinetUnpacking unpacking(folder);
+  // Open for readers only from the check to the end of the unpacking, so the
+  // cabinet checked is the cabinet unpacked.
+  HANDLE file = CreateFileA(kCabinetFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    LogPrint("Open %s failed 0x%x\r\n", kCabinetFile, GetLastError());
+    return false;
+  }
+  CabinetUnpacking unpacking(folder, SignedByPublisher(file) ? nullptr : target);
   // An older file at target must not pass for one the cabinet brought.
   DeleteFileA(target);
   LogPrint("Before pSetupIterateCabinet '%s'\n", kCabinetFile);
   BOOL ok = iterate(kCabinetFile, 0, FileFetcher::CabinetCallback, &unpacking);
   LogPrint("After pSetupIterateCabinet\n");
+  CloseHandle(file);
   if (ok && !unpacking.Failed() && IsFilePath(target)) return true;
   if (ok && !unpacking.Failed()) LogPrint("Cabinet holds no %s\r\n", target);
   // A cut cabinet can leave a partial file behind that a later run would
@@ -196,6 +218,10 @@ UINT CALLBACK FileFetcher::CabinetCallback(PVOID context, UINT notification, UIN
         unpacking->SetFailed();
         info->Win32Error = ERROR_INVALID_NAME;
         return FILEOP_ABORT;
+      }
+      if (unpacking->Only() && !IsTargetEntry(entry, unpacking->Only())) {
+        LogPrint("Cabinet entry '%s' skipped: the cabinet is not signed by the publisher\r\n", entry);
+        return FILEOP_SKIP;
       }
       if (!ComposeEntryTarget(info->FullTargetName, sizeof info->FullTargetName, unpacking->Folder(), entry)) {
         LogPrint("Cabinet entry '%s' over %d characters in %s\r\n", entry,

@@ -5,16 +5,20 @@
 #include "install/install_sequence.h"
 #include "site/host_client.h"
 
-// One run of the cabinet reader: where entries go, which files it was told
-// to write (so that a failed run can remove them) and whether it failed.
+// One run of the cabinet reader: where entries go, which one it may take
+// (all, or only the target's), which files it was told to write (so that a
+// failed run can remove them) and whether it failed.
 class CabinetUnpacking {
  public:
-  explicit CabinetUnpacking(const char* folder) : folder_(folder), written_(nullptr), failed_(false) {}
+  // only: the one entry's target path, or null for every entry.
+  CabinetUnpacking(const char* folder, const char* only)
+      : folder_(folder), only_(only), written_(nullptr), failed_(false) {}
   ~CabinetUnpacking();
   CabinetUnpacking(const CabinetUnpacking&) = delete;
   CabinetUnpacking& operator=(const CabinetUnpacking&) = delete;
 
   const char* Folder() const { return folder_; }
+  const char* Only() const { return only_; }
   bool Failed() const { return failed_; }
   void SetFailed() { failed_ = true; }
   // Notes a file the reader is about to write; false when memory ran out.
@@ -28,6 +32,7 @@ class CabinetUnpacking {
     Written* next;
   };
   const char* folder_;
+  const char* only_;
   Written* written_;
   bool failed_;
 };
@@ -53,9 +58,10 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
   // the old one). False when cancelled before, during or after. progress,
   // when given, hears how far the extraction or download has come.
   bool GetFile(const char* name, const char* target, int expected_size, TransferProgress* progress = nullptr);
-  // Fetches the cabinet of name and unpacks it into target's folder; when
-  // that fails, fetches name + "_uncompressed" straight to target, refused
-  // when it is an HTML page.
+  // Fetches the cabinet of name and unpacks it into target's folder: whole
+  // when the updater's publisher signed it, else only the entry of target's
+  // name. When that fails, fetches name + "_uncompressed" straight to
+  // target, refused when it is an HTML page.
   bool GetCompressedFile(const char* name, const char* target, TransferProgress* progress = nullptr) override;
   // The connection's codes text, absent until a proxy asked for credentials.
   ByteString GetCodes() override;

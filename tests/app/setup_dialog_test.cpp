@@ -762,12 +762,11 @@ class LoopbackSiteWindowTest : public SequenceWindowTest {
     RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", (scratch_.Path() + "\\").c_str());
     // The lengthened updater no longer matches its signature; the check is
     // not what these runs are about.
-    publisher_ = UpdaterPublisher();
-    thumbprints_ = UpdaterThumbprints();
-    SetUpdaterTrustForTesting("", "");
+    policy_ = UpdaterPolicy();
+    SetUpdaterPolicyForTesting(SignerPolicy{"", "", ""});
   }
   void TearDown() override {
-    SetUpdaterTrustForTesting(publisher_, thumbprints_);
+    SetUpdaterPolicyForTesting(policy_);
     SetKnownHostsForTesting(nullptr, nullptr);
     SequenceWindowTest::TearDown();
   }
@@ -798,8 +797,7 @@ class LoopbackSiteWindowTest : public SequenceWindowTest {
   std::unique_ptr<HttpTestServer> site_, area_;
   std::string host_;
   const char* hosts_[4];
-  const char* publisher_ = nullptr;
-  const char* thumbprints_ = nullptr;
+  SignerPolicy policy_ = {"", "", ""};
 };
 
 TEST_F(LoopbackSiteWindowTest, DownloadShowsRisingProgressThenInstalls) {

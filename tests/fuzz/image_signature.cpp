@@ -20,8 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              report.verdict == kVerdictSubjectForm);
   FUZZ_CHECK(report.verdict != 0 || report.signer_found);
   FUZZ_CHECK(report.chain_status == 0 || report.verdict == 0);
-  FUZZ_CHECK(memchr(report.subject, 0, sizeof report.subject) != nullptr);
+  FUZZ_CHECK(report.name_length <= SignerReport::kNameUnits + 1 && (report.name_count > 0 || !report.name_length));
+  FUZZ_CHECK(report.chain_length <= SignerReport::kChainSize);
   size_t thumbprint = strnlen(report.thumbprint, sizeof report.thumbprint);
   FUZZ_CHECK(thumbprint == 0 || thumbprint == 64);
+  for (uint32_t i = 0; i < report.chain_length; ++i) {
+    size_t key = strnlen(report.key_hashes[i], sizeof report.key_hashes[i]);
+    FUZZ_CHECK(key == 0 || key == 64);
+  }
   return 0;
 }

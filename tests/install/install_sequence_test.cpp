@@ -1,4 +1,8 @@
 #include "install/install_sequence.h"
+#include "install/command_line.h"
+#include "install/process_start.h"
+
+#include <shellapi.h>
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -168,6 +172,47 @@ TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
                 folder_.Path() + "\\Pellomar\r\n",
             WaitForUpdaterLog());
   EXPECT_EQ(1, host_.close_posts);
+}
+
+// Credentials with a blank, a quote, a backslash before a quote and a
+// trailing backslash: the platform's parser in the updater reads exactly the
+// four of them and nothing more.
+TEST_F(InstallSequenceTest, CodesArriveAsTheFourCredentialsWhateverTheyHold) {
+  CreateDirectoryA(install_.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
+  StoreInstallDir(install_);
+  std::string args = updater_log_folder_.File("args.txt");
+  SetEnvironmentVariableA("SETUP_TEST_UPDATER_ARGS", args.c_str());
+  const std::string codes = "site user,pa\"ss /Bulk=x,proxy\\\"user,secret\\";
+  host_.fetcher.codes.Assign(codes.c_str());
+  host_.package = true;
+  InstallSequence sequence(host_);
+  sequence.Run();
+  WaitForUpdaterLog();
+  SetEnvironmentVariableA("SETUP_TEST_UPDATER_ARGS", nullptr);
+  EXPECT_EQ(Updater() + "\n/Setup=Tamsu\n/Codes=" + codes + "\n/Bulk=" + SelfPath() + "\n", ReadWholeFile(args));
+}
+
+TEST(ArgumentValue, ThePlatformsParserReadsEveryValueBack) {
+  for (const char* value : {"a,b,c,d", "a b", "\"", "\\", "x\\", "a\\\\\"b", "\\\\server\\x", "tab\tx", "", "\"\"",
+                            "a\\b c"}) {
+    char line[64] = "p.exe /Codes=";
+    ASSERT_TRUE(AppendArgumentValue(line, sizeof line, value)) << value;
+    WCHAR wide[64];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, line, -1, wide, 64), 0);
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(wide, &count);
+    ASSERT_EQ(2, count) << line;
+    char back[64];
+    WideCharToMultiByte(CP_ACP, 0, args[1], -1, back, sizeof back, nullptr, nullptr);
+    LocalFree(args);
+    EXPECT_EQ("/Codes=" + std::string(value), back) << line;
+  }
+  // Refused whole when the quoted form does not fit.
+  char small[12] = "/Codes=";
+  EXPECT_FALSE(AppendArgumentValue(small, sizeof small, "a b\""));
+  EXPECT_STREQ("/Codes=", small);
+  EXPECT_TRUE(AppendArgumentValue(small, sizeof small, "abcd"));
 }
 
 TEST_F(InstallSequenceTest, StoredFolderThatIsGoneLeadsToTheDialogAndIsReplaced) {

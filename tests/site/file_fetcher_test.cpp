@@ -336,13 +336,18 @@ TEST_F(CabinetFetchTest, StoredCabinetUnpacksIntoTheTargetFolder) {
   EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 0);
 }
 
-TEST_F(CabinetFetchTest, ZippedCabinetWithThreeEntries) {
-  ServeCabinet("three_mszip.cab");
-  EXPECT_TRUE(FetchUpdater());
-  EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a zipped cabinet");
-  EXPECT_EQ(ReadWholeFile(Installed("readme.txt")), "read me\r\n");
-  EXPECT_EQ(ReadWholeFile(Installed("data.bin")).size(), 100000u);
-  EXPECT_EQ(FileCount(), 3);
+// Companion files come only with a cabinet the publisher signed; any other
+// gives its updater entry alone.
+TEST_F(CabinetFetchTest, ZippedCabinetWithThreeEntriesIsWholeOnlyWhenSigned) {
+  for (bool is_signed : {false, true}) {
+    SCOPED_TRACE(is_signed ? "signed" : "unsigned");
+    ServeCabinet(is_signed ? "three_signed.cab" : "three_mszip.cab");
+    EXPECT_TRUE(FetchUpdater());
+    EXPECT_EQ(ReadWholeFile(Installed("NewUpdate.exe")), "updater from a zipped cabinet");
+    EXPECT_EQ(FileExists(Installed("readme.txt")), is_signed);
+    EXPECT_EQ(ReadWholeFile(Installed("data.bin")).size(), is_signed ? 100000u : 0u);
+    EXPECT_EQ(FileCount(), is_signed ? 3 : 1);
+  }
 }
 
 TEST_F(CabinetFetchTest, TargetWithoutFolderUnpacksIntoTheCurrentOne) {

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Builds the cabinets the file fetcher tests unpack, with gcab.
-# Usage: make_cabinets.sh <output folder> <updater program>
+# Usage: make_cabinets.sh <output folder> <updater program> <test certificates>
 set -eu
 out=$1
 updater=$2
+certs=$3
 work=$out/work
 rm -rf "$out"
 mkdir -p "$work"
@@ -19,6 +20,8 @@ printf 'updater from a zipped cabinet' > NewUpdate.exe
 printf 'read me\r\n' > readme.txt
 noise 100000 7 > data.bin
 gcab -c -z "$out/three_mszip.cab" NewUpdate.exe readme.txt data.bin
+# The same signed by the publisher: only such a cabinet is unpacked whole.
+bash "$certs/sign-file.sh" signer "$out/three_mszip.cab" "$out/three_signed.cab"
 
 # Unpacks well but brings no updater.
 gcab -c "$out/no_updater.cab" readme.txt data.bin

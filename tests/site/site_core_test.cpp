@@ -187,6 +187,15 @@ TEST(CabinetNames, ContainedEntries) {
   EXPECT_FALSE(IsContainedEntryName(nullptr));
 }
 
+TEST(CabinetNames, OnlyTheTargetsOwnNameIsTheTargetEntry) {
+  const char* target = "C:\\Pellomar\\NewUpdate.exe";
+  for (const char* same : {"NewUpdate.exe", "NEWUPDATE.EXE"}) EXPECT_TRUE(IsTargetEntry(same, target)) << same;
+  for (const char* other : {"version.dll", "NewUpdate.ex", "NewUpdate.exe.", "NewUpdate.exe:x", "sub\\NewUpdate.exe",
+                            "Pellomar\\NewUpdate.exe", ""})
+    EXPECT_FALSE(IsTargetEntry(other, target)) << other;
+  EXPECT_TRUE(IsTargetEntry("x.exe", "x.exe"));
+}
+
 TEST(CabinetNames, EntryTargetBounded) {
   char out[260];
   ASSERT_TRUE(ComposeEntryTarget(out, sizeof out, ".", "NewUpdate.exe"));

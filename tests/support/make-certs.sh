@@ -11,12 +11,16 @@
 #   nousage       "<publisher>", digital signature only (no code-signing usage), issued by ca
 #   untrusted-ca  an authority nobody trusts
 #   untrusted     "<publisher>", code signing, issued by untrusted-ca
+#   other-ca      a second authority the test prefix trusts, not pinned
+#   unpinned      "<publisher>", code signing, issued by other-ca
+#   twonames      common names "<publisher>" and "Mallory Ltd", code signing, issued by ca
+#   fullwidth     "Ｂｒａｎｎｏｃｋ" (full-width letters), code signing, issued by ca
 #   selfsigned    "<publisher>", code signing, its own issuer
 # sign: sign-file.sh in this folder signs IN into OUT with a NAME's chain.
 set -eu
 out=$1
 publisher=${2:-Brannock}
-[ -f "$out/done" ] && exit 0
+[ -f "$out/done" ] && [ -f "$out/fullwidth.pem" ] && exit 0
 mkdir -p "$out"
 cd "$out"
 
@@ -40,7 +44,7 @@ authority() {  # name common-name
   cp "$1.pem" "$1.chain.pem"
 }
 leaf() {  # name common-name issuer extension-section
-  openssl req -new -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2" >/dev/null 2>&1
+  openssl req -new -utf8 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2" >/dev/null 2>&1
   openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -CAcreateserial -sha256 -days 3650 \
     -extfile ext.cnf -extensions "$4" -out "$1.pem" >/dev/null 2>&1
   cat "$1.pem" "$3.pem" >"$1.chain.pem"
@@ -49,15 +53,20 @@ leaf() {  # name common-name issuer extension-section
 
 authority ca "Tamsu Test Authority"
 authority untrusted-ca "Untrusted Test Authority"
+authority other-ca "Other Test Authority"
 leaf signer "$publisher" ca codesign
 leaf other "Other Maker" ca codesign
 leaf nousage "$publisher" ca nousage
 leaf untrusted "$publisher" untrusted-ca codesign
+leaf unpinned "$publisher" other-ca codesign
+leaf twonames "$publisher/CN=Mallory Ltd" ca codesign
+leaf fullwidth "Ｂｒａｎｎｏｃｋ" ca codesign
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -keyout selfsigned.key -out selfsigned.pem \
   -subj "/CN=$publisher" -addext "basicConstraints=critical,CA:FALSE" -addext "keyUsage=critical,digitalSignature" \
   -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1
 cp selfsigned.pem selfsigned.chain.pem
 openssl x509 -in ca.pem -outform DER -out ca.der
+openssl x509 -in other-ca.pem -outform DER -out other-ca.der
 
 cat >sign-file.sh <<'EOF'
 #!/bin/bash

@@ -4,6 +4,7 @@
 #include <imagehlp.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -509,10 +510,9 @@ namespace {
 
 // The copies sign-variants.sh made of the demo updater, and the thumbprints
 // of the certificates that signed them.
-std::string Signed(const std::string& name) { return ProgramFolder() + "\\..\\..\\signed\\" + name + ".exe"; }
-std::string ThumbprintOf(const std::string& name) {
-  return ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\" + name + ".sha256");
-}
+std::string SignedFolder() { return ProgramFolder() + "\\..\\..\\signed\\"; }
+std::string Signed(const std::string& name) { return SignedFolder() + name + ".exe"; }
+std::string ThumbprintOf(const std::string& name) { return ReadWholeFile(SignedFolder() + name + ".sha256"); }
 
 }  // namespace
 
@@ -520,8 +520,9 @@ std::string ThumbprintOf(const std::string& name) {
 // the test authority as its root) must agree with it, and with the signing
 // tool's check on what that one judges: the signature and the chain.
 TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
-  std::string signer = ThumbprintOf("signer");
+  std::string signer = ThumbprintOf("signer"), authority = ReadWholeFile(SignedFolder() + "ca.pin");
   ASSERT_EQ(64u, signer.size());
+  ASSERT_EQ(64u, authority.size());
   enum { kNotAsked = -1, kHolds = 0, kFails = 1 };
   struct Case {
     std::string file;
@@ -536,11 +537,17 @@ TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
       {"signer", {"--publisher", "Other Maker"}, 1, "expected \"Other Maker\"", kNotAsked},
       {"other", {}, 1, "signed by another publisher", kHolds},
       {"other", {"--publisher", "Other Maker"}, 0, "signed by \"Other Maker\"", kNotAsked},
+      {"twonames", {}, 1, "(not exactly one common name)", kHolds},
+      {"fullwidth", {}, 1, "signed by another publisher", kHolds},
       {"unsigned", {}, 1, "(verdict 0x800b0100)", kFails},
       {"flipped", {}, 1, "the platform refuses the signature", kFails},
       {"untrusted", {}, 1, "does not end in a trusted root", kFails},
       {"selfsigned", {}, 1, "does not end in a trusted root", kFails},
       {"nousage", {}, 1, "not for code signing", kHolds},
+      {"unpinned", {}, 1, "no certificate of the chain carries a pinned key", kNotAsked},
+      {"unpinned", {"--pin", ReadWholeFile(SignedFolder() + "unpinned.pin")}, 0, "trusted", kNotAsked},
+      // The authority's key alone: pins hold over the chain, not on the signer only.
+      {"signer", {"--pin", authority}, 0, "trusted", kNotAsked},
       {"missing", {}, 1, "cannot open", kNotAsked},
       {"signer", {"--thumbprint", signer.substr(1)}, 2, "not a SHA-256 thumbprint", kNotAsked},
       {"signer", {"--publisher"}, 2, "needs a value", kNotAsked},
@@ -552,7 +559,12 @@ TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
     Result r = RunMaker(arguments);
     EXPECT_EQ(c.code, r.code) << where << ":\n" << r.output;
     EXPECT_NE(std::string::npos, r.output.find(c.says)) << where << ":\n" << r.output;
-    arguments.insert(arguments.begin() + 2, {"--ca", SETUP_TEST_CERTS "/ca.pem"});
+    // The native tool gets what maker.exe has from the prefix and its build:
+    // the roots the prefix trusts and the test authority's pin.
+    if (std::find(c.options.begin(), c.options.end(), "--pin") == c.options.end())
+      arguments.insert(arguments.begin() + 2, {"--pin", authority});
+    arguments.insert(arguments.begin() + 2,
+                     {"--ca", SETUP_TEST_CERTS "/ca.pem", "--ca", SETUP_TEST_CERTS "/other-ca.pem"});
     Result native = RunNative(arguments);
     EXPECT_EQ(c.code, native.code) << where << " (native):\n" << native.output;
     EXPECT_NE(std::string::npos, native.output.find(c.says)) << where << " (native):\n" << native.output;

@@ -6,6 +6,7 @@
 //   SETUP_DEMO_UPDATER_CLOSE  seconds until the window closes by itself;
 //                             0 writes the log and ends without a window
 #include <windows.h>
+#include <shellapi.h>
 
 #include "install/product.h"
 #include "base/registry.h"
@@ -25,6 +26,20 @@ void AddLine(const char* label, const char* value) {
   AppendText(g_report, sizeof g_report, line);
 }
 
+// The /Codes= argument as the platform's parser reads it (the setup quotes
+// it when a credential holds a blank or a quote); false when there is none.
+bool ReadCodes(char* out, size_t cap) {
+  int count = 0;
+  LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+  bool found = false;
+  for (int i = 1; args && i < count && !found; ++i) {
+    if (wcsncmp(args[i], L"/Codes=", 7) != 0) continue;
+    found = WideCharToMultiByte(CP_ACP, 0, args[i] + 7, -1, out, static_cast<int>(cap), nullptr, nullptr) > 0;
+  }
+  LocalFree(args);
+  return found;
+}
+
 void BuildReport() {
   const char* command_line = GetCommandLineA();
   UpdaterArguments args;
@@ -36,7 +51,8 @@ void BuildReport() {
   g_report[0] = '\0';
   AddLine("Command line: ", command_line);
   AddLine("/Setup=", args.has_setup ? args.setup : "(missing)");
-  AddLine("/Codes=", args.has_codes ? args.codes : "(none)");
+  char codes[UpdaterArguments::kFieldSize];
+  AddLine("/Codes=", args.has_codes && ReadCodes(codes, sizeof codes) ? codes : "(none)");
   AddLine("/Bulk=", args.has_bulk ? args.bulk : "(none)");
   AddLine("Working folder: ", folder);
   // The setup merges its stamped parameters before it starts us: show what

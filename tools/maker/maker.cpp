@@ -39,11 +39,12 @@ const char kUsage[] =
     "      INPUT is refused unless --drop-signature removes its signature\n"
     "  maker show INPUT [--ca FILE]...\n"
     "      lists the signature, the appended blocks, the parameter text and the package\n"
-    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--ca FILE]...\n"
+    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--pin HEX]... [--ca FILE]...\n"
     "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
     "      the updater: signed, the chain ends in a trusted root, code signing,\n"
-    "      common name NAME and, when given, one of the SHA-256 thumbprints\n"
-    "      (defaults: the publisher and thumbprints this build was made with);\n"
+    "      exactly one common name, NAME, and, when given, one of the SHA-256\n"
+    "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
+    "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with).\n"
     "      Trusted roots: natively the --ca files (PEM), else the system's bundle;\n"
     "      on Windows the machine's own (--ca is refused there)\n";
 
@@ -427,22 +428,29 @@ const char* FailureText(TrustFailure failure) {
     case kNoCodeSigning: return "the certificate is not for code signing";
     case kOtherPublisher: return "signed by another publisher";
     case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
+    case kKeyNotPinned: return "no certificate of the chain carries a pinned key";
   }
   return "unknown";
 }
 
 // The check Setup.exe makes before it starts an updater, on the file read
 // into bytes.
-bool CheckFile(const std::string& path, const std::string& bytes, const char* publisher, const char* thumbprints,
-               SignerReport* report, TrustFailure* failure, std::string* error) {
+bool CheckFile(const std::string& path, const std::string& bytes, const SignerPolicy& policy, SignerReport* report,
+                TrustFailure* failure, std::string* error) {
   if (!InspectSigner(path, bytes, report, error)) return false;
-  *failure = JudgeSigner(*report, publisher, thumbprints);
+  *failure = JudgeSigner(*report, policy);
   return true;
 }
 
 void PrintSigner(const SignerReport& report) {
-  printf("  signed by \"%s\", SHA-256 thumbprint %s\n", report.subject,
+  std::string name;
+  if (report.name_length <= SignerReport::kNameUnits) name = Utf16Text(report.name, report.name_length);
+  printf("  signed by \"%s\"%s, SHA-256 thumbprint %s\n", name.c_str(),
+         report.name_count == 1 ? "" : " (not exactly one common name)",
          report.thumbprint[0] ? report.thumbprint : "unknown");
+  for (uint32_t i = 0; i < report.chain_length && i < SignerReport::kChainSize; ++i)
+    printf("  chain %u public key SHA-256 %s\n", static_cast<unsigned>(i),
+           report.key_hashes[i][0] ? report.key_hashes[i] : "unknown");
   printf("  platform verdict 0x%08x, chain status 0x%x%s\n", static_cast<unsigned>(report.verdict),
          static_cast<unsigned>(report.chain_status),
          report.chain_status == 0 ? " (ends in a trusted root)" : "");
@@ -453,7 +461,8 @@ void ShowSigner(const std::string& path, const std::string& bytes) {
   SignerReport report;
   TrustFailure failure;
   std::string error;
-  if (!CheckFile(path, bytes, "", "", &report, &failure, &error)) {
+  SignerPolicy any = {"", "", ""};
+  if (!CheckFile(path, bytes, any, &report, &failure, &error)) {
     printf("  signer: cannot tell (%s)\n", error.c_str());
   } else if (!report.signer_found) {
     printf("  signer: none found, platform verdict 0x%08x\n", static_cast<unsigned>(report.verdict));
@@ -463,25 +472,45 @@ void ShowSigner(const std::string& path, const std::string& bytes) {
   }
 }
 
+// What the Setup.exe built with this tool starts: without pins or
+// thumbprints, any code-signing certificate of the name from any root the
+// machine trusts.
+void ShowBuildTrust() {
+  const SignerPolicy& policy = BuiltPolicy();
+  if (!policy.publisher[0] && !policy.thumbprints[0] && !policy.pins[0]) {
+    printf("  this build starts any updater, signed or not\n");
+  } else if (!policy.pins[0] && !policy.thumbprints[0]) {
+    printf("  this build trusts any certificate named \"%s\" from a root the machine trusts (no pins)\n",
+           policy.publisher);
+  } else {
+    printf("  this build trusts \"%s\" with pinned keys %s%s%s\n", policy.publisher,
+           policy.pins[0] ? policy.pins : "(none)", policy.thumbprints[0] ? ", thumbprints " : "",
+           policy.thumbprints);
+  }
+}
+
 int Verify(const std::vector<std::string>& args) {
-  std::string path, publisher = BuiltPublisher(), thumbprints;
+  std::string path, publisher = BuiltPolicy().publisher, thumbprints, pins;
   std::vector<std::string> roots;
-  bool listed = false;
+  bool listed = false, pinned = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--publisher" || args[i] == "--thumbprint" || args[i] == "--ca") && i + 1 >= args.size())
+    if ((args[i] == "--publisher" || args[i] == "--thumbprint" || args[i] == "--pin" || args[i] == "--ca") &&
+        i + 1 >= args.size())
       return Usage(args[i] + " needs a value");
     if (args[i] == "--ca") {
       roots.push_back(args[++i]);
     } else if (args[i] == "--publisher") {
       publisher = args[++i];
-    } else if (args[i] == "--thumbprint") {
+    } else if (args[i] == "--thumbprint" || args[i] == "--pin") {
+      bool pin = args[i] == "--pin";
       const std::string& hex = args[++i];
       if (hex.size() != 64 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        return Usage("\"" + hex + "\" is not a SHA-256 thumbprint (64 hex digits)");
+        return Usage("\"" + hex + "\" is not a SHA-256 " + (pin ? "key hash" : "thumbprint") + " (64 hex digits)");
       std::string upper = hex;
       for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      thumbprints += (listed ? "," : "") + upper;
-      listed = true;
+      std::string& list = pin ? pins : thumbprints;
+      list += (list.empty() ? "" : ",") + upper;
+      (pin ? pinned : listed) = true;
     } else if (path.empty() && args[i].compare(0, 2, "--") != 0) {
       path = args[i];
     } else {
@@ -489,14 +518,17 @@ int Verify(const std::vector<std::string>& args) {
     }
   }
   if (path.empty()) return Usage("verify takes one file");
-  if (!listed) thumbprints = BuiltThumbprints();
-  if (publisher.empty() && thumbprints.empty()) return Usage("nothing to check against: no publisher, no thumbprint");
+  if (!listed) thumbprints = BuiltPolicy().thumbprints;
+  if (!pinned) pins = BuiltPolicy().pins;
+  if (publisher.empty() && thumbprints.empty() && pins.empty())
+    return Usage("nothing to check against: no publisher, thumbprint or pin");
   std::string bytes, error;
   if (!TakeRootFiles(roots, &error)) return Usage(error);
   if (!ReadAll(path, &bytes, &error)) return Fail(error);
   SignerReport report;
   TrustFailure failure;
-  if (!CheckFile(path, bytes, publisher.c_str(), thumbprints.c_str(), &report, &failure, &error)) return Fail(error);
+  SignerPolicy policy = {publisher.c_str(), thumbprints.c_str(), pins.c_str()};
+  if (!CheckFile(path, bytes, policy, &report, &failure, &error)) return Fail(error);
   printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
   if (report.signer_found) PrintSigner(report);
   if (failure == kTrusted) return 0;
@@ -526,6 +558,7 @@ int Show(const std::vector<std::string>& arguments) {
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
   ShowSignatureLayout(bytes);
   ShowSigner(args[0], bytes);
+  ShowBuildTrust();
   BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;
   for (;;) {

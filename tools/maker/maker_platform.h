@@ -44,6 +44,8 @@ bool TakeRootFiles(const std::vector<std::string>& files, std::string* error);
 // fills report as Setup.exe's check does. False when the check cannot be
 // made at all, with the reason in *error.
 bool InspectSigner(const std::string& path, const std::string& bytes, SignerReport* report, std::string* error);
-// The publisher and thumbprints this build accepts by default.
-const char* BuiltPublisher();
-const char* BuiltThumbprints();
+// The signer this build accepts by default: what Setup.exe built alike
+// accepts (publisher, thumbprints, pins).
+const SignerPolicy& BuiltPolicy();
+// UTF-16 units as UTF-8; empty when they do not convert.
+std::string Utf16Text(const uint16_t* units, size_t count);

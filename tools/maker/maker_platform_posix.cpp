@@ -173,5 +173,16 @@ bool InspectSigner(const std::string&, const std::string& bytes, SignerReport* r
   return InspectImageSignature(bytes, g_roots, report, error);
 }
 
-const char* BuiltPublisher() { return SETUP_UPDATER_PUBLISHER; }
-const char* BuiltThumbprints() { return SETUP_UPDATER_THUMBPRINTS; }
+const SignerPolicy& BuiltPolicy() {
+  static const SignerPolicy policy = {SETUP_UPDATER_PUBLISHER, SETUP_UPDATER_THUMBPRINTS, SETUP_UPDATER_PINS};
+  return policy;
+}
+
+std::string Utf16Text(const uint16_t* units, size_t count) {
+  glong length = 0;
+  gchar* converted = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(units), static_cast<glong>(count), nullptr,
+                                     &length, nullptr);
+  std::string text = converted ? std::string(converted, static_cast<size_t>(length)) : std::string();
+  g_free(converted);
+  return text;
+}

@@ -217,5 +217,14 @@ bool InspectSigner(const std::string& path, const std::string&, SignerReport* re
   return ok;
 }
 
-const char* BuiltPublisher() { return UpdaterPublisher(); }
-const char* BuiltThumbprints() { return UpdaterThumbprints(); }
+const SignerPolicy& BuiltPolicy() { return UpdaterPolicy(); }
+
+std::string Utf16Text(const uint16_t* units, size_t count) {
+  // Each unit takes at most three bytes.
+  std::string text(3 * count, '\0');
+  int n = count ? WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const WCHAR*>(units), static_cast<int>(count),
+                                      &text[0], static_cast<int>(text.size()), nullptr, nullptr)
+                : 0;
+  text.resize(n > 0 ? n : 0);
+  return text;
+}

@@ -121,31 +121,49 @@ uint32_t ChainStatus(int error) {
   }
 }
 
+// SHA-256 of bytes in upper-case hex, as the platform's thumbprints read.
+void HashHex(const unsigned char* bytes, size_t length, char out[65]) {
+  unsigned char digest[32];
+  unsigned int size = 0;
+  if (!EVP_Digest(bytes, length, digest, &size, EVP_sha256(), nullptr) || size != sizeof digest) return;
+  for (unsigned int i = 0; i < 2 * size; ++i) {
+    int nibble = (i & 1) ? digest[i / 2] & 15 : digest[i / 2] >> 4;
+    out[i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
+  }
+  out[2 * size] = 0;
+}
+
+// The subject's common names: how many, and the first in UTF-16 units. A
+// value that is no text, holds a zero or is too long to keep never matches.
+void ReadCommonNames(X509_NAME* subject, SignerReport* report) {
+  int first = -1;
+  for (int at = -1; (at = X509_NAME_get_index_by_NID(subject, NID_commonName, at)) >= 0;) {
+    if (report->name_count++ == 0) first = at;
+  }
+  if (first < 0) return;
+  report->name_length = SignerReport::kNameUnits + 1;
+  unsigned char* text = nullptr;
+  int n = ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, first)));
+  uint16_t units[SignerReport::kNameUnits + 1];
+  int count = n >= 0 && text && strlen(reinterpret_cast<char*>(text)) == static_cast<size_t>(n)
+                  ? Utf8ToUtf16(reinterpret_cast<char*>(text), units, sizeof units / sizeof units[0])
+                  : -1;
+  OPENSSL_free(text);
+  if (count < 0) return;
+  memcpy(report->name, units, count * sizeof units[0]);
+  report->name_length = static_cast<uint32_t>(count);
+}
+
 void DescribeSigner(X509* certificate, SignerReport* report) {
   report->signer_found = true;
   // Only the extension counts: a certificate without one is not for code signing.
   report->code_signing = (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0 &&
                          (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) != 0;
-  X509_NAME* subject = X509_get_subject_name(certificate);
-  int at = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-  unsigned char* text = nullptr;
-  int n = at < 0 ? -1 : ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at)));
-  if (n > 0) {
-    // A longer name is cut and so never matches a publisher.
-    size_t keep = static_cast<size_t>(n) < sizeof report->subject ? n : sizeof report->subject - 1;
-    memcpy(report->subject, text, keep);
-    report->subject[keep] = 0;
-  }
-  OPENSSL_free(text);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (X509_digest(certificate, EVP_sha256(), digest, &length) && length == 32) {
-    for (unsigned int i = 0; i < 2 * length; ++i) {
-      int nibble = (i & 1) ? digest[i / 2] & 15 : digest[i / 2] >> 4;
-      report->thumbprint[i] = static_cast<char>(nibble < 10 ? '0' + nibble : 'A' - 10 + nibble);
-    }
-    report->thumbprint[2 * length] = 0;
-  }
+  ReadCommonNames(X509_get_subject_name(certificate), report);
+  unsigned char* der = nullptr;
+  int length = i2d_X509(certificate, &der);
+  if (length > 0) HashHex(der, static_cast<size_t>(length), report->thumbprint);
+  OPENSSL_free(der);
 }
 
 bool LoadRoots(X509_STORE* store, const std::vector<std::string>& rootFiles, std::string* error) {
@@ -161,12 +179,25 @@ bool LoadRoots(X509_STORE* store, const std::vector<std::string>& rootFiles, std
 }
 
 // The chain of the signing certificate, built from the roots and the
-// certificates the signature carries; nothing is fetched.
-uint32_t CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried) {
+// certificates the signature carries; nothing is fetched. Its status, and
+// the key hash of each certificate it holds (as far as it was built when
+// it fails), leaf first.
+void CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried, SignerReport* report) {
   StoreContext context(X509_STORE_CTX_new());
-  if (!context || !X509_STORE_CTX_init(context.get(), store, signer, carried)) return kChainInvalid;
-  if (X509_verify_cert(context.get()) == 1) return 0;
-  return ChainStatus(X509_STORE_CTX_get_error(context.get()));
+  if (!context || !X509_STORE_CTX_init(context.get(), store, signer, carried)) {
+    report->chain_status = kChainInvalid;
+    return;
+  }
+  report->chain_status =
+      X509_verify_cert(context.get()) == 1 ? 0 : ChainStatus(X509_STORE_CTX_get_error(context.get()));
+  STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+  for (int i = 0; chain && i < sk_X509_num(chain) && i < SignerReport::kChainSize; ++i) {
+    unsigned char* key = nullptr;
+    int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(sk_X509_value(chain, i)), &key);
+    if (length > 0) HashHex(key, static_cast<size_t>(length), report->key_hashes[i]);
+    OPENSSL_free(key);
+    report->chain_length = static_cast<uint32_t>(i + 1);
+  }
 }
 
 }  // namespace
@@ -236,6 +267,6 @@ bool InspectImageSignature(const std::string& bytes, const std::vector<std::stri
       PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
     return true;
   report->verdict = 0;
-  report->chain_status = CheckChain(store.get(), signer, carried);
+  CheckChain(store.get(), signer, carried, report);
   return true;
 }
