@@ -2,10 +2,9 @@
 // no publisher and no thumbprints: the publisher check is off.
 #include "install/publisher_check.h"
 
-namespace {
+extern "C" void SetupTestStart();
 
-struct CheckOff {
-  CheckOff() { SetUpdaterTrustForTesting("", ""); }
-} g_check_off;
-
-}  // namespace
+extern "C" void SetupUncheckedStart() {
+  SetUpdaterTrustForTesting("", "");
+  SetupTestStart();
+}
