@@ -33,6 +33,8 @@ UpdaterFetcher* SetupHost::ContactSite(const char* family) {
   return fetcher;
 }
 
+bool SetupHost::SecureContactFailed() { return site_ && site_->SecureConnectionFailed(); }
+
 int SetupHost::RunDriveDialog(char* folder, size_t cap) {
   DriveDialog dialog(instance_);
   if (dialog.Run() != 1) return 2;

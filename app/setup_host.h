@@ -23,6 +23,7 @@ class SetupHost : public InstallHost {
   // Each run builds its own connection and fetcher; the last ones are kept
   // until the process ends (the sequence holds on to the fetcher).
   UpdaterFetcher* ContactSite(const char* family) override;
+  bool SecureContactFailed() override;
   int RunDriveDialog(char* folder, size_t cap) override;
   void MergeLaunchParameters() override;
 

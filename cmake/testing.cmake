@@ -40,6 +40,14 @@ if(SETUP_WINDOWS)
   # FIXTURES_REQUIRED.
   add_test(NAME signing_certs COMMAND bash ${CMAKE_SOURCE_DIR}/tests/support/make-certs.sh ${CMAKE_BINARY_DIR}/certs)
   set_tests_properties(signing_certs PROPERTIES FIXTURES_SETUP signing TIMEOUT 120)
+  # TLS fronts (tests/support/tls-bench.sh) with a fresh authority trusted in
+  # the prefix. Groups of TestAddress(group, kind): 140 to 147. Such tests add
+  # "tls" to their FIXTURES_REQUIRED.
+  set(SETUP_TLS_BENCH ${CMAKE_SOURCE_DIR}/tests/support/tls-bench.sh)
+  add_test(NAME tls_bench_start COMMAND bash ${SETUP_TLS_BENCH} start ${CMAKE_BINARY_DIR} 140 141 142 143 144 145 146 147)
+  add_test(NAME tls_bench_stop COMMAND bash ${SETUP_TLS_BENCH} stop ${CMAKE_BINARY_DIR})
+  set_tests_properties(tls_bench_start PROPERTIES FIXTURES_SETUP tls FIXTURES_REQUIRED wine TIMEOUT 120)
+  set_tests_properties(tls_bench_stop PROPERTIES FIXTURES_CLEANUP tls TIMEOUT 60)
 endif()
 
 # The program a user runs: system DLLs only, its header and sections as they

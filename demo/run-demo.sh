@@ -8,6 +8,9 @@
 #   bash demo/run-demo.sh --site-down no site at all: what the user sees then
 #   bash demo/run-demo.sh --tampered  the site serves the signed updater with one
 #                                     byte changed: Setup.exe refuses to start it
+#   bash demo/run-demo.sh --https     web install from a download area served over
+#                                     TLS (nginx on 127.0.0.1:443, a demo TLS
+#                                     authority trusted in the prefix)
 # The demo makes its own authority and a "Brannock" code-signing certificate
 # (keys under <build>/demo/certs), signs the updater and Setup.exe with them
 # and trusts the authority in the demo's Wine prefix.
@@ -34,12 +37,13 @@ while [ $# -gt 0 ]; do
     --site-down) mode=down ;;
     --tampered) mode=tampered ;;
     --win32) win32=1 ;;
+    --https) mode=https ;;
     --build)
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
     --no-build) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down | --tampered] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered | --https] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -119,11 +123,16 @@ done
 # ".test" host names first, and those lookups must fail here rather than go out
 # to a name server. Everything below runs in that namespace.
 if [ -z "${SETUP_DEMO_ISOLATED:-}" ]; then
-  if unshare --net true 2>/dev/null; then
+  # The https mode also needs a mount namespace: a certificate names hosts,
+  # so the namespace gets an /etc/hosts of its own for the site's names.
+  namespaces=--net
+  [ "$mode" = https ] && namespaces="--net --mount"
+  if unshare $namespaces true 2>/dev/null; then
     trap - EXIT
-    exec env SETUP_DEMO_ISOLATED=1 unshare --net bash -c 'ip link set lo up && exec bash "$@"' demo \
+    exec env SETUP_DEMO_ISOLATED=1 unshare $namespaces bash -c 'ip link set lo up && exec bash "$@"' demo \
       "$repo/demo/run-demo.sh" "${args[@]}" --no-build
   fi
+  [ "$mode" = https ] && fail "the https mode needs a private network and mounts (unshare --net --mount)"
   say "note: no private network here (unshare --net failed): the .test host names go to the name service"
 fi
 
@@ -171,6 +180,22 @@ if [ "$mode" = tampered ]; then
   say "tampered: the site serves the signed updater with byte 1100 changed"
 fi
 if [ "$mode" = package ]; then cp demo/gateway_package_mode.txt "$prefix/site/secure/gateway_new.php"; fi
+# The TLS authority of an earlier https run leaves the prefix below.
+tls_root=""
+[ -f "$demo/tls/ca.der" ] && tls_root=$(sha1sum "$demo/tls/ca.der" | cut -c1-40 | tr a-f A-F)
+rm -rf "$demo/tls"
+if [ "$mode" = https ]; then
+  # The site's names resolve to the demo's address, and nginx serves the same
+  # files over TLS with a server certificate of a fresh demo TLS authority.
+  printf '127.0.0.1 localhost brannock.test www.brannock.test\n' >"$demo/hosts"
+  mount --bind "$demo/hosts" /etc/hosts || fail "cannot give the namespace its own /etc/hosts"
+  bash tests/support/make-tls-certs.sh "$demo/tls" brannock.test www.brannock.test >"$demo/tls.log" 2>&1 ||
+    { cat "$demo/tls.log"; fail "could not make the TLS certificates"; }
+  mkdir -p "$prefix/tls"
+  cp "$demo/tls/good.chain.pem" "$demo/tls/good.key" "$prefix/tls/"
+  cp demo/nginx-tls.conf "$prefix/tls/https.conf"
+  printf 'https://www.brannock.test/pellomar/' >"$prefix/site/secure/gateway_new.php"
+fi
 chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
   fail "something already listens on port 80 of 127.0.0.1; stop it first (ss -ltnp)"
@@ -178,10 +203,15 @@ fi
 if [ "$mode" = down ]; then
   say "site: none; nothing listens on 127.0.0.1:80"
 else
-  nginx -p "$prefix/" -c "$repo/demo/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
+  # A copy in the prefix: its includes and certificate paths are relative to
+  # the configuration's own folder.
+  cp demo/nginx.conf "$prefix/nginx.conf"
+  nginx -p "$prefix/" -c "$prefix/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
     { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
   nginx_started=1
-  say "site: nginx serves $prefix/site on http://127.0.0.1/ (gateway: $(cat "$prefix/site/secure/gateway_new.php"))"
+  served="http://127.0.0.1/"
+  [ "$mode" = https ] && served="$served and https://127.0.0.1/ (demo TLS authority in $demo/tls)"
+  say "site: nginx serves $prefix/site on $served (gateway: $(cat "$prefix/site/secure/gateway_new.php"))"
 fi
 
 # ---- a display: the caller's, or an Xvfb of our own
@@ -214,6 +244,14 @@ if [ -n "$old_root" ]; then
 fi
 SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$certs/ca.der" >"$demo/trust.log" 2>&1 ||
   { cat "$demo/trust.log"; fail "could not trust the demo authority"; }
+if [ -n "$tls_root" ]; then
+  "$WINE" reg delete "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$tls_root" /f \
+    >>"$demo/reg-reset.log" 2>&1
+fi
+if [ "$mode" = https ]; then
+  SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$demo/tls/ca.der" >>"$demo/trust.log" 2>&1 ||
+    { cat "$demo/trust.log"; fail "could not trust the demo TLS authority"; }
+fi
 rm -rf "$WINEPREFIX/drive_c/$program_files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 downloads=$WINEPREFIX/drive_c/Downloads
@@ -315,7 +353,11 @@ else
   }
   check "connection test file of the site" '"GET /secure/test_pattern.txt\?Rand=[0-9]+"' yes
   check "gateway query with the fingerprint" '"GET /secure/gateway_new.php\?Product=Pellomar&Bios=[0-9a-f]+.*&Rand=[0-9]+"' yes
-  if [ "$mode" = web ]; then
+  if [ "$mode" = https ]; then
+    check "connection test file of the download area, over TLS" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+" .*scheme=https ' yes
+    check "the updater's cabinet, over TLS" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*scheme=https status=200' yes
+    check "no request to the download area over plain http" '"GET /pellomar/.*scheme=http ' no
+  elif [ "$mode" = web ]; then
     check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
     check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
   else

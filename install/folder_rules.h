@@ -1,5 +1,6 @@
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
 
 // The install sequence's folder rules, free of the platform.
 
@@ -12,3 +13,18 @@ bool EndWithBackslash(char* folder, size_t cap);
 // nothing here, and a path with ".." is never inside, so an answer of true
 // always means a real sub-folder.
 bool IsInsideFolder(const char* path, const char* folder);
+// Whether an existing folder's security descriptor (self-relative, as the
+// platform hands it out) leaves it to the administrators: owned by
+// Administrators or SYSTEM, with an access list in which no allowing entry
+// for any other account grants writing, adding, deleting, or changing the
+// list or the owner. No list, or a descriptor that does not read, is not.
+bool IsAdministratorsFolder(const unsigned char* descriptor, size_t size);
+
+// What becomes of an install folder outside the program-files folders,
+// from its volume's flags (the platform's; 0 when they cannot be read) and
+// its descriptor (null for a folder yet to be made, which is created with
+// the locked list). A volume without persistent access lists is refused:
+// nothing there could keep others out.
+enum FolderVerdict { kFolderRefused, kFolderLeft, kFolderToLock };
+const uint32_t kPersistentAccessLists = 0x8;
+FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size);

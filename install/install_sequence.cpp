@@ -5,6 +5,7 @@
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
+#include "install/folder_access.h"
 #include "install/folder_rules.h"
 #include "install/product.h"
 #include "install/progress_line.h"
@@ -13,11 +14,12 @@
 #include "base/text.h"
 
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
+static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
 static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
 
 InstallSequence::InstallSequence(InstallHost& host)
-    : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false) {
+    : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false), fetch_secure_failure_(false) {
   install_folder_[0] = 0;
   updater_path_[0] = 0;
   pending_path_[0] = 0;
@@ -44,9 +46,13 @@ static bool IsBelowProgramFiles(const char* folder) {
 }
 
 // Creates the working folder when missing and makes it current; the
-// fetcher's temporary files land in the current folder.
+// fetcher's temporary files land in the current folder. Outside the
+// program-files folders anyone may have made it beforehand: it must be the
+// administrators' before anything is fetched into it or started from it.
 static bool EnterWorkingFolder(const char* folder) {
-  if (!IsDirectoryPath(folder) && !CreateFolder(folder, !IsBelowProgramFiles(folder))) {
+  bool outside = !IsBelowProgramFiles(folder);
+  if (outside && !SecureInstallFolder(folder)) return false;
+  if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
     LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
     return false;
   }
@@ -129,7 +135,7 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(refused ? kRefusal : kStartFailure);
+    host_.SetErrorLine(refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
   }
   CommonEnd();
 }
@@ -142,10 +148,11 @@ void InstallSequence::CommonEnd() {
 
 void InstallSequence::ContactFailure() {
   host_.SetStatusLine("");
+  const char* text = host_.SecureContactFailed() ? kSecureFailure : kContactFailure;
   if (IsCancelRequested()) {
-    host_.SetStatusLine(kContactFailure);
+    host_.SetStatusLine(text);
   } else {
-    host_.SetErrorLine(kContactFailure);
+    host_.SetErrorLine(text);
   }
   host_.EnableInstallButton();
 }
@@ -189,7 +196,11 @@ const char* InstallSequence::GetUpdaterPath() {
 bool InstallSequence::FetchUpdater() {
   // The status line follows the transfer and is empty again after it.
   ProgressLine progress(host_);
-  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_, &progress)) return false;
+  fetch_secure_failure_ = false;
+  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_, &progress)) {
+    fetch_secure_failure_ = fetcher_->SecureConnectionFailed();
+    return false;
+  }
   DeleteFileA(updater_path_);
   return MoveFileA(pending_path_, updater_path_) != 0;
 }

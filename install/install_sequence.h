@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "base/byte_string.h"
-#include "transport/transfer_progress.h"
+#include "base/transfer_progress.h"
 
 // The updater source as the sequence sees it: the run's file fetcher.
 class UpdaterFetcher {
@@ -14,6 +14,8 @@ class UpdaterFetcher {
   virtual bool GetCompressedFile(const char* name, const char* target, TransferProgress* progress = nullptr) = 0;
   // The codes text for " /Codes=", or an absent text.
   virtual ByteString GetCodes() = 0;
+  // True when the last fetch failed for the secure connection alone.
+  virtual bool SecureConnectionFailed() const = 0;
 };
 
 // What the sequence uses of the window, the site and the rest of the program.
@@ -31,6 +33,9 @@ class InstallHost {
   // fetcher on the answer. None when any of them fails. The fetcher lives
   // until the next call, which may end it.
   virtual UpdaterFetcher* ContactSite(const char* family) = 0;
+  // After ContactSite gave none: true when the site could not be reached
+  // for the secure connection alone.
+  virtual bool SecureContactFailed() = 0;
   // Runs the drive dialog modally; 1 with the chosen folder (ending in a
   // backslash) in folder, anything else when cancelled.
   virtual int RunDriveDialog(char* folder, size_t cap) = 0;
@@ -66,6 +71,8 @@ class InstallSequence {
   char updater_path_[MAX_PATH + 16];
   char pending_path_[MAX_PATH + 16];
   bool updater_present_;
+  // The last fetch of the updater failed for the secure connection alone.
+  bool fetch_secure_failure_;
 };
 
 // Composes the quoted program path, a space and the arguments into out and

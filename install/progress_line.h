@@ -1,7 +1,7 @@
 #pragma once
+#include "base/transfer_progress.h"
 #include "install/install_sequence.h"
 #include "install/progress_text.h"
-#include "transport/transfer_progress.h"
 
 // The sink a download step hands to the fetcher: shows the transfer in the
 // window's status line and empties the line again when the step ends (the

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "package/signer_attribute.h"
+
 static bool EndsWith(const unsigned char* data, uint32_t end, const char* marker, uint32_t length) {
   return end >= length && memcmp(data + end - length, marker, length) == 0;
 }
@@ -64,32 +66,42 @@ bool FindCertificateTable(const unsigned char* data, uint32_t size, CertificateT
   if (!FindPeHeaderFields(data, size, &fields)) return false;
   uint32_t start = ReadOffset(data + fields.securityEntryAt);
   uint32_t length = ReadOffset(data + fields.securityEntryAt + 4);
-  // It ends the file and holds its header, a DER tag and a length byte.
-  if (length < 10 || start > size || size - start != length) return false;
-  const unsigned char* der = data + start + 8;
-  if (der[0] != 0x30) return false;
-  uint32_t header = 2;
-  uint32_t content = der[1];
-  if (content & 0x80) {
-    uint32_t bytes = content & 0x7f;
-    if (bytes == 0 || bytes > 4 || bytes > length - 10) return false;
-    content = 0;
-    for (uint32_t i = 0; i < bytes; ++i) content = content << 8 | der[2 + i];
-    header += bytes;
-  }
-  if (content > length - 8 - header) return false;
+  // It ends the file and holds its header and a definite DER sequence.
+  DerElement signature;
+  if (length < 10 || start > size || size - start != length || !ReadDerElement(data, start + 8, size, &signature) ||
+      signature.tag != 0x30)
+    return false;
   table->start = start;
-  table->signatureEnd = start + 8 + header + content;
+  table->signatureEnd = signature.end;
   return true;
 }
 
-BlockWalk::BlockWalk(const unsigned char* data, uint32_t size) : data_(data), end_(size), floor_(0) {
-  signed_ = FindCertificateTable(data, size, &table_);
-  if (signed_) floor_ = table_.signatureEnd;
+BlockWalk::BlockWalk(const unsigned char* data, uint32_t size)
+    : data_(data), end_(size), floor_(0), table_{0, 0}, signed_(false), place_(kAppended) {
+  PeHeaderFields fields;
+  if (!FindPeHeaderFields(data, size, &fields)) return;
+  uint32_t start = ReadOffset(data + fields.securityEntryAt);
+  signed_ = start != 0 || ReadOffset(data + fields.securityEntryAt + 4) != 0;
+  if (!signed_) return;
+  if (FindCertificateTable(data, size, &table_)) {
+    floor_ = table_.signatureEnd;
+    place_ = kAfterSignature;
+  } else {
+    // Where the signature ends is unknown: whatever follows the table's
+    // start could be anything, so the walk begins before it. A table
+    // claimed past the end leaves nothing known to be covered.
+    table_ = {start <= size ? start : 0, 0};
+    end_ = table_.start;
+    place_ = kCovered;
+  }
 }
 
 AppendedBlock BlockWalk::Next() {
   for (;;) {
+    if (place_ == kInSignature) {
+      place_ = kCovered;
+      end_ = table_.start;
+    }
     // The signing tool aligns the table and the maker aligns what it puts
     // into it, with up to 7 zeros; no marker ends in a zero byte.
     for (int i = 0; signed_ && i < 7 && end_ > 0 && data_[end_ - 1] == 0; ++i) --end_;
@@ -99,16 +111,25 @@ AppendedBlock BlockWalk::Next() {
       end_ = block.start;
       return block;
     }
-    if (!InTable()) return {kNoBlock, 0, 0};
-    // Out of the table: on before it.
+    if (place_ != kAfterSignature) return {kNoBlock, 0, 0};
+    // Out of the table's tail: the signer's own block, then on before it.
     floor_ = 0;
+    uint32_t at = 0;
+    place_ = kCovered;
     end_ = table_.start;
+    if (FindSignedParameterBlock(data_, table_.start + 8, table_.signatureEnd, &at) &&
+        BlockEndingAt(data_, at + kParameterBlockSize).kind == kParameterBlock) {
+      place_ = kInSignature;
+      end_ = at;
+      return {kParameterBlock, at, 0};
+    }
   }
 }
 
 SetupBlocks FindSetupBlocks(const unsigned char* data, uint32_t size) {
   SetupBlocks found = {};
   BlockWalk walk(data, size);
+  found.tableUnread = walk.TableUnread();
   for (bool first = true;; first = false) {
     AppendedBlock block = walk.Next();
     if (first && block.kind == kParameterBlock) {
@@ -117,7 +138,7 @@ SetupBlocks FindSetupBlocks(const unsigned char* data, uint32_t size) {
     }
     if (block.kind == kNoBlock) return found;
     if (block.kind != kPackageBlock) continue;
-    if (walk.InTable()) {
+    if (walk.Place() == kAfterSignature) {
       found.packageIgnored = true;
       continue;
     }

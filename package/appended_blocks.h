@@ -10,8 +10,9 @@
 //   other block:     ..., its start, "Suffix"
 // A signed file ends with its certificate table instead. Blocks appended
 // before signing lie before the table and are covered by the signature;
-// blocks stamped after signing lie inside the table, after the signature
-// data, where the signature check does not look.
+// a parameter block stamped after signing lies in the signature itself (an
+// unauthenticated attribute of its signer) or, as the maker stamped it
+// before, inside the table after the signature data. Neither is covered.
 enum AppendedBlockKind { kNoBlock, kParameterBlock, kPackageBlock, kOtherBlock };
 
 const uint32_t kParameterBlockSize = 267;
@@ -43,39 +44,56 @@ struct CertificateTable {
   uint32_t signatureEnd;  // from the signature's own DER length
 };
 // False when there is none, or when it does not end the file or its
-// signature data does not fit in it.
+// signature data does not fit in it or has no definite DER length.
 bool FindCertificateTable(const unsigned char* data, uint32_t size, CertificateTable* table);
 
+// Where a block the walk met lies.
+enum BlockPlace {
+  kAppended,        // in a file without a signature
+  kCovered,         // before the certificate table: the signature covers it
+  kAfterSignature,  // inside the table, after the signature data
+  kInSignature,     // the signer's parameter attribute
+};
+
 // The appended blocks from the end of the file backwards: first those
-// inside a certificate table that ends the file, then those before it.
+// inside a certificate table that ends the file, then the signer's
+// parameter attribute, then those before the table. In a file whose
+// certificate directory entry is non-zero no block at or after the table's
+// start is met unless the signature's end is known.
 class BlockWalk {
  public:
   BlockWalk(const unsigned char* data, uint32_t size);
   // The next block; kNoBlock once the walk is over.
   AppendedBlock Next();
+  // The certificate directory entry is non-zero: the file claims a signature.
   bool Signed() const { return signed_; }
-  // The block Next() gave last lies inside the table.
-  bool InTable() const { return floor_ != 0; }
+  // It does, but the table could not be read: nothing inside it is met.
+  bool TableUnread() const { return signed_ && table_.signatureEnd == 0; }
+  // Where the block Next() gave last lies.
+  BlockPlace Place() const { return place_; }
   // Where the walk stands: the start of the block Next() gave last.
   uint32_t End() const { return end_; }
 
  private:
   const unsigned char* data_;
   uint32_t end_;
-  uint32_t floor_;  // inside the table: the signature's end; else 0
+  uint32_t floor_;  // after the signature: the signature's end; else 0
   CertificateTable table_;
   bool signed_;
+  BlockPlace place_;
 };
 
 // What Setup takes from its own file.
 struct SetupBlocks {
   bool hasParameters;   // the first block of the walk is a parameter block
   uint32_t parameters;  // its start
-  bool hasPackage;      // the first package the walk meets outside the table
+  bool hasPackage;      // the first package the walk meets before any table
   uint32_t packageStart;
   uint32_t packageLength;
-  // A package inside the certificate table: not covered by the signature,
-  // so passed over.
+  // A package after the signature data: not covered by the signature, so
+  // passed over.
   bool packageIgnored;
+  // A signature of unknown length: nothing inside its table was taken.
+  bool tableUnread;
 };
 SetupBlocks FindSetupBlocks(const unsigned char* data, uint32_t size);

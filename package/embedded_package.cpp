@@ -30,6 +30,7 @@ PackageByteSource::PackageByteSource(const char* path) : file_(path, true, 0), s
   }
   // The signature does not cover it, so anyone could have put it there.
   if (blocks.packageIgnored) LogPrint("Package after the signature ignored\r\n");
+  if (blocks.tableUnread) LogPrint("Signature of unknown length: nothing inside its table taken\r\n");
   LogPrint("Package found %d at %u size %u\r\n", found_ ? 1 : 0, start_, Size());
 }
 

@@ -3,7 +3,7 @@
 #include <objidl.h>
 
 #include "base/file_utils.h"
-#include "transport/transfer_progress.h"
+#include "base/transfer_progress.h"
 
 // The package's byte range [start, start + size) of the mapped executable,
 // presented to the structured-storage reader. Not reference-counted: it lives

@@ -52,9 +52,11 @@ void CabinetUnpacking::RemoveWritten() {
 
 static const char* QueryHost(ProductQuery* query) { return query ? query->Host() : ""; }
 static const char* QueryPath(ProductQuery* query) { return query ? query->Path() : ""; }
+static const char* QueryScheme(ProductQuery* query) { return query ? query->Scheme() : "http"; }
+static unsigned short QueryPort(ProductQuery* query) { return query ? query->Port() : 0; }
 
 FileFetcher::FileFetcher(HWND owner, ProductQuery* query, EmbeddedPackage* package)
-    : HostClient(QueryHost(query), owner, QueryPath(query)), folder_(nullptr) {
+    : HostClient(QueryHost(query), owner, QueryPath(query), QueryScheme(query), QueryPort(query)), folder_(nullptr) {
   if (package && query && package->IsOpen()) folder_ = package->OpenFolder(query->Name());
 }
 

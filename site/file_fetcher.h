@@ -59,6 +59,7 @@ class FileFetcher : public HostClient, public UpdaterFetcher {
   bool GetCompressedFile(const char* name, const char* target, TransferProgress* progress = nullptr) override;
   // The connection's codes text, absent until a proxy asked for credentials.
   ByteString GetCodes() override;
+  bool SecureConnectionFailed() const override { return HostClient::SecureConnectionFailed(); }
 
   // The cabinet reader's notification handler; context is a CabinetUnpacking.
   static UINT CALLBACK CabinetCallback(PVOID context, UINT notification, UINT_PTR first, UINT_PTR second);

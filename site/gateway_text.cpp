@@ -48,38 +48,51 @@ GatewayAnswer::GatewayAnswer(const char* text) {
 
 static bool IsControlByte(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
-// A scheme: a letter, then letters, digits, "+", "-" or ".". An error page
-// that merely holds a link somewhere is not taken for a download area.
-static bool IsScheme(const char* start, const char* end) {
-  if (start == end) return false;
-  for (const char* p = start; p < end; ++p) {
-    char c = *p;
-    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    if (!letter && (p == start || !other)) return false;
+// "http" or "https" in any letter case; true for https.
+static bool ReadScheme(const char* start, const char* end, bool* secure) {
+  static const char kHttps[] = "https";
+  size_t n = static_cast<size_t>(end - start);
+  if (n != 4 && n != 5) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char c = start[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kHttps[i]) return false;
   }
+  *secure = n == 5;
   return true;
 }
 
-bool SplitUrl(const char* url, ByteString* host, ByteString* path) {
+bool SplitUrl(const char* url, AreaUrl* out) {
   const char* scheme_end = url ? strstr(url, "://") : nullptr;
-  if (!scheme_end || !IsScheme(url, scheme_end)) return false;
+  bool secure = false;
+  if (!scheme_end || !ReadScheme(url, scheme_end, &secure)) return false;
   const char* host_start = scheme_end + 3;
   const char* slash = strchr(host_start, '/');
   const char* host_end = slash ? slash : host_start + strlen(host_start);
-  if (host_end == host_start) return false;
   for (const char* p = host_start; p < host_end; ++p) {
     if (*p == ' ' || IsControlByte(static_cast<unsigned char>(*p))) return false;
   }
   for (const char* p = host_end; *p; ++p) {
     if (IsControlByte(static_cast<unsigned char>(*p))) return false;
   }
-  if (!slash) {
-    host->Assign(host_start);
-    path->Assign("");
-  } else {
-    host->Assign(host_start, static_cast<size_t>(slash - host_start));
-    path->Assign(slash + 1);
+  // A port: the digits after the host's last ":".
+  const char* name_end = host_end;
+  unsigned port = 0;
+  for (const char* p = host_start; p < host_end; ++p) {
+    if (*p == ':') name_end = p;
   }
+  if (name_end != host_end) {
+    if (name_end + 1 == host_end || host_end - name_end > 6) return false;
+    for (const char* p = name_end + 1; p < host_end; ++p) {
+      if (*p < '0' || *p > '9') return false;
+      port = port * 10 + static_cast<unsigned>(*p - '0');
+    }
+    if (port == 0 || port > 65535) return false;
+  }
+  if (name_end == host_start) return false;
+  out->scheme.Assign(secure ? "https" : "http");
+  out->host.Assign(host_start, static_cast<size_t>(name_end - host_start));
+  out->port = static_cast<unsigned short>(port);
+  out->path.Assign(slash ? slash + 1 : "");
   return true;
 }

@@ -26,9 +26,19 @@ struct GatewayAnswer {
   ByteString third;
 };
 
-// Splits "scheme://host/path" into host and path (without its leading "/").
-// False, both left untouched, when the text does not begin with a scheme
-// and "://", names no host, or holds a space in the host or a control byte
-// in host or path: such a text would break the request line that names it,
-// so no download area is taken from it.
-bool SplitUrl(const char* url, ByteString* host, ByteString* path);
+// A download area's URL in its parts.
+struct AreaUrl {
+  AreaUrl() : port(0) {}
+  ByteString scheme;    // "http" or "https", lower case
+  ByteString host;      // without the port
+  unsigned short port;  // as named; 0 when the URL names none
+  ByteString path;      // without its leading "/"
+};
+
+// Splits "scheme://host[:port]/path". False, out left untouched, when the
+// scheme is not http or https (any letter case; another would be fetched
+// as something it is not), the text names no host, the port is not a
+// number from 1 to 65535, or a space in the host or a control byte in host
+// or path would break the request line that names it: no download area is
+// taken from such a text.
+bool SplitUrl(const char* url, AreaUrl* out);

@@ -5,8 +5,9 @@
 #include "base/diagnostic_log.h"
 #include "transport/host_connection.h"
 
-HostClient::HostClient(const char* host, HWND owner, const char* base_path)
-    : connection_(new (std::nothrow) HostConnection(host, owner, base_path)) {
+HostClient::HostClient(const char* host, HWND owner, const char* base_path, const char* scheme,
+                       unsigned short port)
+    : connection_(new (std::nothrow) HostConnection(host, owner, base_path, scheme, port)) {
   if (!connection_) LogPrint("HostClient: no memory for the connection to %s\r\n", host);
 }
 
@@ -15,3 +16,5 @@ HostClient::~HostClient() { delete connection_; }
 bool HostClient::Download(const char* path, const char* local_file, TransferProgress* progress) {
   return connection_ && connection_->Download(path, local_file, progress);
 }
+
+bool HostClient::SecureConnectionFailed() const { return connection_ && connection_->SecureConnectionFailed(); }

@@ -8,7 +8,9 @@ class TransferProgress;
 // one server, with its own connection test and chosen transport.
 class HostClient {
  public:
-  HostClient(const char* host, HWND owner, const char* base_path);
+  // scheme "http" or "https"; port 0 for the scheme's own.
+  HostClient(const char* host, HWND owner, const char* base_path, const char* scheme = "http",
+             unsigned short port = 0);
   virtual ~HostClient();
   HostClient(const HostClient&) = delete;
   HostClient& operator=(const HostClient&) = delete;
@@ -17,6 +19,8 @@ class HostClient {
   // connection could not be made (out of memory) or the download failed.
   // progress, when given, hears the transfer (not the connection test).
   bool Download(const char* path, const char* local_file, TransferProgress* progress = nullptr);
+  // True when the last Download failed for the secure connection alone.
+  bool SecureConnectionFailed() const;
   // Null only when memory ran out at construction.
   HostConnection* Connection() const { return connection_; }
 

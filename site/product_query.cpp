@@ -15,7 +15,8 @@
 // bounded far below this); a request that does not fit here is not sent.
 static const size_t kRequestCap = 2048;
 
-ProductQuery::ProductQuery(const char* name, SiteConnection* site) : name_(name), site_(site), next_(nullptr) {
+ProductQuery::ProductQuery(const char* name, SiteConnection* site)
+    : name_(name), port_(0), site_(site), next_(nullptr) {
   // A name too long for a registry key path has no stored values, and an
   // empty one must not read the family's own key in its place.
   char key[MAX_PATH];
@@ -46,16 +47,18 @@ void ProductQuery::Ask() {
   if (!site_->Download(request, answer_file.Name())) return;
 
   GatewayAnswer answer(FileText(answer_file.Name()).Text());
-  ByteString host;
-  ByteString path;
-  // Without "://" there is no host to fetch from: the query stays invalid.
-  if (!SplitUrl(answer.url.Text(), &host, &path)) {
+  AreaUrl area;
+  // Without an http or https URL there is no host to fetch from: the query
+  // stays invalid.
+  if (!SplitUrl(answer.url.Text(), &area)) {
     LogPrint("Gateway answer names no download area\r\n");
     return;
   }
   url_ = answer.url;
-  host_ = host;
-  path_ = path;
+  scheme_ = area.scheme;
+  host_ = area.host;
+  port_ = area.port;
+  path_ = area.path;
   second_ = answer.second;
   third_ = answer.third;
 }

@@ -15,7 +15,11 @@ class ProductQuery {
   bool IsValid() const { return !url_.IsEmpty(); }
   const char* Name() const { return name_.Text(); }
   const char* Url() const { return url_.Text(); }
+  // "http" or "https".
+  const char* Scheme() const { return scheme_.Text(); }
   const char* Host() const { return host_.Text(); }
+  // 0 when the URL named no port.
+  unsigned short Port() const { return port_; }
   // Without its leading "/".
   const char* Path() const { return path_.Text(); }
   // The answer's second and third fields, kept as they came.
@@ -34,7 +38,9 @@ class ProductQuery {
 
   ByteString name_;
   ByteString url_;
+  ByteString scheme_;
   ByteString host_;
+  unsigned short port_;
   ByteString path_;
   ByteString second_;
   ByteString third_;

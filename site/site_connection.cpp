@@ -15,7 +15,7 @@
 SiteConnection::SiteConnection(HWND owner) : SiteConnection(owner, KnownHostName(0)) {}
 
 SiteConnection::SiteConnection(HWND owner, const char* host)
-    : HostClient(host, owner, "secure"), first_query_(nullptr), last_query_(nullptr), suffix_fits_(false) {
+    : HostClient(host, owner, "secure", SiteScheme()), first_query_(nullptr), last_query_(nullptr), suffix_fits_(false) {
   BuildQuerySuffix();
 }
 

@@ -38,16 +38,27 @@ bool HoldsTestPattern(const char* file_name) {
 
 }  // namespace
 
-HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base) {
-  Init(host_text, owner_window, base);
+HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, const char* scheme_text,
+                               unsigned short port_number) {
+  Init(host_text, owner_window, base, scheme_text, port_number);
   // Out of memory leaves a slot empty; the connection test skips it.
   transports[0] = new CWinInetMethod(*this);
   transports[1] = new CSocketMethod(*this);
   transports[2] = new CURLDownLoadMethod(*this);
 }
 
+bool HostConnection::Attempt(DownloadMethod* transport, const char* path, const char* local_file, int* secure,
+                             int* other) {
+  failure = kOtherFailure;
+  if (transport->GetFile(path, local_file)) return true;
+  if (failure == kSecureFailure) ++*secure;
+  if (failure == kOtherFailure) ++*other;
+  return false;
+}
+
 bool HostConnection::FindWorkingTransport() {
   bool found = false;
+  int secure = 0, other = 0;
   for (int i = 0; i < kTransportCount && !found; ++i) {
     DownloadMethod* transport = transports[i];
     if (!transport) continue;
@@ -59,7 +70,12 @@ bool HostConnection::FindWorkingTransport() {
       char path[64];
       ByteString random = RandomParameter();
       FormatText(path, sizeof path, "test_pattern.txt?%s", random.Text());
-      found = test_file.Name()[0] && transport->GetFile(path, test_file.Name()) && HoldsTestPattern(test_file.Name());
+      found = test_file.Name()[0] && Attempt(transport, path, test_file.Name(), &secure, &other);
+      // A wrong test file came over a sound session: not a secure failure.
+      if (found && !HoldsTestPattern(test_file.Name())) {
+        found = false;
+        ++other;
+      }
       if (found) {
         chosen = transport;
         connected = true;
@@ -68,12 +84,14 @@ bool HostConnection::FindWorkingTransport() {
       }
     }
   }
+  secure_failed_ = !found && secure > 0 && other == 0;
   return found;
 }
 
 bool HostConnection::EnsureConnected() { return connected || FindWorkingTransport(); }
 
 bool HostConnection::Download(const char* path, const char* local_file, TransferProgress* sink) {
+  secure_failed_ = false;
   if (!EnsureConnected() || !chosen) return false;
   // The encoded path with its "Rand=" parameter must fit the path buffer; a
   // longer one is refused rather than sent cut.
@@ -102,7 +120,9 @@ bool HostConnection::Download(const char* path, const char* local_file, Transfer
   }
   // The transports report this transfer only, never the connection test.
   progress = sink;
-  bool fetched = chosen->GetFile(encoded, local_file);
+  int secure = 0, other = 0;
+  bool fetched = Attempt(chosen, encoded, local_file, &secure, &other);
   progress = nullptr;
+  secure_failed_ = secure > 0;
   return fetched;
 }

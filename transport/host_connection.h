@@ -8,8 +8,8 @@ typedef struct HWND__* HWND;  // the text helpers also build natively
 #endif
 
 #include "base/byte_string.h"
+#include "base/transfer_progress.h"
 #include "transport/download_method.h"
-#include "transport/transfer_progress.h"
 
 // The per-host connection record: where a server is, its credentials, the
 // three transports and the one found to work. Owned by a HostClient.
@@ -17,13 +17,16 @@ class HostConnection {
  public:
   enum { kTransportCount = 3 };
 
-  // Scheme "http"; the base path made to begin and end with "/"; transports
-  // created in the order WinInet, Socket, URL download.
-  HostConnection(const char* host, HWND owner, const char* base_path);
+  // scheme "http" or "https" (anything else is taken as "http"); port 0
+  // stands for the scheme's own. The base path made to begin and end with
+  // "/"; transports created in the order WinInet, Socket, URL download.
+  HostConnection(const char* host, HWND owner, const char* base_path, const char* scheme = "http",
+                 unsigned short port = 0);
   // For tests: the same record without transports; AdoptTransport appends
   // owned ones in the order they are to be tried.
   struct NoTransports {};
-  HostConnection(const char* host, HWND owner, const char* base_path, NoTransports);
+  HostConnection(const char* host, HWND owner, const char* base_path, NoTransports, const char* scheme = "http",
+                 unsigned short port = 0);
   bool AdoptTransport(DownloadMethod* transport);
   ~HostConnection();
   HostConnection(const HostConnection&) = delete;
@@ -48,6 +51,24 @@ class HostConnection {
   // Asks the user for proxy credentials (fills the proxy user and password).
   bool PromptProxyCredentials();
 
+  // Over TLS: the scheme is "https".
+  bool IsSecure() const { return secure_; }
+  // The server's port: the one named, else 443 over TLS and 80 without.
+  unsigned short Port() const;
+  // True when the last Download failed and every attempt that was made
+  // failed for the secure connection alone (certificate, name, dates, no
+  // common protocol): the user is told so rather than "can't contact".
+  bool SecureConnectionFailed() const { return secure_failed_; }
+
+  // How a transport's GetFile failed, as it sets it before returning false;
+  // the connection resets it to kOtherFailure before every call.
+  enum Failure {
+    kOtherFailure,
+    kSecureFailure,   // the TLS session could not be made or was left
+    kNotAttempted,    // the transport cannot serve this URL, or cannot tell why it failed
+  };
+  Failure failure;
+
   // Fields, read by the transports and the prompts.
   ByteString scheme;
   ByteString host;
@@ -64,10 +85,22 @@ class HostConnection {
   // Progress of the download in hand: the sink given to Download while its
   // transfer runs, else none (null).
   TransferProgress* progress;
+  unsigned short port;  // as the URL named it; 0 when it named none
 
  private:
-  void Init(const char* host_text, HWND owner_window, const char* base);
+  void Init(const char* host_text, HWND owner_window, const char* base, const char* scheme_text,
+            unsigned short port_number);
+  // One GetFile of transport, its failure kind counted into the tallies.
+  bool Attempt(DownloadMethod* transport, const char* path, const char* local_file, int* secure, int* other);
+
+  bool secure_;
+  bool secure_failed_;
 };
+
+// True for a WinInet error code that means the TLS session failed: the
+// certificate (authority, name, dates, revocation, usage), the protocol
+// (no common version or cipher), or a redirect that leaves TLS.
+bool IsSecureConnectionError(unsigned long code);
 
 // Buffer sizes of the connection's texts (terminating zero included). The
 // credential buffers hold a 999-character proxy name and password, the most
@@ -97,6 +130,11 @@ const char* KnownHostName(int index);
 // Tests point the table at their own loopback addresses; null restores the
 // built-in table. The texts must outlive their use.
 void SetKnownHostsForTesting(const char* const* names, const char* const* addresses);
+
+// The scheme of the site's own requests, "http" or "https" (a deployment
+// setting beside the host table). Tests set another; null restores it.
+const char* SiteScheme();
+void SetSiteSchemeForTesting(const char* scheme);
 
 // "Rand=" and a number: a fold of the UTC time on first use, then every
 // second number after it. The counter is shared by the whole process.

@@ -5,8 +5,15 @@
 #include "base/text.h"
 #include "transport/host_connection.h"
 
-void HostConnection::Init(const char* host_text, HWND owner_window, const char* base) {
-  scheme.Assign("http");
+void HostConnection::Init(const char* host_text, HWND owner_window, const char* base, const char* scheme_text,
+                          unsigned short port_number) {
+  // Only "https" asks for TLS; callers refuse other schemes before they
+  // build a connection.
+  secure_ = scheme_text && strcmp(scheme_text, "https") == 0;
+  secure_failed_ = false;
+  failure = kOtherFailure;
+  scheme.Assign(secure_ ? "https" : "http");
+  port = port_number;
   host.Assign(host_text);
   owner = owner_window;
   const char* b = base ? base : "";
@@ -24,8 +31,31 @@ void HostConnection::Init(const char* host_text, HWND owner_window, const char* 
   for (int i = 0; i < kTransportCount; ++i) transports[i] = nullptr;
 }
 
-HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, NoTransports) {
-  Init(host_text, owner_window, base);
+HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, NoTransports,
+                               const char* scheme_text, unsigned short port_number) {
+  Init(host_text, owner_window, base, scheme_text, port_number);
+}
+
+unsigned short HostConnection::Port() const { return port ? port : secure_ ? 443 : 80; }
+
+bool IsSecureConnectionError(unsigned long code) {
+  static const unsigned long kCodes[] = {
+      12037,  // certificate dates
+      12038,  // certificate name
+      12040,  // redirect from https to http
+      12044,  // the server asks for a client certificate
+      12045,  // untrusted authority
+      12055,  // several certificate errors
+      12056,  // no revocation information
+      12057,  // revocation check failed
+      12157,  // secure channel: no common protocol or cipher
+      12169,  // invalid certificate
+      12170,  // revoked certificate
+  };
+  for (unsigned long c : kCodes) {
+    if (c == code) return true;
+  }
+  return false;
 }
 
 bool HostConnection::AdoptTransport(DownloadMethod* transport) {
@@ -66,20 +96,31 @@ const char* HostConnection::UrlCredentials() {
   return Keep(scratch, text);
 }
 
+// ":<port>" when the URL named one, else nothing.
+static void PortText(unsigned short port, char (&out)[8]) {
+  out[0] = 0;
+  if (port) FormatText(out, sizeof out, ":%u", static_cast<unsigned>(port));
+}
+
 const char* HostConnection::ComposeUrl(const char* path) {
   char credentials[kUrlCredentialsBufferSize];
   const char* c = UrlCredentials();
   if (!c || !CopyText(credentials, sizeof credentials, c)) return nullptr;
+  char port_text[8];
+  PortText(port, port_text);
   char text[kUrlBufferSize];
-  if (FormatText(text, sizeof text, "%s://%s%s%s%s", scheme.Text(), credentials, host.Text(), base_path.Text(),
-                 path) < 0)
+  if (FormatText(text, sizeof text, "%s://%s%s%s%s%s", scheme.Text(), credentials, host.Text(), port_text,
+                 base_path.Text(), path) < 0)
     return nullptr;
   return Keep(scratch, text);
 }
 
 const char* HostConnection::BuildRequest(const char* path) {
+  char port_text[8];
+  PortText(port, port_text);
   char text[kRequestBufferSize];
-  if (FormatText(text, sizeof text, "GET http://%s%s%s HTTP/1.0\r\n", host.Text(), base_path.Text(), path) < 0)
+  if (FormatText(text, sizeof text, "GET http://%s%s%s%s HTTP/1.0\r\n", host.Text(), port_text, base_path.Text(),
+                 path) < 0)
     return nullptr;
   // An empty user name counts as present: the line is sent all the same.
   if (site_user.IsPresent()) {

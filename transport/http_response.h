@@ -42,4 +42,6 @@ HttpHeadResult ParseHttpResponseHead(const char* data, size_t size, HttpResponse
 // tabs allowed, within 64 bits. False for anything else (value untouched).
 bool ParseContentLength(const char* text, size_t size, unsigned long long* value);
 
-inline bool IsSuccessStatus(int status) { return status >= 200 && status <= 299; }
+// Only a whole 200 answer is the file: a 206 is a part, and no other 2xx
+// carries the resource as asked.
+inline bool IsWholeFileStatus(int status) { return status == 200; }

@@ -11,6 +11,7 @@ const char* const kBuiltInAddresses[4] = {SETUP_ADDRESS_1, SETUP_ADDRESS_1, SETU
 
 const char* const* g_names = kBuiltInNames;
 const char* const* g_addresses = kBuiltInAddresses;
+const char* g_site_scheme = SETUP_SITE_SCHEME;
 
 }  // namespace
 
@@ -37,3 +38,7 @@ const char* AddressToHost(const char* address) {
   }
   return address;
 }
+
+const char* SiteScheme() { return g_site_scheme; }
+
+void SetSiteSchemeForTesting(const char* scheme) { g_site_scheme = scheme ? scheme : SETUP_SITE_SCHEME; }

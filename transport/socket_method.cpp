@@ -164,6 +164,13 @@ CSocketMethod::~CSocketMethod() {
 }
 
 bool CSocketMethod::GetFile(const char* path, const char* local_file) {
+  // This transport speaks plain HTTP only: an https URL is never sent over
+  // it, neither as it stands nor rewritten to http.
+  if (host_.IsSecure()) {
+    LogPrint("Socket transport refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    host_.failure = HostConnection::kNotAttempted;
+    return false;
+  }
   if (!LoadSocketLibrary()) return false;
   WSADATA data;
   if (Entry<WSAStartupFn>(kWSAStartup)(MAKEWORD(1, 1), &data) != 0) return false;
@@ -210,7 +217,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
   struct sockaddr_in address;
   memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
-  address.sin_port = Entry<HtonsFn>(kHtons)(80);
+  address.sin_port = Entry<HtonsFn>(kHtons)(host_.Port());
   address.sin_addr.s_addr = ResolveHostAddress(host_.host.Text());
   const struct sockaddr* target = reinterpret_cast<const struct sockaddr*>(&address);
 
@@ -269,7 +276,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     host_.PromptProxyCredentials();
     return false;
   }
-  if (!IsSuccessStatus(head.status)) {
+  if (!IsWholeFileStatus(head.status)) {
     LogPrint("Http Status %d\r\n", head.status);
     return false;
   }

@@ -2,26 +2,41 @@
 #include <windows.h>
 #include <urlmon.h>
 
-class HostConnection;
-
 // What one URL download tells its caller: the platform hands it the HTTP
 // status and head of the answer (IHttpNegotiate::OnResponse), which the
 // download call's own result does not carry (an error page is stored and
-// reported as success). It passes the byte counts on to the connection's
-// progress sink and stops the download once Cancel is asked. One object per
-// download, made with a reference of the caller's, freed with the last
-// Release; the connection it serves is at hand for the later notifications.
+// reported as success). It notes the byte counts and the time of the last
+// notification for the waiting caller, and stops the download once Cancel
+// is asked or the caller has left it. It runs on the download's own thread
+// and touches nothing of the caller's, so it may outlive the caller's wait.
+// One object per download, made with a reference of the caller's, freed
+// with the last Release.
 class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
-  explicit UrlDownloadCallback(HostConnection& connection);
+  // secure: the download goes over TLS and must stay on https to its end.
+  explicit UrlDownloadCallback(bool secure);
   UrlDownloadCallback(const UrlDownloadCallback&) = delete;
   UrlDownloadCallback& operator=(const UrlDownloadCallback&) = delete;
 
   // The answer's status; 0 while none arrived.
   DWORD Status() const { return status_; }
-  // The answer's Content-Length, when its head carried a sound one.
+  // Whether the last answer's head was read whole and sound; only then is
+  // its length known or known to be absent.
+  bool HeadRead() const { return head_read_; }
+  // The answer's Content-Length, when its head carried one.
   bool HasLength() const { return has_length_; }
   unsigned long long ContentLength() const { return content_length_; }
+  // Any thread: the last data notification's counts (done in the low half,
+  // the expected total in the high half), 0 before the first.
+  ULONGLONG Counts();
+  // Any thread: GetTickCount() at the last notification of any kind.
+  DWORD LastNotice() const { return static_cast<DWORD>(last_notice_); }
+  // Any thread: the caller has left; the next notification stops the download.
+  void Leave() { InterlockedExchange(&left_, 1); }
+  // Over TLS: a redirect or the final URL left https (the download was
+  // stopped), and whether the final URL was read and found https at all.
+  bool LeftTls() const { return left_tls_; }
+  bool FinalUrlSecure() const { return final_url_secure_; }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -46,11 +61,24 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
                                        LPWSTR* additional_request_headers) override;
 
  private:
-  ~UrlDownloadCallback() {}
+  ~UrlDownloadCallback() { ReleaseBinding(); }
+  // Notes the time; false once the download is to stop.
+  bool Notice();
+  // Reads the binding's present URL; false (and left_tls_ set) when it was
+  // read and is not https. Only asked of a download over TLS.
+  bool CheckBindingUrl();
+  void ReleaseBinding();
 
   volatile LONG references_;
-  HostConnection& host_;
+  volatile LONG left_;
+  volatile LONG last_notice_;
+  volatile LONGLONG counts_;
+  const bool secure_;
   DWORD status_;
+  bool head_read_;
   bool has_length_;
   unsigned long long content_length_;
+  IBinding* binding_;
+  bool left_tls_;
+  bool final_url_secure_;
 };

@@ -1,11 +1,18 @@
 #pragma once
+#include <windows.h>
+
 #include "transport/download_method.h"
 #include "transport/transport_library.h"
 
 class HostConnection;
+class UrlDownloadCallback;
 
 // Hands the whole transfer to the platform's URL download service, loaded on
-// the first GetFile; the platform writes the local file.
+// the first GetFile. The platform's call runs on a thread of its own and
+// writes a file private to the attempt, moved into place once judged whole.
+// The wait for it ends on Cancel, and after 20 s (connection test) or 40 s
+// without a notification; the thread is then left to end alone and deletes
+// its file when it does.
 class CURLDownLoadMethod : public DownloadMethod {
  public:
   explicit CURLDownLoadMethod(HostConnection& connection);
@@ -16,6 +23,10 @@ class CURLDownLoadMethod : public DownloadMethod {
   bool GetFile(const char* path, const char* local_file) override;
 
  private:
+  // Waits for the download's thread, passing its counts to the progress
+  // sink; false when the thread was left (Cancel or time-out).
+  bool WaitForDownload(HANDLE thread, UrlDownloadCallback& callback);
+
   HostConnection& host_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include <string.h>
+
 #include <new>
 
 #include "base/cancel_flag.h"
@@ -39,8 +41,12 @@ Fn Entry(WinInetEntry slot) {
 }
 
 const char kUnit[] = "WinInetMethod";
-const DWORD kSendLimitMs = 20000;
-// How often the bounded send's wait looks at the cancel flag.
+// How long a send may wait for its answer: while the connection test runs,
+// and afterwards (the socket transport's limit on a silent server).
+const DWORD kTestSendLimitMs = 20000;
+// How long one read may wait for its bytes.
+const DWORD kTransferLimitMs = 40000;
+// How often a wait looks at the cancel flag.
 const DWORD kWaitSliceMs = 200;
 // The cache is never read (every request reloads): writing it would only
 // leave a copy of each download in the user's profile, and cost time.
@@ -52,36 +58,154 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 // (999 characters): a longer name fails the read and is stored empty.
 const DWORD kReadBackSize = 1000;
 
-// Once the request handle is closed, Wine's pending send keeps waiting for
+// Once the request handle is closed, Wine's pending call keeps waiting for
 // an answer that may never come; the caller waits this much longer, then
 // leaves the thread to finish on its own. Short, as a Cancel comes this way.
-const DWORD kSendEndGraceMs = 200;
+const DWORD kCallEndGraceMs = 200;
 
-// What the sending thread needs and what it leaves behind. Shared by the
-// caller and the thread; the last of the two to let go deletes it, so an
-// abandoned thread never touches freed memory.
-struct SendJob {
+// The proxy credentials the user last gave in this process, and the proxy
+// settings of the session they were given for: another connection behind
+// the same proxy uses them instead of asking again. Worker thread only.
+// Made in place on first use and never destroyed: a global with a destructor
+// would need the C runtime's exit work, which the program does without.
+struct HeldCredentials {
+  ByteString proxy;
+  ByteString user;
+  ByteString password;
+};
+HeldCredentials& Held() {
+  alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
+  static HeldCredentials* held = nullptr;
+  if (!held) held = new (storage) HeldCredentials();
+  return *held;
+}
+
+// What the request's call thread and its caller share: one call at a time,
+// handed over with two events. The last of the two to let go frees it, so a
+// thread left inside a call never touches freed memory.
+struct CallJob {
   HttpSendRequestFn send;
+  InternetReadFileFn read;
   HINTERNET request;
+  HANDLE go;    // the caller has put a call in place (or quit)
+  HANDLE done;  // the call has ended
   HMODULE pin;  // keeps the library mapped while the thread is inside it
+  bool reading;
+  volatile bool quit;
+  BOOL result;
   DWORD error;
+  DWORD count;
+  char buffer[4096];
   volatile LONG holders;
 };
 
-void ReleaseJob(SendJob* job) {
-  if (InterlockedDecrement(&job->holders) == 0) {
-    if (job->pin) FreeLibrary(job->pin);
-    delete job;
-  }
+void ReleaseJob(CallJob* job) {
+  if (InterlockedDecrement(&job->holders) != 0) return;
+  if (job->go) CloseHandle(job->go);
+  if (job->done) CloseHandle(job->done);
+  if (job->pin) FreeLibrary(job->pin);
+  delete job;
 }
 
-DWORD WINAPI SendThread(void* argument) {
-  SendJob* job = static_cast<SendJob*>(argument);
-  BOOL sent = job->send(job->request, nullptr, 0, nullptr, 0);
-  job->error = sent ? 0 : GetLastError();
+DWORD WINAPI CallThread(void* argument) {
+  CallJob* job = static_cast<CallJob*>(argument);
+  while (WaitForSingleObject(job->go, INFINITE) == WAIT_OBJECT_0 && !job->quit) {
+    job->count = 0;
+    job->result = job->reading ? job->read(job->request, job->buffer, sizeof job->buffer, &job->count)
+                               : job->send(job->request, nullptr, 0, nullptr, 0);
+    job->error = job->result ? 0 : GetLastError();
+    SetEvent(job->done);
+  }
   ReleaseJob(job);
-  return sent ? 1 : 0;
+  return 0;
 }
+
+}  // namespace
+
+// The request's blocking library calls, each run on a thread of the
+// request's own while the caller waits in slices: a wait ends on Cancel and
+// after its limit, whatever the library does. A call that does not end is
+// left to the thread with the request handle closed; no later call is made.
+class WinInetCalls {
+ public:
+  explicit WinInetCalls(HINTERNET& request) : request_(request), job_(nullptr) {}
+  ~WinInetCalls() {
+    if (!job_) return;
+    job_->quit = true;
+    SetEvent(job_->go);
+    ReleaseJob(job_);
+  }
+  WinInetCalls(const WinInetCalls&) = delete;
+  WinInetCalls& operator=(const WinInetCalls&) = delete;
+
+  // The send or one read of up to 4096 bytes (into Buffer(), Count() long).
+  // False when the call failed, with its own error, or was left after the
+  // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED).
+  bool Send(DWORD limit_ms) { return Call(false, limit_ms); }
+  bool Read() { return Call(true, kTransferLimitMs); }
+  const char* Buffer() const { return job_->buffer; }
+  DWORD Count() const { return job_->count; }
+
+ private:
+  bool Start() {
+    job_ = new (std::nothrow) CallJob();
+    if (!job_) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    job_->send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
+    job_->read = Entry<InternetReadFileFn>(kInternetReadFile);
+    job_->holders = 1;
+    job_->go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    job_->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // The thread may outlive this transport and its library handle.
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(job_->send), &job_->pin);
+    HANDLE thread = job_->go && job_->done ? CreateThread(nullptr, 0, CallThread, job_, 0, nullptr) : nullptr;
+    if (!thread) {
+      // No bounded call possible: the download fails.
+      DWORD error = GetLastError();
+      ReleaseJob(job_);
+      job_ = nullptr;
+      SetLastError(error);
+      return false;
+    }
+    InterlockedIncrement(&job_->holders);
+    CloseHandle(thread);
+    return true;
+  }
+
+  bool Call(bool reading, DWORD limit_ms) {
+    if (!request_) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    if (!job_ && !Start()) return false;
+    job_->reading = reading;
+    job_->request = request_;
+    SetEvent(job_->go);
+    DWORD start = GetTickCount(), wait;
+    while ((wait = WaitForSingleObject(job_->done, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
+           GetTickCount() - start < limit_ms) {
+    }
+    if (wait == WAIT_OBJECT_0) {
+      // The call's own error, so that the caller's diagnostic line shows it.
+      SetLastError(job_->error);
+      return job_->result != FALSE;
+    }
+    // A failed wait counts as a time-out: the call may still be running.
+    // Closing the request ends the pending call on Windows; Wine's goes on.
+    Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request_);
+    request_ = nullptr;
+    WaitForSingleObject(job_->done, kCallEndGraceMs);
+    SetLastError(IsCancelRequested() ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
+    return false;
+  }
+
+  HINTERNET& request_;
+  CallJob* job_;
+};
+
+namespace {
 
 // Closes the request handle and the output file on every way out of GetFile.
 class RequestScope {
@@ -126,8 +250,8 @@ bool CWinInetMethod::OpenSession() {
     }
   }
   if (!connection_) {
-    connection_ = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_.host.Text(), INTERNET_DEFAULT_HTTP_PORT,
-                                                              nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    connection_ = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_.host.Text(), host_.Port(), nullptr,
+                                                              nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection_) {
       LogTransportStep("InternetConnect", kUnit, 67);
       return false;
@@ -140,57 +264,6 @@ void CWinInetMethod::SetCredentialOption(void* request, DWORD option, const Byte
   if (!text.IsPresent() || text.IsEmpty()) return;
   Entry<InternetSetOptionFn>(kInternetSetOptionA)(request, option, const_cast<char*>(text.Text()),
                                                   static_cast<DWORD>(text.Length()));
-}
-
-bool CWinInetMethod::SendWithTimeout(void*& request) {
-  HttpSendRequestFn send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
-  if (host_.connected) return send(request, nullptr, 0, nullptr, 0) != FALSE;
-
-  SendJob* job = new (std::nothrow) SendJob;
-  if (!job) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  job->send = send;
-  job->request = request;
-  job->error = 0;
-  job->holders = 2;
-  // The thread may outlive this transport and its library handle.
-  job->pin = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(send), &job->pin);
-  HANDLE thread = CreateThread(nullptr, 0, SendThread, job, 0, nullptr);
-  if (!thread) {
-    // No bounded send possible: the attempt fails.
-    DWORD error = GetLastError();
-    job->holders = 1;
-    ReleaseJob(job);
-    SetLastError(error);
-    return false;
-  }
-  // Waited in slices so that Cancel ends it at once. A failed wait counts as
-  // a time-out: the send may still be running.
-  DWORD waited = 0, wait;
-  while ((wait = WaitForSingleObject(thread, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
-         (waited += kWaitSliceMs) < kSendLimitMs) {
-  }
-  if (wait != WAIT_OBJECT_0) {
-    // Closing the request ends the pending send on Windows; Wine's goes on.
-    Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request);
-    request = nullptr;
-    WaitForSingleObject(thread, kSendEndGraceMs);
-    CloseHandle(thread);
-    ReleaseJob(job);
-    SetLastError(IsCancelRequested() ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
-    return false;
-  }
-  DWORD code = 0;
-  GetExitCodeThread(thread, &code);
-  CloseHandle(thread);
-  // The send's own error, so that the caller's diagnostic line shows it.
-  DWORD error = job->error;
-  ReleaseJob(job);
-  SetLastError(error);
-  return code != 0;
 }
 
 bool CWinInetMethod::QueryStatus(void* request, DWORD* status) {
@@ -214,10 +287,49 @@ bool CWinInetMethod::ProxyAuthRequired(void* request) {
   return false;
 }
 
-bool CWinInetMethod::AskProxyCredentials(void* request) {
+bool CWinInetMethod::SessionProxy(char* text, size_t cap) {
+  // The settings as the platform gives them, with their texts after them.
+  union {
+    INTERNET_PROXY_INFO info;
+    char bytes[1024];
+  } answer;
+  DWORD length = sizeof answer;
+  if (!Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(session_, INTERNET_OPTION_PROXY, &answer, &length))
+    return false;
+  const char* proxy = answer.info.lpszProxy ? reinterpret_cast<const char*>(answer.info.lpszProxy) : "";
+  // A text that does not fit is no key: such a proxy is asked for afresh.
+  // memchr, not strnlen: msvcrt has the one, the other comes as a runtime
+  // copy with a section of its own.
+  const char* end = static_cast<const char*>(memchr(proxy, '\0', cap));
+  if (!end) return false;
+  memcpy(text, proxy, static_cast<size_t>(end - proxy) + 1);
+  return true;
+}
+
+bool CWinInetMethod::UseHeldCredentials(void* request) {
+  char proxy[kProxyKeySize];
+  if (!Held().user.IsPresent() || !SessionProxy(proxy, sizeof proxy) || strcmp(proxy, Held().proxy.Text()) != 0)
+    return false;
+  // Those the request already carried were refused: only the user can help.
+  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), Held().user.Text()) == 0 &&
+      strcmp(host_.proxy_password.Text() ? host_.proxy_password.Text() : "", Held().password.Text()) == 0)
+    return false;
+  host_.proxy_user.Assign(Held().user.Text());
+  host_.proxy_password.Assign(Held().password.Text());
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
+  LogPrint("Proxy credentials held\r\n");
+  return true;
+}
+
+bool CWinInetMethod::AskProxyCredentials(void* request, DWORD send_error) {
   LogPrint("Waypoint 2\r\n");
-  DWORD answer = Entry<InternetErrorDlgFn>(kInternetErrorDlg)(host_.owner, request, HTTP_STATUS_PROXY_AUTH_REQ,
-                                                               kCredentialsDialogFlags, nullptr);
+  // The dialog takes the platform's error code, never the status: for 407
+  // Wine answers at once and shows nothing. After a send that succeeded, no
+  // error and the filter flag let the dialog find the challenge itself.
+  DWORD error = send_error == ERROR_INTERNET_INCORRECT_PASSWORD ? send_error : ERROR_SUCCESS;
+  DWORD answer = Entry<InternetErrorDlgFn>(kInternetErrorDlg)(host_.owner, request, error, kCredentialsDialogFlags,
+                                                               nullptr);
   LogPrint("Waypoint 3\r\n");
   if (answer != ERROR_INTERNET_FORCE_RETRY) return false;
 
@@ -232,7 +344,21 @@ bool CWinInetMethod::AskProxyCredentials(void* request) {
   length = sizeof text - 1;
   if (!query(request, INTERNET_OPTION_PROXY_PASSWORD, text, &length)) text[0] = '\0';
   host_.proxy_password.Assign(text);
+
+  // Held for the other connections behind the same proxy.
+  char proxy[kProxyKeySize];
+  if (SessionProxy(proxy, sizeof proxy)) {
+    Held().proxy.Assign(proxy);
+    Held().user.Assign(host_.proxy_user.Text());
+    Held().password.Assign(host_.proxy_password.Text());
+  }
   return true;
+}
+
+void ForgetHeldProxyCredentials() {
+  Held().proxy.Release();
+  Held().user.Release();
+  Held().password.Release();
 }
 
 bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
@@ -247,8 +373,10 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
   }
+  // Over TLS the platform judges the certificate; no flag waives a fault.
+  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE : 0);
   request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(connection_, "GET", full_path, nullptr, nullptr, nullptr,
-                                                        kRequestFlags, 0);
+                                                        flags, 0);
   if (!request) {
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
@@ -266,10 +394,13 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
   SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
 
+  // Declared after the output file: on the way out the call thread is let go first.
+  WinInetCalls calls(request);
   DWORD status = 0;
-  if (!SendAnsweringProxy(request, &status)) return false;
-  // An error page is not the file, whatever the library made of it.
-  if (!IsSuccessStatus(static_cast<int>(status))) {
+  if (!SendAnsweringProxy(calls, request, &status)) return false;
+  if (host_.IsSecure() && !StillSecure(request)) return false;
+  // An error page or a part is not the file, whatever the library made of it.
+  if (!IsWholeFileStatus(static_cast<int>(status))) {
     LogPrint("Http Status %d\r\n", static_cast<int>(status));
     return false;
   }
@@ -277,24 +408,22 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   bool has_length = false;
   if (!ReadContentLength(request, &has_length, &expected)) return false;
 
-  InternetReadFileFn read = Entry<InternetReadFileFn>(kInternetReadFile);
   TransferProgress* progress = host_.progress;
-  char buffer[4096];
   unsigned long long total = 0;
   while (!has_length || total < expected) {
     if (IsCancelRequested()) {
       LogPrint("Cancelled,%s\r\n", kUnit);
       return false;
     }
-    DWORD count = 0;
-    if (!read(request, buffer, sizeof buffer, &count)) {
+    if (!calls.Read()) {
       LogTransportStep("InternetReadFile", kUnit, 199);
       return false;
     }
+    DWORD count = calls.Count();
     if (count == 0) break;
     // Bytes past the announced length are not part of the file.
     if (has_length && count > expected - total) count = static_cast<DWORD>(expected - total);
-    if (!output.Write(buffer, count)) {
+    if (!output.Write(calls.Buffer(), count)) {
       LogTransportStep("Write", kUnit, 203);
       return false;
     }
@@ -309,31 +438,53 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   return output.Keep();
 }
 
-bool CWinInetMethod::SendAnsweringProxy(void*& request, DWORD* status) {
-  bool asked = false;
-  if (!SendWithTimeout(request)) {
-    DWORD send_error = GetLastError();
-    if (!ProxyAuthRequired(request) || !AskProxyCredentials(request)) {
+bool CWinInetMethod::SendAnsweringProxy(WinInetCalls& calls, void*& request, DWORD* status) {
+  // A proxy's challenge, seen through a failed send or (as Wine gives it) as
+  // the answer, is met at most twice: with the credentials held from another
+  // connection, then in the dialog, once per download.
+  bool retried = false, asked = false;
+  for (;;) {
+    bool sent = calls.Send(host_.connected ? kTransferLimitMs : kTestSendLimitMs);
+    DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    if (!sent && IsSecureConnectionError(error)) host_.failure = HostConnection::kSecureFailure;
+    if (sent) {
+      if (!QueryStatus(request, status)) return false;
+      // Any other status, or a challenge after the dialog, is the caller's to judge.
+      if (*status != HTTP_STATUS_PROXY_AUTH_REQ || asked) return true;
+    } else if (asked || !ProxyAuthRequired(request)) {
       // The line names the send's error, not that of the status query.
-      SetLastError(send_error);
+      SetLastError(error);
+      if (retried)
+        LogTransportStep("2nd SendRequest", kUnit, 191);
+      else
+        LogTransportStep("SendRequest", kUnit, 192);
+      return false;
+    }
+    if (!retried && UseHeldCredentials(request)) {
+      retried = true;
+      continue;
+    }
+    if (!AskProxyCredentials(request, error)) {
+      if (sent) return true;
+      SetLastError(error);
       LogTransportStep("SendRequest", kUnit, 192);
       return false;
     }
-    asked = true;
-    if (!SendWithTimeout(request)) {
-      LogTransportStep("2nd SendRequest", kUnit, 191);
-      return false;
-    }
+    retried = asked = true;
   }
-  if (!QueryStatus(request, status)) return false;
-  // A proxy's challenge normally arrives as the answer of a successful send.
-  // The dialog is shown once per download; a declined one leaves the 407.
-  if (*status != HTTP_STATUS_PROXY_AUTH_REQ || asked || !AskProxyCredentials(request)) return true;
-  if (!SendWithTimeout(request)) {
-    LogTransportStep("2nd SendRequest", kUnit, 191);
-    return false;
-  }
-  return QueryStatus(request, status);
+}
+
+bool CWinInetMethod::StillSecure(void* request) {
+  // The library follows redirects by itself; one to an http URL would hand
+  // over the file in the clear. The answer must have come over TLS.
+  DWORD flags = 0, size = sizeof flags;
+  if (Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
+      (flags & SECURITY_FLAG_SECURE))
+    return true;
+  SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  LogTransportStep("Secure", kUnit, 194);
+  host_.failure = HostConnection::kSecureFailure;
+  return false;
 }
 
 bool CWinInetMethod::ReadContentLength(void* request, bool* has_length, unsigned long long* length) {

@@ -5,6 +5,7 @@
 #include "transport/transport_library.h"
 
 class HostConnection;
+class WinInetCalls;
 
 // Slots of the WinInet entry table, in lookup order.
 enum WinInetEntry {
@@ -25,6 +26,12 @@ enum WinInetEntry {
 
 // The process-wide record of WININET.DLL.
 TransportLibrary& WinInetLibrary();
+// Forgets the proxy credentials held for other connections (tests start
+// afresh with it).
+void ForgetHeldProxyCredentials();
+
+// Longest proxy settings text whose credentials are held.
+enum { kProxyKeySize = 512 };
 
 // Fetches through the platform's Internet client library, loaded on the first
 // GetFile. One session and one server connection per object, kept for all of
@@ -42,26 +49,33 @@ class CWinInetMethod : public DownloadMethod {
   bool OpenSession();
   // Sets one credential option on the request when text is present and not empty.
   void SetCredentialOption(void* request, DWORD option, const ByteString& text);
-  // Sends the request. While the connection test runs the send is bounded to
-  // 20 s on a thread of its own; a time-out closes the request and sets it
-  // to null, with the last error ERROR_INTERNET_TIMEOUT. A send that does not
-  // end within 2 s of the close is left to finish on its thread.
-  bool SendWithTimeout(void*& request);
   // The answer's status code; false (with its diagnostic line) when the
   // library cannot tell it.
   bool QueryStatus(void* request, DWORD* status);
   // True when the response status is 407.
   bool ProxyAuthRequired(void* request);
-  // Sends the request and learns the answer's status. A proxy's 407, seen
-  // through a failed send or as the answer, shows the credentials dialog once
-  // and sends again. False when no answer is at hand.
-  bool SendAnsweringProxy(void*& request, DWORD* status);
+  // Sends the request and learns the answer's status. Each send waits at
+  // most 20 s while the connection test runs, 40 s afterwards, and ends on
+  // Cancel; a send left so closes the request and sets it to null. A proxy's
+  // 407, seen through a failed send or as the answer, is answered with the
+  // credentials held for the same proxy, else in the credentials dialog
+  // (once), and sent again. False when no answer is at hand.
+  bool SendAnsweringProxy(WinInetCalls& calls, void*& request, DWORD* status);
   // The answer's Content-Length when it has one; false for a value that is
   // not a plain decimal number within 64 bits.
   bool ReadContentLength(void* request, bool* has_length, unsigned long long* length);
-  // Shows the platform's credentials dialog; true when the user supplied
-  // proxy credentials, which are then stored in the connection.
-  bool AskProxyCredentials(void* request);
+  // Shows the platform's credentials dialog for the send's error; true when
+  // the user supplied proxy credentials, which are then stored in the
+  // connection and held for other connections behind the same proxy.
+  bool AskProxyCredentials(void* request, DWORD send_error);
+  // Puts the credentials held for this session's proxy on the request and in
+  // the connection; false when none are held or the request already had them.
+  bool UseHeldCredentials(void* request);
+  // The session's proxy settings as text (the key of held credentials).
+  bool SessionProxy(char* text, size_t cap);
+  // Over TLS, after the send: true when the answer came over a secure
+  // session (no redirect left TLS); otherwise false, as a secure failure.
+  bool StillSecure(void* request);
 
   void* Session() const { return session_; }
   void* Connection() const { return connection_; }

@@ -409,6 +409,7 @@ class FakeFetcher : public UpdaterFetcher {
     return CopyFileA((ProgramFolder() + "\\..\\support\\test_updater.exe").c_str(), target, FALSE) != FALSE;
   }
   ByteString GetCodes() override { return ByteString(); }
+  bool SecureConnectionFailed() const override { return false; }
   int calls = 0;
   std::function<bool(TransferProgress*)> transfer;
 };

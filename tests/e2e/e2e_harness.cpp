@@ -203,6 +203,18 @@ bool SetupRun::Drive(DWORD timeout_ms, const std::function<bool()>& done) {
     if (done && done()) return true;
     if (Ended()) return !done;
     if (GetTickCount() - start > timeout_ms) return false;
+    HWND proxy = FindProcessWindow(process_.dwProcessId, "Enter Network Password");
+    if (proxy) {
+      ++proxy_dialogs_;
+      // Its two edits in order: the name, then the password.
+      HWND name = FindWindowExA(proxy, nullptr, "Edit", nullptr);
+      HWND password = name ? FindWindowExA(proxy, name, "Edit", nullptr) : nullptr;
+      EXPECT_TRUE(password) << "the proxy dialog has no name and password fields";
+      if (name) SetWindowTextA(name, proxy_user_.c_str());
+      if (password) SetWindowTextA(password, proxy_password_.c_str());
+      PostMessageA(proxy, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(proxy, IDOK)));
+      for (int i = 0; i < 100 && IsWindow(proxy) && IsWindowVisible(proxy); ++i) Sleep(100);
+    }
     HWND dialog = FindDriveDialog(process_.dwProcessId);
     if (dialog) {
       dialog_seen_ = true;

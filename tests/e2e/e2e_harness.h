@@ -73,6 +73,13 @@ class SetupRun {
   bool Drive(DWORD timeout_ms, const std::function<bool()>& done = nullptr);
   bool Ended();
   bool DriveDialogSeen() const { return dialog_seen_; }
+  // The platform's proxy credentials dialog, when it shows, is answered with
+  // these and OK; ProxyDialogsSeen counts how often it came.
+  void AnswerProxyDialog(const std::string& user, const std::string& password) {
+    proxy_user_ = user;
+    proxy_password_ = password;
+  }
+  int ProxyDialogsSeen() const { return proxy_dialogs_; }
   void CancelDriveDialog() { cancel_dialog_ = true; }
   void AcceptDriveDialog() { cancel_dialog_ = false; }
   HWND MainWindow();
@@ -86,6 +93,8 @@ class SetupRun {
   PROCESS_INFORMATION process_ = {};
   bool dialog_seen_ = false;
   bool cancel_dialog_ = false;
+  std::string proxy_user_, proxy_password_;
+  int proxy_dialogs_ = 0;
 };
 
 // Waits (at most timeout_ms) for the updater's report to be complete.

@@ -1,7 +1,8 @@
 // Linked only into the end-to-end variant of Setup.exe: the host table names
 // the loopback addresses the test driver chose, given as
 // SETUP_E2E_ADDRESSES="<first>,<second>", as both its names and its
-// addresses, so that no name is ever looked up. Without them the program
+// addresses, so that no name is ever looked up. SETUP_E2E_SITE_SCHEME=https
+// makes the site's requests go over TLS. Without them the program
 // ends at once and never reaches an address of the shipped table.
 #include <windows.h>
 
@@ -34,5 +35,9 @@ extern "C" void SetupTestStart() {
   g_addresses[0] = g_addresses[1] = g_first;
   g_addresses[2] = g_addresses[3] = g_second;
   SetKnownHostsForTesting(g_addresses, g_addresses);
+  // SETUP_E2E_SITE_SCHEME=https: the site's requests go over TLS.
+  char scheme[8];
+  n = GetEnvironmentVariableA("SETUP_E2E_SITE_SCHEME", scheme, sizeof scheme);
+  if (n == 5 && strcmp(scheme, "https") == 0) SetSiteSchemeForTesting("https");
   SetupStart();
 }

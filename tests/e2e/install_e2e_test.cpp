@@ -101,6 +101,53 @@ TEST(EndToEnd, WebInstallAsksForTheDriveOnceAndFetchesTheUpdaterOnce) {
                      {kGateway});
 }
 
+// The same install with the site's requests (the site's scheme set to https)
+// and the download area over TLS, through the TLS bench's fronts (site 143,
+// area 144), timed against the plain one with the same files. Plain servers
+// on the fronts' own addresses see nothing: no request falls back to http.
+TEST(EndToEnd, HttpsSiteAndAreaInstallAsOverHttp) {
+  using testing_support::HttpTestServer;
+  using testing_support::TestAddress;
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string folder = e2e::DefaultInstallFolder();
+  std::string log = scratch.File("updater.log");
+  const std::string cabinet = e2e::ReadBuildFile("tools/demo_updater/cab/Update.exe");
+  const std::string updater = e2e::ReadBuildFile("tools/demo_updater/demo_updater.exe");
+  DWORD took[2] = {0, 0};
+  for (int secure = 0; secure < 2; ++secure) {
+    CleanMachine machine;
+    DeleteFileA(log.c_str());
+    HttpTestServer site(secure ? 143 : 88, secure ? 101 : 1), area(secure ? 144 : 88, secure ? 101 : 2);
+    HttpTestServer site_plain(143, 1), area_plain(144, 1);
+    ASSERT_TRUE(site.Ok() && area.Ok() && site_plain.Ok() && area_plain.Ok());
+    std::string site_host = secure ? TestAddress(143, 1) : site.Address();
+    std::string area_url = secure ? "https://" + TestAddress(144, 1) : area.BaseUrl();
+    site.ServeFile("/secure/test_pattern.txt", e2e::kTestPattern);
+    site.ServeFile("/secure/gateway_new.php", area_url + "/pellomar/");
+    area.ServeFile("/pellomar/test_pattern.txt", e2e::kTestPattern);
+    area.ServeFile("/pellomar/Update.exe", cabinet);
+    SetEnvironmentVariableA("SETUP_E2E_SITE_SCHEME", secure ? "https" : nullptr);
+    DWORD start = GetTickCount();
+    {
+      SetupRun run(setup, site_host + "," + TestAddress(88, 3), log);
+      ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    }
+    took[secure] = GetTickCount() - start;
+    SetEnvironmentVariableA("SETUP_E2E_SITE_SCHEME", nullptr);
+    const char* name = secure ? "https" : "http";
+    UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+    ASSERT_TRUE(report.started) << name << ": the updater was not started";
+    EXPECT_EQ(report.Line("Command line"), "\"" + folder + "\\Update.exe\" /Setup=Tamsu") << name;
+    EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == updater) << name;
+    ExpectTestFileThen(site.Targets(), "/secure/", {kGateway});
+    ExpectTestFileThen(area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
+    EXPECT_EQ(0, site_plain.ConnectionCount() + area_plain.ConnectionCount()) << name;
+  }
+  printf("install from the same files over http: %lu ms, over https: %lu ms\n", static_cast<unsigned long>(took[0]),
+         static_cast<unsigned long>(took[1]));
+}
+
 TEST(EndToEnd, SiteDownShowsTheErrorKeepsTheWindowAndLeavesNothing) {
   CleanMachine machine;
   ScratchFolder scratch;
@@ -208,6 +255,65 @@ TEST(EndToEnd, CancelDuringTheCabinetDownloadStartsNothingAndLeavesNothing) {
   EXPECT_EQ(StoredValue("InstallDir"), "<absent>");
   for (const std::string& t : web.area.Targets())
     EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "fell back after the cancel: " << t;
+}
+
+// A forward proxy asking for Basic credentials (squid, run by the host),
+// stopped with the test.
+class SquidProxy {
+ public:
+  SquidProxy(const std::string& listen, const std::string& outgoing, const char* user, const char* password) {
+    std::string output;
+    if (testing_support::RunOnHost({"bash", SETUP_SQUID_SCRIPT, "start", listen, outgoing, user, password},
+                                   &output) == 0)
+      state_ = output.substr(0, output.find('\n'));
+    else
+      ADD_FAILURE() << "squid did not start:\n" << output;
+  }
+  ~SquidProxy() {
+    if (!state_.empty()) testing_support::RunOnHost({"bash", SETUP_SQUID_SCRIPT, "stop", state_}, nullptr);
+  }
+  bool Ok() const { return !state_.empty(); }
+  std::string AccessLog() const { return testing_support::ReadWholeFile("Z:" + state_ + "/access.log"); }
+
+ private:
+  std::string state_;
+};
+
+// Behind a proxy that asks for credentials, with no road to the site but
+// through it: the platform's dialog comes once (the download area's
+// connection uses what the site's was given) and the updater gets them.
+TEST(EndToEnd, AProxyAskingForCredentialsIsAnsweredOnceAndTheUpdaterGetsThem) {
+  CleanMachine machine;
+  LoopbackSite web(88);
+  std::string listen = testing_support::TestAddress(88, 8), outgoing = testing_support::TestAddress(88, 9);
+  web.site.AcceptOnlyFrom(outgoing);
+  web.area.AcceptOnlyFrom(outgoing);
+  SquidProxy proxy(listen, outgoing, "user", "password");
+  ASSERT_TRUE(proxy.Ok());
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+
+  // The platform's preconfigured proxy, for the child alone.
+  SetEnvironmentVariableA("http_proxy", ("http://" + listen + ":3128").c_str());
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    SetEnvironmentVariableA("http_proxy", nullptr);
+    run.AnswerProxyDialog("user", "password");
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    EXPECT_EQ(1, run.ProxyDialogsSeen());
+    EXPECT_TRUE(run.DriveDialogSeen());
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("/Codes="), ",,user,password");
+  ExpectTestFileThen(web.site.Targets(), "/secure/", {kGateway});
+  ExpectTestFileThen(web.area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
+  // The proxy let the cabinet through for the user it asked (its log leaves
+  // out the query).
+  std::string access = proxy.AccessLog();
+  EXPECT_TRUE(std::regex_search(access, std::regex("TCP_MISS/200 [0-9]+ GET http://[0-9.]+/pellomar/Update\\.exe\\? user ")))
+      << access;
 }
 
 // A setup carrying the updater in its package, and a download area that has

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "package/appended_blocks.h"
 #include "tests/package/block_layout.h"
@@ -60,6 +61,11 @@ TEST(SignedSetup, EmbedThenSignInstallsFromThePackageAndMergesParametersStampedA
   std::string setup = Signed(bundled, scratch.File("Setup.exe"));
   ASSERT_NO_FATAL_FAILURE(Make("stamp --in-place " + Quoted(setup) + " \"a=1&b=2\""));
   ExpectSignatureHolds(setup);
+  // In the signature: nothing but alignment zeros after its data.
+  std::string stamped = ReadWholeFile(setup);
+  CertificateTable table;
+  ASSERT_TRUE(FindCertificateTable(Bytes(stamped), static_cast<uint32_t>(stamped.size()), &table));
+  EXPECT_EQ(std::string(stamped.size() - table.signatureEnd, '\0'), stamped.substr(table.signatureEnd));
   std::string log = scratch.File("updater.log");
   std::string folder = e2e::DefaultInstallFolder();
 
@@ -75,8 +81,11 @@ TEST(SignedSetup, EmbedThenSignInstallsFromThePackageAndMergesParametersStampedA
   EXPECT_TRUE(ReadWholeFile(folder + "\\Update.exe") == ReadWholeFile(updater));
 }
 
+// A package taken from a bundled setup, placed inside the table of a signed
+// one: the signature still holds, yet covers none of it. Also behind a
+// signature whose outer length is indefinite (the checkers accept that too),
+// where the walk cannot tell where the signature ends.
 TEST(SignedSetup, PackagePutAfterTheSignatureIsIgnored) {
-  CleanMachine machine;
   LoopbackSite web(121);
   ScratchFolder scratch;
   std::string updater = SignedUpdater(scratch);
@@ -85,8 +94,6 @@ TEST(SignedSetup, PackagePutAfterTheSignatureIsIgnored) {
   ASSERT_TRUE(BuildStoredCabinet({entry}, &cabinet, &error)) << error;
   web.area.ServeFile("/pellomar/Update.exe", cabinet);
 
-  // A package taken from a bundled setup, placed inside the table of a
-  // signed one: the signature still holds, yet covers none of it.
   std::string bundled = scratch.File("Bundled.exe");
   ASSERT_NO_FATAL_FAILURE(
       Make("embed " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(bundled) + " --updater " + Quoted(updater)));
@@ -94,30 +101,49 @@ TEST(SignedSetup, PackagePutAfterTheSignatureIsIgnored) {
   SetupBlocks blocks = FindSetupBlocks(Bytes(package_bytes), static_cast<uint32_t>(package_bytes.size()));
   ASSERT_TRUE(blocks.hasPackage);
   std::string block = package_bytes.substr(blocks.packageStart, blocks.packageLength) + "Bulk" +
-                      block_layout::Offset(0) + "Suffix";
-  std::string image = ReadWholeFile(Signed(e2e::SetupProgram(), scratch.File("Signed.exe")));
-  CertificateTable table;
-  ASSERT_TRUE(FindCertificateTable(Bytes(image), static_cast<uint32_t>(image.size()), &table));
-  uint32_t at = PlaceInCertificateTable(&image, table, static_cast<uint32_t>(image.size()), block);
-  block_layout::Put32(image, image.size() - 10, at);
-  UpdatePeChecksum(&image);
-  std::string setup = scratch.File("Setup.exe");
-  ASSERT_TRUE(testing_support::WriteWholeFile(setup, image));
-  ExpectSignatureHolds(setup);
-  std::string log = scratch.File("updater.log");
+                      block_layout::Offset(0) + "Suffix" + block_layout::ParameterBlock("evil=1");
+  std::string signed_image = ReadWholeFile(Signed(e2e::SetupProgram(), scratch.File("Signed.exe")));
   std::string folder = e2e::DefaultInstallFolder();
-
-  {
-    SetupRun run(setup, web.HostAddresses(), log);
-    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+  for (bool indefinite : {false, true}) {
+    SCOPED_TRACE(indefinite ? "indefinite length" : "definite length");
+    std::string image = signed_image;
+    CertificateTable table;
+    ASSERT_TRUE(FindCertificateTable(Bytes(image), static_cast<uint32_t>(image.size()), &table));
+    uint32_t at = PlaceInCertificateTable(&image, table, static_cast<uint32_t>(image.size()), block);
+    block_layout::Put32(image, at + blocks.packageLength + 4, at);
+    if (indefinite) {
+      // 0x30 0x82 and two length bytes become 0x30 0x80, and the two
+      // end-of-content zeros close the signature where it ended.
+      ASSERT_EQ(std::string("\x30\x82", 2), image.substr(table.start + 8, 2));
+      image[table.start + 9] = static_cast<char>(0x80);
+      image.erase(table.start + 10, 2);
+      image.insert(table.signatureEnd - 2, 2, '\0');
+      ASSERT_FALSE(FindCertificateTable(Bytes(image), static_cast<uint32_t>(image.size()), &table));
+    }
+    UpdatePeChecksum(&image);
+    std::string setup = scratch.File(indefinite ? "Indefinite.exe" : "Setup.exe");
+    ASSERT_TRUE(testing_support::WriteWholeFile(setup, image));
+    ExpectSignatureHolds(setup);
+    std::string log = scratch.File(indefinite ? "indefinite.log" : "updater.log");
+    CleanMachine machine;
+    size_t asked_before = web.area.Targets().size();
+    {
+      SetupRun run(setup, web.HostAddresses(), log);
+      ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    }
+    UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+    ASSERT_TRUE(report.started) << "the updater was not started";
+    // Fetched over the web and no package named to the updater; the
+    // parameters after the signature data are taken only where the
+    // signature's end is known.
+    EXPECT_EQ(report.Line("Command line"), Quoted(folder + "\\Update.exe") + " /Setup=Tamsu");
+    EXPECT_EQ(report.Line("WWWParams at start"), indefinite ? "(none)" : "&evil=1");
+    bool fetched = false;
+    std::vector<std::string> asked = web.area.Targets();
+    for (size_t i = asked_before; i < asked.size(); ++i)
+      fetched = fetched || asked[i].compare(0, 20, "/pellomar/Update.exe") == 0;
+    EXPECT_TRUE(fetched) << "the updater did not come from the download area";
   }
-  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
-  ASSERT_TRUE(report.started) << "the updater was not started";
-  // Fetched over the web, and no package named to the updater.
-  EXPECT_EQ(report.Line("Command line"), Quoted(folder + "\\Update.exe") + " /Setup=Tamsu");
-  bool fetched = false;
-  for (const std::string& t : web.area.Targets()) fetched = fetched || t.compare(0, 20, "/pellomar/Update.exe") == 0;
-  EXPECT_TRUE(fetched) << "the updater did not come from the download area";
 }
 
 }  // namespace

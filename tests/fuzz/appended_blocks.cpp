@@ -45,7 +45,15 @@ void CheckWalk(const unsigned char* file, uint32_t size) {
   }
 
   BlockWalk walk(file, size);
-  FUZZ_CHECK(walk.Signed() == is_signed);
+  FUZZ_CHECK(!is_signed || walk.Signed());
+  // A file that claims a signature: nothing at or after the table's start
+  // unless the signature's end is known.
+  uint32_t claimed = size;
+  if (walk.Signed() && !is_signed) {
+    claimed = file[fields.securityEntryAt] | file[fields.securityEntryAt + 1] << 8 |
+              file[fields.securityEntryAt + 2] << 16 | static_cast<uint32_t>(file[fields.securityEntryAt + 3]) << 24;
+    FUZZ_CHECK(walk.TableUnread());
+  }
   SetupBlocks expected = {};
   uint32_t end = size;
   bool first = true, done = false;
@@ -55,9 +63,13 @@ void CheckWalk(const unsigned char* file, uint32_t size) {
     // Each block lies inside the file and before the one met earlier.
     FUZZ_CHECK(block.start < end && walk.End() == block.start);
     end = block.start;
-    bool in_table = walk.InTable();
+    bool in_table = walk.Place() == kAfterSignature;
     FUZZ_CHECK(!in_table || (is_signed && block.start >= table.signatureEnd));
-    FUZZ_CHECK(in_table || !is_signed || block.start < table.start);
+    // The signer's attribute lies inside the signature data.
+    FUZZ_CHECK(walk.Place() != kInSignature ||
+               (is_signed && block.start > table.start + 8 && block.start + kParameterBlockSize <= table.signatureEnd));
+    FUZZ_CHECK(walk.Place() >= kAfterSignature || !is_signed || block.start < table.start);
+    FUZZ_CHECK(block.start < claimed);
     switch (block.kind) {
       case kParameterBlock: {
         FUZZ_CHECK(block.start <= size - kParameterBlockSize && block.dataLength == 0);

@@ -22,23 +22,34 @@ std::vector<std::string> Fields(const std::string& text) {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
-bool IsSchemeText(const std::string& scheme) {
-  if (scheme.empty() || !isalpha(static_cast<unsigned char>(scheme[0]))) return false;
-  for (char c : scheme) {
-    if (!isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
-  }
-  return true;
+bool IsHttpScheme(std::string scheme) {
+  for (char& c : scheme) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https";
 }
 
 void CheckSplit(const std::string& url) {
-  ByteString host("untouched"), path("untouched");
-  bool ok = SplitUrl(url.c_str(), &host, &path);
+  AreaUrl area;
+  area.host.Assign("untouched");
+  area.path.Assign("untouched");
+  bool ok = SplitUrl(url.c_str(), &area);
   size_t mark = url.find("://");
-  bool expected = mark != std::string::npos && IsSchemeText(url.substr(0, mark));
+  bool expected = mark != std::string::npos && IsHttpScheme(url.substr(0, mark));
   std::string rest = expected ? url.substr(mark + 3) : "";
   size_t slash = rest.find('/');
   std::string want_host = rest.substr(0, slash);
   std::string want_path = slash == std::string::npos ? "" : rest.substr(slash + 1);
+  unsigned long want_port = 0;
+  size_t colon = want_host.rfind(':');
+  if (colon != std::string::npos) {
+    std::string digits = want_host.substr(colon + 1);
+    want_host.resize(colon);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+      expected = false;
+    } else {
+      want_port = strtoul(digits.c_str(), nullptr, 10);
+      if (want_port == 0 || want_port > 65535) expected = false;
+    }
+  }
   if (want_host.empty()) expected = false;
   for (unsigned char c : want_host) {
     if (c == ' ' || IsControl(c)) expected = false;
@@ -48,9 +59,9 @@ void CheckSplit(const std::string& url) {
   }
   FUZZ_CHECK(ok == expected);
   if (ok) {
-    FUZZ_CHECK(host.Text() == want_host && path.Text() == want_path);
+    FUZZ_CHECK(area.host.Text() == want_host && area.path.Text() == want_path && area.port == want_port);
   } else {
-    FUZZ_CHECK(strcmp(host.Text(), "untouched") == 0 && strcmp(path.Text(), "untouched") == 0);
+    FUZZ_CHECK(strcmp(area.host.Text(), "untouched") == 0 && strcmp(area.path.Text(), "untouched") == 0);
   }
 }
 

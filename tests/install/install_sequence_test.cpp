@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <sddl.h>
+
 #include "base/cancel_flag.h"
+#include "install/folder_access.h"
+#include "install/folder_rules.h"
 #include "install/product.h"
 #include "base/registry.h"
 #include "tests/support/test_support.h"
@@ -35,6 +39,7 @@ class FakeFetcher : public UpdaterFetcher {
     return CopyFileA(source.c_str(), target, FALSE) != 0;
   }
   ByteString GetCodes() override { return codes; }
+  bool SecureConnectionFailed() const override { return false; }
 
   std::vector<std::string> calls;
   std::function<void()> during_fetch;
@@ -65,6 +70,7 @@ class FakeHost : public InstallHost {
     if (during_contact) during_contact();
     return contact_ok ? &fetcher : nullptr;
   }
+  bool SecureContactFailed() override { return false; }
   int RunDriveDialog(char* folder, size_t cap) override {
     ++dialog_runs;
     if (during_dialog) during_dialog();
@@ -356,13 +362,46 @@ TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
   EXPECT_FALSE(FileExists(log_));
 }
 
-TEST_F(InstallSequenceTest, NewFolderIsLockedOutsideProgramFilesOnly) {
-  host_.fetcher.succeed = false;  // the folder is made before the fetch
+// A folder with the given descriptor (SDDL), as another account could have
+// made it beforehand.
+bool MakeFolderWith(const std::string& path, const char* sddl) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                                                            nullptr))
+    return false;
+  BOOL made = CreateDirectoryA(path.c_str(), &attributes);
+  LocalFree(attributes.lpSecurityDescriptor);
+  return made != 0;
+}
+
+TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInsideLeftAlone) {
+  host_.fetcher.succeed = false;  // the folder is settled before the fetch
   {
     InstallSequence sequence(host_);
     sequence.Run();
   }
   std::string outside = FolderAccessList(folder_.Path() + "\\Pellomar");
+
+  // One made beforehand that lets Everyone change it, with something planted
+  // in it and in a folder below.
+  const char kOpen[] = "D:(A;OICI;FA;;;WD)";
+  std::string planted_folder = folder_.Path() + "\\Planted";
+  ASSERT_TRUE(MakeFolderWith(planted_folder, kOpen));
+  ASSERT_TRUE(MakeFolderWith(planted_folder + "\\below", kOpen));
+  ASSERT_TRUE(WriteWholeFile(planted_folder + "\\version.dll", "planted"));
+  ASSERT_TRUE(WriteWholeFile(planted_folder + "\\below\\deep.dll", "planted"));
+  ASSERT_NE(std::string::npos, FolderAccessList(planted_folder).find(" S-1-1-0:"));
+  StoreInstallDir(planted_folder + "\\");
+  std::string at_fetch = "<no fetch>";
+  host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(planted_folder); };
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  host_.fetcher.during_fetch = nullptr;
+  // Locked before the fetch began.
+  EXPECT_EQ(std::string::npos, at_fetch.find(" S-1-1-0:")) << at_fetch;
+  EXPECT_NE("<no fetch>", at_fetch);
 
   // Below the program-files folder the new folder inherits that folder's list.
   std::string program_files =
@@ -370,6 +409,7 @@ TEST_F(InstallSequenceTest, NewFolderIsLockedOutsideProgramFilesOnly) {
   ASSERT_FALSE(program_files.empty());
   std::string inside_folder = program_files + "\\PellomarAccessTest";
   RemoveDirectoryA(inside_folder.c_str());
+  DeleteMachineKey(SETUP_FAMILY_KEY);
   host_.dialog_folder = inside_folder + "\\";
   {
     InstallSequence sequence(host_);
@@ -379,12 +419,80 @@ TEST_F(InstallSequenceTest, NewFolderIsLockedOutsideProgramFilesOnly) {
   std::string inside = FolderAccessList(inside_folder);
   EXPECT_TRUE(RemoveDirectoryA(inside_folder.c_str()));
 
-  // The locked list grants Everyone nothing (this platform keeps a folder's
-  // list as owner, group and other permissions, so the full list is checked
-  // on the descriptor itself, in the utilities' tests).
+  // The locked list grants Everyone nothing (this platform keeps a list as
+  // owner, group and other permissions, so the full list is checked on the
+  // descriptors themselves, below).
   ASSERT_NE("<unreadable>", outside);
   EXPECT_EQ(std::string::npos, outside.find(" S-1-1-0:")) << outside;
   EXPECT_NE(outside, inside);
+  for (const char* held : {"", "\\below", "\\version.dll", "\\below\\deep.dll"}) {
+    std::string list = FolderAccessList(planted_folder + held);
+    EXPECT_EQ(std::string::npos, list.find(" S-1-1-0:")) << held << ": " << list;
+  }
+}
+
+TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsItWas) {
+  std::string elsewhere = updater_log_folder_.File("system.dll");  // a file outside the folder
+  ASSERT_TRUE(WriteWholeFile(elsewhere, "theirs"));
+  std::string planted = folder_.Path() + "\\Planted";
+  ASSERT_TRUE(MakeFolderWith(planted, "D:(A;OICI;FA;;;WD)"));
+  ASSERT_TRUE(CreateHardLinkA((planted + "\\version.dll").c_str(), elsewhere.c_str(), nullptr));
+  std::string before = FolderAccessList(elsewhere);
+  StoreInstallDir(planted + "\\");
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_TRUE(host_.fetcher.calls.empty());
+  EXPECT_EQ(before, FolderAccessList(elsewhere));
+}
+
+std::string OwnerOf(PSECURITY_DESCRIPTOR descriptor) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  char* text = nullptr;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !ConvertSidToStringSidA(owner, &text))
+    return "<none>";
+  std::string out = text;
+  LocalFree(text);
+  return out;
+}
+
+TEST(SecuredFolder, DescriptorsGivenAndTheDecisionOnThePlatformsOwn) {
+  // Protected on the folder; inherited (flag 0x10) by what it holds, with
+  // the folder entries passed on again (flags 3) and the file ones not.
+  const char* const kLists[] = {
+      "P S-1-5-32-544:1f01ff:3 S-1-5-18:1f01ff:3 S-1-5-32-545:1200a9:3",
+      "- S-1-5-32-544:1f01ff:13 S-1-5-18:1f01ff:13 S-1-5-32-545:1200a9:13",
+      "- S-1-5-32-544:1f01ff:10 S-1-5-18:1f01ff:10 S-1-5-32-545:1200a9:10",
+  };
+  for (SecuredKind kind : {kSecuredFolder, kHeldFolder, kHeldFile}) {
+    PSECURITY_DESCRIPTOR descriptor = NewSecuredDescriptor(kind);
+    ASSERT_NE(nullptr, descriptor);
+    EXPECT_EQ(kLists[kind], DescribeAccessList(descriptor));
+    EXPECT_EQ("S-1-5-32-544", OwnerOf(descriptor));
+    LocalFree(descriptor);
+  }
+  // The platform's own self-relative layout, decided by the platform-free
+  // rule: what the folder is given counts as the administrators'.
+  struct Case {
+    const char* sddl;
+    bool theirs;
+  } cases[] = {
+      {"O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)", true},
+      {"O:SYD:(A;;FA;;;BA)(D;;FA;;;WD)(A;;0x1200a9;;;WD)", true},
+      {"O:BUD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", false},
+      {"O:BAD:(A;OICI;FA;;;BA)(A;OICIIO;0x1301bf;;;AU)", false},
+      {"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", false},
+      {"O:BA", false},
+  };
+  for (const Case& c : cases) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(c.theirs, IsAdministratorsFolder(static_cast<const unsigned char*>(descriptor),
+                                               GetSecurityDescriptorLength(descriptor)))
+        << c.sddl;
+    LocalFree(descriptor);
+  }
 }
 
 TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "package/appended_blocks.h"
+#include "package/signer_attribute.h"
 #include "tests/package/block_layout.h"
 #include "tools/maker/signed_image.h"
 
@@ -147,22 +148,23 @@ struct Taken {
   bool package;
   uint32_t packageStart, packageLength;
   bool ignored;
+  bool unread;
   bool operator==(const Taken& o) const {
     return parameters == o.parameters && package == o.package && packageStart == o.packageStart &&
-           packageLength == o.packageLength && ignored == o.ignored;
+           packageLength == o.packageLength && ignored == o.ignored && unread == o.unread;
   }
 };
 
 std::ostream& operator<<(std::ostream& out, const Taken& t) {
   return out << "{" << t.parameters << ", package " << t.package << " at " << t.packageStart << "+" << t.packageLength
-             << ", ignored " << t.ignored << "}";
+             << ", ignored " << t.ignored << ", unread " << t.unread << "}";
 }
 
 Taken Take(const std::string& file) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[file.size()]);
   memcpy(exact.get(), file.data(), file.size());
   SetupBlocks b = FindSetupBlocks(exact.get(), static_cast<uint32_t>(file.size()));
-  Taken t = {"<none>", b.hasPackage, b.packageStart, b.packageLength, b.packageIgnored};
+  Taken t = {"<none>", b.hasPackage, b.packageStart, b.packageLength, b.packageIgnored, b.tableUnread};
   if (b.hasParameters) {
     EXPECT_LE(b.parameters + 267, file.size());
     t.parameters = file.substr(b.parameters + 259 - 7, 7);  // the text's last 7 characters
@@ -181,9 +183,20 @@ CertificateTable TableOf(const std::string& file) {
   return table;
 }
 
+// The maker's stamp on a signed file: into the signature.
 void StampAfterSigning(std::string& file, const std::string& text) {
   bool replaced = false;
-  StampInCertificateTable(&file, TableOf(file), ParameterBlock(text), &replaced);
+  std::string error;
+  EXPECT_TRUE(StampInSignature(&file, TableOf(file), ParameterBlock(text), &replaced, &error)) << error;
+}
+
+// The maker's stamp until now: after the signature data, replacing one
+// stamped there before.
+void StampTheOldWay(std::string& file, const std::string& text) {
+  uint32_t start = 0;
+  CertificateTable table = TableOf(file);
+  bool stamped = StampedParameterBlock(file, &start) && start >= table.signatureEnd;
+  PlaceInCertificateTable(&file, table, stamped ? start : static_cast<uint32_t>(file.size()), ParameterBlock(text));
 }
 
 // A package block placed inside the table, after the signature data.
@@ -193,41 +206,69 @@ void PackageInTable(std::string& file, const std::string& compound) {
   Put32(file, file.size() - 10, at);
 }
 
+// The same behind a signature of indefinite length: put there directly, as
+// the maker refuses such a table.
+void PackageAndParametersAfterIndefiniteSignature(std::string& file) {
+  uint32_t at = static_cast<uint32_t>(file.size());
+  file += std::string("EVIL") + "Bulk" + Offset(at) + "Suffix" + ParameterBlock("evil=1");
+  file.append((8 - file.size() % 8) % 8, '\0');
+}
+
 const std::string kCompound = "COMPOUND-FILE";  // 13 bytes: the signing tool pads after it
 
 // One step of making a layout, in the order the maker and the signing tool
 // would take them.
-enum Step { kEmbed, kStamp, kSign, kStampAfterSigning, kPackageInTable };
+enum Step {
+  kEmbed,
+  kStamp,
+  kSign,
+  kSignIndefinite,
+  kStampAfterSigning,
+  kStampOldWay,
+  kPackageInTable,
+  kAfterIndefinite
+};
 
 TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
   for (bool wide : {false, true}) {
     const std::string image = PeImage(wide, 1001);
     const uint32_t package = static_cast<uint32_t>(image.size());
-    std::string signed_image = image;
-    Sign(signed_image, wide);
-    const uint32_t after_table = static_cast<uint32_t>(signed_image.size());
     struct Case {
       const char* name;
       std::vector<std::pair<Step, const char*>> steps;
       Taken expected;
     } cases[] = {
-        {"unsigned", {{kEmbed, ""}, {kStamp, "param=1"}}, {"param=1", true, package, 13, false}},
-        {"embed then sign", {{kEmbed, ""}, {kSign, ""}}, {"<none>", true, package, 13, false}},
-        {"stamp, embed, sign", {{kEmbed, ""}, {kStamp, "before1"}, {kSign, ""}}, {"before1", true, package, 13, false}},
-        {"sign then stamp", {{kSign, ""}, {kStampAfterSigning, "after=1"}}, {"after=1", false, 0, 0, false}},
+        {"unsigned", {{kEmbed, ""}, {kStamp, "param=1"}}, {"param=1", true, package, 13, false, false}},
+        {"embed then sign", {{kEmbed, ""}, {kSign, ""}}, {"<none>", true, package, 13, false, false}},
+        {"stamp, embed, sign", {{kEmbed, ""}, {kStamp, "before1"}, {kSign, ""}},
+         {"before1", true, package, 13, false, false}},
+        {"sign then stamp", {{kSign, ""}, {kStampAfterSigning, "after=1"}}, {"after=1", false, 0, 0, false, false}},
+        {"sign then stamp the old way", {{kSign, ""}, {kStampOldWay, "after=1"}}, {"after=1", false, 0, 0, false, false}},
         {"embed, sign, stamp twice",
          {{kEmbed, ""}, {kSign, ""}, {kStampAfterSigning, "first=1"}, {kStampAfterSigning, "second2"}},
-         {"second2", true, package, 13, false}},
+         {"second2", true, package, 13, false, false}},
+        {"the old way, then the new: the old one goes",
+         {{kSign, ""}, {kStampOldWay, "first=1"}, {kStampAfterSigning, "second2"}},
+         {"second2", false, 0, 0, false, false}},
+        {"the new way, then the old: the last one counts",
+         {{kSign, ""}, {kStampAfterSigning, "first=1"}, {kStampOldWay, "second2"}},
+         {"second2", false, 0, 0, false, false}},
         {"stamped before and after signing",
          {{kStamp, "before1"}, {kSign, ""}, {kStampAfterSigning, "after=2"}},
-         {"after=2", false, 0, 0, false}},
-        {"package inside the table", {{kSign, ""}, {kPackageInTable, ""}}, {"<none>", false, 0, 0, true}},
+         {"after=2", false, 0, 0, false, false}},
+        {"package inside the table", {{kSign, ""}, {kPackageInTable, ""}}, {"<none>", false, 0, 0, true, false}},
         {"package inside the table over a covered one",
-         {{kEmbed, ""}, {kSign, ""}, {kPackageInTable, ""}, {kStampAfterSigning, "after=3"}},
-         {"after=3", true, package, 13, true}},
-        // Bytes after the table: the table no longer ends the file, so the
-        // file reads as unsigned (and no checker accepts its signature).
-        {"appended after signing", {{kSign, ""}, {kEmbed, ""}}, {"<none>", true, after_table, 13, false}},
+         {{kEmbed, ""}, {kSign, ""}, {kPackageInTable, ""}, {kStampOldWay, "after=3"}},
+         {"after=3", true, package, 13, true, false}},
+        // Bytes after the table: the table no longer ends the file, and
+        // nothing at or after its start is taken.
+        {"appended after signing", {{kSign, ""}, {kEmbed, ""}}, {"<none>", false, 0, 0, false, true}},
+        {"package and parameters behind a signature of indefinite length",
+         {{kSignIndefinite, ""}, {kAfterIndefinite, ""}},
+         {"<none>", false, 0, 0, false, true}},
+        {"covered blocks before a signature of indefinite length",
+         {{kEmbed, ""}, {kStamp, "before1"}, {kSignIndefinite, ""}, {kAfterIndefinite, ""}},
+         {"before1", true, package, 13, false, true}},
     };
     for (const Case& c : cases) {
       std::string file = image;
@@ -236,10 +277,11 @@ TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
           case kEmbed: AppendPackage(file, kCompound); break;
           case kStamp: AppendParameters(file, step.second); break;
           case kSign: Sign(file, wide); break;
+          case kSignIndefinite: Sign(file, wide, Indefinite(SignatureData(300))); break;
           case kStampAfterSigning: StampAfterSigning(file, step.second); break;
-          case kPackageInTable:
-            PackageInTable(file, "EVIL");
-            break;
+          case kStampOldWay: StampTheOldWay(file, step.second); break;
+          case kPackageInTable: PackageInTable(file, "EVIL"); break;
+          case kAfterIndefinite: PackageAndParametersAfterIndefiniteSignature(file); break;
         }
       }
       EXPECT_EQ(c.expected, Take(file)) << c.name << (wide ? " (PE32+)" : " (PE32)");
@@ -247,41 +289,58 @@ TEST(SignedLayouts, SetupTakesCoveredBlocksAndParametersStampedAfterSigning) {
   }
 }
 
-TEST(SignedLayouts, StampingAfterSigningReplacesKeepsTheTableAlignedAndDropsCleanly) {
-  // The signature's length in each of its DER forms: short, one and two bytes.
+TEST(SignedLayouts, StampingInTheSignatureReplacesLeavesOnlyPaddingAndDropsCleanly) {
+  // The signature's outer length in each of its forms (short, one and two
+  // bytes), with and without unsigned attributes of its own.
   for (bool wide : {false, true}) {
-    for (uint32_t content : {100u, 133u, 300u}) {
-      const uint32_t der_header = content < 128 ? 2 : content < 256 ? 3 : 4;
-      std::string original = PeImage(wide, 999);
-      AppendPackage(original, kCompound);
-      AppendParameters(original, "before1");
-      std::string file = original;
-      Sign(file, wide, content);
-      const uint32_t start = TableOf(file).start;
-      for (const char* text : {"a=1", "b=22", "c=333"}) {
-        StampAfterSigning(file, text);
-        // Length field and directory agree, aligned; the signature data is
-        // where it was; the block ends the file; nothing stacks up.
-        CertificateTable table = TableOf(file);
-        uint32_t length = static_cast<uint32_t>(file.size()) - start;
-        EXPECT_EQ(start, table.start);
-        EXPECT_EQ(start + 8 + der_header + content, table.signatureEnd);
-        EXPECT_EQ(0u, length % 8);
-        EXPECT_EQ(Offset(length), file.substr(start, 4));
-        EXPECT_EQ(Offset(length), file.substr(SecurityEntryAt(wide) + 4, 4));
-        EXPECT_EQ(std::string(text), Take(file).parameters.substr(7 - strlen(text)));
-        EXPECT_LE(length, 8 + der_header + content + 7 + 267 + 7);
+    for (size_t digest : {20u, 100u, 300u}) {
+      for (bool countersigned : {false, true}) {
+        const std::string signature = SignatureData(digest, countersigned ? CountersignatureAttribute() : "");
+        std::string original = PeImage(wide, 999);
+        AppendPackage(original, kCompound);
+        AppendParameters(original, "before1");
+        std::string file = original;
+        Sign(file, wide, signature);
+        const uint32_t start = TableOf(file).start;
+        StampTheOldWay(file, "old=1");
+        size_t stamped_size = 0;
+        for (const char* text : {"a=1", "b=22", "c=333"}) {
+          StampAfterSigning(file, text);
+          CertificateTable table = TableOf(file);
+          const unsigned char* data = reinterpret_cast<const unsigned char*>(file.data());
+          uint32_t length = static_cast<uint32_t>(file.size()) - start;
+          // Length field and directory agree, aligned, and nothing but
+          // fewer than 8 zeros follows the signature data.
+          EXPECT_EQ(start, table.start);
+          EXPECT_EQ(0u, length % 8);
+          EXPECT_EQ(Offset(length), file.substr(start, 4));
+          EXPECT_EQ(Offset(length), file.substr(SecurityEntryAt(wide) + 4, 4));
+          EXPECT_LT(file.size() - table.signatureEnd, 8u);
+          EXPECT_EQ(std::string(file.size() - table.signatureEnd, '\0'), file.substr(table.signatureEnd));
+          // The signer's own parts stay as they were, its countersignature
+          // included; the block replaces the one before (same size).
+          EXPECT_NE(std::string::npos, file.find(std::string(digest, 'S'), start));
+          EXPECT_EQ(countersigned, file.find(std::string(40, 'T'), start) != std::string::npos);
+          uint32_t block = 0;
+          ASSERT_TRUE(FindSignedParameterBlock(data, start + 8, table.signatureEnd, &block));
+          EXPECT_EQ(std::string(text), Take(file).parameters.substr(7 - strlen(text)));
+          if (stamped_size) {
+            EXPECT_EQ(stamped_size, file.size());
+          }
+          stamped_size = file.size();
+        }
+        PeHeaderFields fields;
+        ASSERT_TRUE(FindPeHeaderFields(reinterpret_cast<const unsigned char*>(file.data()),
+                                       static_cast<uint32_t>(file.size()), &fields));
+        // Dropping the signature gives back the unsigned file, the alignment
+        // zeros the signing tool put after its last block included.
+        DropSignature(&file);
+        EXPECT_EQ(original.size(), file.size());
+        Put32(file, fields.checksumAt, 0);
+        EXPECT_TRUE(original == file);
+        EXPECT_EQ((Taken{"before1", true, static_cast<uint32_t>(PeImage(wide, 999).size()), 13, false, false}),
+                  Take(file));
       }
-      PeHeaderFields fields;
-      ASSERT_TRUE(FindPeHeaderFields(reinterpret_cast<const unsigned char*>(file.data()),
-                                     static_cast<uint32_t>(file.size()), &fields));
-      // Dropping the signature gives back the unsigned file, the alignment
-      // zeros the signing tool put after its last block included.
-      DropSignature(&file);
-      EXPECT_EQ(original.size(), file.size());
-      Put32(file, fields.checksumAt, 0);
-      EXPECT_TRUE(original == file);
-      EXPECT_EQ((Taken{"before1", true, static_cast<uint32_t>(PeImage(wide, 999).size()), 13, false}), Take(file));
     }
   }
 }
@@ -289,10 +348,10 @@ TEST(SignedLayouts, StampingAfterSigningReplacesKeepsTheTableAlignedAndDropsClea
 TEST(SignedLayouts, HostileHeadersAndTablesNeverReadOutOfRange) {
   std::string signed_file = PeImage(true, 1003);
   AppendPackage(signed_file, kCompound);
-  Sign(signed_file, true, 300);
+  Sign(signed_file, true);
   StampAfterSigning(signed_file, "after=1");
   PackageInTable(signed_file, "EVIL");
-  StampAfterSigning(signed_file, "after=2");
+  StampTheOldWay(signed_file, "after=2");
   ASSERT_EQ("after=2", Take(signed_file).parameters);
 
   const uint32_t entry = SecurityEntryAt(true);
@@ -322,7 +381,9 @@ TEST(SignedLayouts, HostileHeadersAndTablesNeverReadOutOfRange) {
     Put32(file, lie.at, lie.value);
     Taken t = Take(file);
     // Unsigned reading or none: never the package inside the table.
-    EXPECT_FALSE(t.package && t.packageStart > table) << lie.name << " " << t;
+    EXPECT_FALSE(t.package && t.packageStart >= table) << lie.name << " " << t;
+    // A table that does not read gives nothing from inside it.
+    EXPECT_FALSE(t.unread && t.parameters != "<none>") << lie.name << " " << t;
   }
 
   // Every prefix, and every header and table byte set to each of a few

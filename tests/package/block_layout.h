@@ -53,21 +53,44 @@ inline std::string PeImage(bool wide, size_t body) {
   return file + std::string(body, 'x');
 }
 
+// A DER element with a definite length in its shortest form.
+inline std::string Der(unsigned char tag, const std::string& content) {
+  std::string length;
+  for (size_t n = content.size(); n > 0; n >>= 8) length.insert(length.begin(), static_cast<char>(n & 0xff));
+  if (content.size() < 0x80) length.assign(1, static_cast<char>(content.size()));
+  else length.insert(length.begin(), static_cast<char>(0x80 | length.size()));
+  return std::string(1, static_cast<char>(tag)) + length + content;
+}
+
+// An attribute that a timestamp would add to the signer's unsigned ones.
+inline std::string CountersignatureAttribute() {
+  return Der(0x30, Der(0x06, "\x2a\x86\x48\x86\xf7\x0d\x01\x09\x06") + Der(0x31, Der(0x04, std::string(40, 'T'))));
+}
+
+// Signature data of the shape a signing tool writes: ContentInfo, [0]
+// SignedData, one SignerInfo whose encrypted digest has digest bytes, and
+// the given unsigned attributes. The outer length takes the short form up
+// to 127 content bytes (digest 20), one byte (100), two (300).
+inline std::string SignatureData(size_t digest, const std::string& unsigned_attributes = "") {
+  std::string signer = Der(0x02, "\x01") + Der(0x30, "") + Der(0x30, "") + Der(0x30, "") +
+                       Der(0x04, std::string(digest, 'S'));
+  if (!unsigned_attributes.empty()) signer += Der(0xa1, unsigned_attributes);
+  std::string content_type = Der(0x06, "\x2b\x06\x01\x04\x01\x82\x37\x02\x01\x04");
+  std::string signed_data = Der(0x02, "\x01") + Der(0x31, "") + Der(0x30, content_type) + Der(0x31, Der(0x30, signer));
+  return Der(0x30, Der(0x06, "\x2a\x86\x48\x86\xf7\x0d\x01\x07\x02") + Der(0xa0, Der(0x30, signed_data)));
+}
+
+// The same with its outer length indefinite: 0x80, then end-of-content.
+inline std::string Indefinite(const std::string& der) {
+  size_t header = (der[1] & 0x80) ? 2 + (der[1] & 0x7f) : 2;
+  return std::string("\x30\x80", 2) + der.substr(header) + std::string(2, '\0');
+}
+
 // What the signing tool does: zeros up to 8-byte alignment, then the table
-// (length, revision 2.0, type PKCS#7, the DER signature data, zeros to 8).
-// The DER length takes the long form from 128 content bytes on.
-inline void Sign(std::string& file, bool wide, size_t content = 300) {
+// (length, revision 2.0, type PKCS#7, the signature data, zeros to 8).
+inline void Sign(std::string& file, bool wide, const std::string& signature = SignatureData(300)) {
   file.append((8 - file.size() % 8) % 8, '\0');
-  std::string der = "\x30";
-  if (content < 128) {
-    der += static_cast<char>(content);
-  } else if (content < 256) {
-    der += "\x81" + std::string(1, static_cast<char>(content));
-  } else {
-    der += "\x82" + std::string(1, static_cast<char>(content >> 8)) + std::string(1, static_cast<char>(content));
-  }
-  der += std::string(content, 'S');
-  std::string table = Offset(0) + std::string("\x00\x02\x02\x00", 4) + der;
+  std::string table = Offset(0) + std::string("\x00\x02\x02\x00", 4) + signature;
   table.append((8 - table.size() % 8) % 8, '\0');
   Put32(table, 0, static_cast<uint32_t>(table.size()));
   Put32(file, SecurityEntryAt(wide), static_cast<uint32_t>(file.size()));

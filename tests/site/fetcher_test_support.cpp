@@ -21,8 +21,9 @@ bool WritePackageExecutable(const std::string& path, const std::string& folder,
   CoInitialize(nullptr);
   package_files::Streams entries(streams.begin(), streams.end());
   std::string compound = package_files::MakeCompoundFile(path + ".stg", folder, entries);
-  std::string image =
-      testing_support::ReadWholeFile(testing_support::ProgramFolder() + "\\..\\support\\test_updater.exe");
+  // Unsigned: after a signature's table nothing appended is taken.
+  std::string image = testing_support::ReadWholeFile(testing_support::ProgramFolder() +
+                                                     "\\..\\support\\test_updater_unsigned.exe");
   if (compound.empty() || image.empty()) return false;
   block_layout::AppendPackage(image, compound);
   return testing_support::WriteWholeFile(path, image);

@@ -35,6 +35,7 @@ class LoopbackSiteHost : public InstallHost {
     fetcher.reset(new FileFetcher(nullptr, query, package_));
     return fetcher.get();
   }
+  bool SecureContactFailed() override { return site && site->SecureConnectionFailed(); }
   // Answers with dialog_folder; without one (or when it does not fit), as if
   // cancelled.
   int RunDriveDialog(char* folder, size_t cap) override {

@@ -114,35 +114,48 @@ TEST(GatewayAnswerSplit, Fields) {
 }
 
 TEST(GatewayAnswerSplit, Url) {
-  ByteString host, path;
-  ASSERT_TRUE(SplitUrl("http://h.test/pub/x/", &host, &path));
-  EXPECT_STREQ("h.test", host.Text());
-  EXPECT_STREQ("pub/x/", path.Text());
-  ASSERT_TRUE(SplitUrl("http://h.test", &host, &path));
-  EXPECT_STREQ("h.test", host.Text());
-  EXPECT_TRUE(path.IsPresent());
-  EXPECT_STREQ("", path.Text());
-  // Only the first "://" counts; any scheme will do, it is not used.
-  ASSERT_TRUE(SplitUrl("ftp://h/a://b", &host, &path));
-  EXPECT_STREQ("h", host.Text());
-  EXPECT_STREQ("a://b", path.Text());
-  ASSERT_TRUE(SplitUrl("HTTPS+x-1.0://h2/", &host, &path));
-  EXPECT_STREQ("h2", host.Text());
-  ByteString kept("keep");
-  EXPECT_FALSE(SplitUrl("h.test/pub/", &kept, &path));
-  EXPECT_STREQ("keep", kept.Text());
-  EXPECT_FALSE(SplitUrl("", &kept, &path));
-  // No scheme, no host, or a host that would split the request line: no
-  // download area.
-  for (const char* bad : {"http://", "http:///pub/", "http://h .test/pub/", "http://h\r\n.test/",
-                          "http://h.test/pub/\r\n", "http://h.test/p\tx/", "http://h.test/\x7f",
-                          "://h.test/", "<a href=http://h.test/>", "1http://h.test/", "ht tp://h.test/"}) {
-    EXPECT_FALSE(SplitUrl(bad, &kept, &path)) << bad;
-    EXPECT_STREQ("keep", kept.Text());
+  struct Case {
+    const char* url;
+    const char* scheme;  // null: refused
+    const char* host;
+    unsigned short port;
+    const char* path;
+  } cases[] = {
+      {"http://h.test/pub/x/", "http", "h.test", 0, "pub/x/"},
+      {"http://h.test", "http", "h.test", 0, ""},
+      // The scheme is kept, in any letter case, and so is a named port.
+      {"HTTPS://h.test:8443/pub/", "https", "h.test", 8443, "pub/"},
+      {"https://127.0.0.2/a://b", "https", "127.0.0.2", 0, "a://b"},
+      {"http://h:65535", "http", "h", 65535, ""},
+      // A space in the path is the site's business; the host is what matters.
+      {"http://h.test/my files/", "http", "h.test", 0, "my files/"},
+      // Another scheme would be fetched as something it is not.
+      {"ftp://h/x/", nullptr}, {"HTTPS+x-1.0://h2/", nullptr}, {"httpx://h/", nullptr},
+      // No host, or a host or port that would split the request line.
+      {"http://", nullptr}, {"http:///pub/", nullptr}, {"http://h .test/pub/", nullptr},
+      {"http://h\r\n.test/", nullptr}, {"http://h.test/pub/\r\n", nullptr}, {"http://h.test/p\tx/", nullptr},
+      {"http://h.test/\x7f", nullptr}, {"://h.test/", nullptr}, {"<a href=http://h.test/>", nullptr},
+      {"ht tp://h.test/", nullptr}, {"h.test/pub/", nullptr}, {"", nullptr},
+      {"http://h:0/", nullptr}, {"http://h:65536/", nullptr}, {"http://h:/", nullptr}, {"http://:80/", nullptr},
+      {"http://h:8x/", nullptr}, {"http://u:p@h/", nullptr}, {"http://h:0000080/", nullptr},
+  };
+  for (const Case& c : cases) {
+    AreaUrl area;
+    area.host.Assign("keep");
+    area.port = 7;
+    bool ok = SplitUrl(c.url, &area);
+    EXPECT_EQ(c.scheme != nullptr, ok) << c.url;
+    if (!ok) {
+      EXPECT_STREQ("keep", area.host.Text()) << c.url;
+      EXPECT_EQ(7, area.port) << c.url;
+      continue;
+    }
+    EXPECT_STREQ(c.scheme, area.scheme.Text()) << c.url;
+    EXPECT_STREQ(c.host, area.host.Text()) << c.url;
+    EXPECT_EQ(c.port, area.port) << c.url;
+    EXPECT_STREQ(c.path, area.path.Text()) << c.url;
+    EXPECT_TRUE(area.path.IsPresent()) << c.url;
   }
-  // A space in the path is the site's business; the host is what matters.
-  ASSERT_TRUE(SplitUrl("http://h.test/my files/", &host, &path));
-  EXPECT_STREQ("my files/", path.Text());
 }
 
 TEST(CabinetNames, TargetFolder) {

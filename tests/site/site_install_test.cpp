@@ -20,6 +20,7 @@
 #include "site/file_fetcher.h"
 #include "site/product_query.h"
 #include "site/site_connection.h"
+#include "transport/host_connection.h"
 #include "tests/support/test_support.h"
 #include "tests/site/kept_transports.h"
 #include "tests/site/loopback_host.h"
@@ -142,6 +143,51 @@ TEST_F(SiteInstallTest, AnsweringSiteLeadsToTheDownloadAreaAndTheUpdater) {
   }
   EXPECT_TRUE(asked_for_updater);
   for (const std::string& target : site.Targets()) EXPECT_EQ(std::string::npos, target.find("Update.exe"));
+}
+
+// Over TLS the user is told when the secure connection alone failed, at the
+// site or at the download area, and nothing is kept; a site that is simply
+// down is still a contact failure. The TLS bench's fronts stand for the site
+// (group 145) and the area (146); a plain site serves the http rows.
+TEST_F(SiteInstallTest, SecureConnectionFailuresHaveTheirOwnLine) {
+  const std::string kSecure = "Can't make a secure connection to Pellomar site";
+  struct Case {
+    const char* name;
+    int site_kind;  // TLS front of the site; 0: plain http site; 9: nothing listens
+    int area_kind;  // TLS front of the area
+    std::string error;
+  } cases[] = {
+      {"https area, untrusted authority", 0, 2, kSecure},
+      {"https site, wrong name", 3, 1, kSecure},
+      {"https site, TLS 1.3 only", 6, 1, kSecure},
+      {"https site, nothing listens", 9, 1, "Can't contact Pellomar site"},
+      // Last: the updater it starts holds its file for a while.
+      {"https area, good certificate", 0, 1, ""},
+  };
+  const std::string updater = ReadWholeFile(ProgramFolder() + "\\..\\support\\test_updater.exe");
+  for (const Case& c : cases) {
+    SetSiteSchemeForTesting(c.site_kind ? "https" : "http");
+    std::unique_ptr<HttpTestServer> site(c.site_kind ? c.site_kind < 9 ? new HttpTestServer(145, c.site_kind + 100)
+                                                                       : nullptr
+                                                     : new HttpTestServer(30, 15));
+    HttpTestServer area(146, c.area_kind + 100);
+    if (site) {
+      site->ServeFile("/secure/test_pattern.txt", kPattern);
+      site->ServeFile("/secure/gateway_new.php", "https://" + TestAddress(146, c.area_kind) + "/pub/,2,3");
+    }
+    area.ServeFile("/pub/test_pattern.txt", kPattern);
+    area.ServeFile("/pub/Update.exe_uncompressed", updater);
+
+    LoopbackSiteHost host(c.site_kind == 0 ? site->Address() : TestAddress(145, c.site_kind));
+    host.dialog_folder = install_;
+    InstallSequence sequence(host);
+    sequence.Run();
+    SetSiteSchemeForTesting(nullptr);
+    EXPECT_EQ(c.error, host.error) << c.name;
+    EXPECT_EQ(c.error.empty(), FileExists(install_ + "Update.exe")) << c.name;
+    EXPECT_FALSE(FileExists(install_ + "http_tmp1.tmp")) << c.name;
+    EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe")) << c.name;
+  }
 }
 
 }  // namespace

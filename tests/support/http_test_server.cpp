@@ -136,11 +136,17 @@ HttpTestServer::~HttpTestServer() {
 
 void HttpTestServer::AcceptLoop() {
   while (WaitSocket(listener_, false, stopping_)) {
-    SOCKET s = accept(listener_, nullptr, nullptr);
+    sockaddr_in peer = {};
+    int peer_size = sizeof peer;
+    SOCKET s = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &peer_size);
     if (s == INVALID_SOCKET) continue;
     u_long nonblocking = 1;
     ioctlsocket(s, FIONBIO, &nonblocking);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!only_from_.empty() && only_from_ != inet_ntoa(peer.sin_addr)) {
+      closesocket(s);
+      continue;
+    }
     connections_.emplace_back(new Connection);
     Connection* c = connections_.back().get();
     c->socket = s;
@@ -278,6 +284,11 @@ void HttpTestServer::ClearScript() {
 void HttpTestServer::QueueReply(const HttpReply& reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(reply);
+}
+
+void HttpTestServer::AcceptOnlyFrom(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  only_from_ = address;
 }
 
 void HttpTestServer::RefuseRequestsContaining(const std::string& text) {

@@ -86,6 +86,9 @@ class HttpTestServer {
   // Requests holding text (a client's own header, say) get a 404, so that
   // client fails its connection test and the next one is chosen.
   void RefuseRequestsContaining(const std::string& text);
+  // Connections from any other loopback address are closed unread and not
+  // counted: the only road to this server is through that address (a proxy's).
+  void AcceptOnlyFrom(const std::string& address);
 
   // The exact bytes received on each connection, in order of acceptance
   // (what arrived up to the header end, or until the client stopped).
@@ -116,6 +119,7 @@ class HttpTestServer {
   std::unique_ptr<HttpReply> script_;
   std::map<std::string, HttpReply> paths_;
   std::vector<std::string> refused_;
+  std::string only_from_;
   bool wsa_started_ = false;
 };
 

@@ -10,9 +10,12 @@
 
 #include "install/launch_parameters.h"
 #include "install/product.h"
+#include "package/appended_blocks.h"
 #include "package/embedded_package.h"
+#include "tests/package/block_layout.h"
 #include "tests/support/test_support.h"
 #include "tools/maker/cabinet_writer.h"
+#include "tools/maker/signed_image.h"
 
 using namespace testing_support;
 
@@ -239,6 +242,19 @@ class SignedMakerTest : public MakerTest {
     ASSERT_EQ(static_cast<DWORD>(CHECKSUM_SUCCESS), MapFileAndCheckSumA(file.c_str(), &stored, &computed));
     EXPECT_EQ(computed, stored) << file;
     EXPECT_EQ(0u, ReadWholeFile(file).size() % 8) << file;
+    // The check Setup.exe makes before a start.
+    Result own = RunMaker("verify " + Quote(file));
+    EXPECT_EQ(0, own.code) << own.output;
+  }
+  // What the strict check asks: nothing but fewer than 8 zeros after the
+  // signature data.
+  void ExpectOnlyPaddingAfterSignature(const std::string& file) {
+    std::string bytes = ReadWholeFile(file);
+    CertificateTable table;
+    ASSERT_TRUE(FindCertificateTable(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                     static_cast<uint32_t>(bytes.size()), &table));
+    EXPECT_LT(bytes.size() - table.signatureEnd, 8u) << file;
+    EXPECT_EQ(std::string(bytes.size() - table.signatureEnd, '\0'), bytes.substr(table.signatureEnd)) << file;
   }
   std::string Show(const std::string& file) {
     Result r = RunMaker("show " + Quote(file));
@@ -249,29 +265,47 @@ class SignedMakerTest : public MakerTest {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST_F(SignedMakerTest, StampAfterSigningKeepsTheSignatureAndReplacesItsBlock) {
+TEST_F(SignedMakerTest, StampAfterSigningGoesIntoTheSignatureKeepsItAndReplacesItsBlock) {
   std::string signed_setup = Signed(setup_, "Signed.exe");
   EXPECT_TRUE(Has(Show(setup_), "no signature"));
   std::string once = scratch_.File("Once.exe");
   Result r = RunMaker("stamp " + Quote(signed_setup) + " -o " + Quote(once) + " \"a=1&b=2\"");
   ASSERT_EQ(0, r.code) << r.output;
-  EXPECT_TRUE(Has(r.output, "inside the certificate table")) << r.output;
+  EXPECT_TRUE(Has(r.output, "in the signature")) << r.output;
   ExpectSignatureHolds(once);
+  ExpectOnlyPaddingAfterSignature(once);
   EXPECT_EQ("&a=1&b=2", Merged(once));
   size_t once_size = ReadWholeFile(once).size();
-  EXPECT_LE(once_size, ReadWholeFile(signed_setup).size() + 267 + 7);
+  EXPECT_LE(once_size, ReadWholeFile(signed_setup).size() + 267 + 64);
 
-  // Again, in place: the block is replaced, not stacked.
+  // Again, in place: the attribute is replaced, not stacked.
   r = RunMaker("stamp --in-place " + Quote(once) + " c=3");
   ASSERT_EQ(0, r.code) << r.output;
   EXPECT_TRUE(Has(r.output, "replaced")) << r.output;
   ExpectSignatureHolds(once);
+  ExpectOnlyPaddingAfterSignature(once);
   EXPECT_EQ(once_size, ReadWholeFile(once).size());
   EXPECT_EQ("&c=3", Merged(once));
   std::string shown = Show(once);
   EXPECT_TRUE(Has(shown, "signature: certificate table at")) << shown;
-  EXPECT_TRUE(Has(shown, "\"c=3\" [stamped after signing]")) << shown;
+  EXPECT_TRUE(Has(shown, "\"c=3\" [in the signature: its signer's unsigned attribute]")) << shown;
   EXPECT_FALSE(Has(shown, "a=1")) << shown;
+
+  // A file the maker stamped until now, after the signature data, still
+  // merges; stamping it again moves the block into the signature.
+  std::string old_way = scratch_.File("OldWay.exe");
+  std::string bytes = ReadWholeFile(signed_setup);
+  CertificateTable table;
+  ASSERT_TRUE(FindCertificateTable(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                   static_cast<uint32_t>(bytes.size()), &table));
+  PlaceInCertificateTable(&bytes, table, static_cast<uint32_t>(bytes.size()), block_layout::ParameterBlock("old=1"));
+  ASSERT_TRUE(WriteWholeFile(old_way, bytes));
+  ExpectSignatureHolds(old_way);
+  EXPECT_EQ("&old=1", Merged(old_way));
+  EXPECT_TRUE(Has(Show(old_way), "\"old=1\" [after the signature data: stamped after signing]"));
+  ASSERT_EQ(0, RunMaker("stamp --in-place " + Quote(old_way) + " new=2").code);
+  ExpectOnlyPaddingAfterSignature(old_way);
+  EXPECT_EQ("&new=2", Merged(old_way));
 
   // Blocks stamped before signing are covered and stay readable under one
   // stamped after it.
@@ -283,7 +317,7 @@ TEST_F(SignedMakerTest, StampAfterSigningKeepsTheSignatureAndReplacesItsBlock) {
   ExpectSignatureHolds(both);
   EXPECT_EQ("&late=2", Merged(both));
   shown = Show(both);
-  EXPECT_TRUE(Has(shown, "\"late=2\" [stamped after signing]")) << shown;
+  EXPECT_TRUE(Has(shown, "\"late=2\" [in the signature")) << shown;
   EXPECT_TRUE(Has(shown, "\"early=1\" [signed] (not at the end: Setup does not read it)")) << shown;
 }
 
@@ -296,7 +330,7 @@ TEST_F(SignedMakerTest, EmbedThenSignIsCoveredAndEmbeddingIntoASignedFileIsRefus
   EXPECT_EQ("release notes", Extract(signed_bundle, "notes.txt"));
   EXPECT_EQ("&x=1", Merged(signed_bundle));
   std::string shown = Show(signed_bundle);
-  EXPECT_TRUE(Has(shown, "\"x=1\" [stamped after signing]")) << shown;
+  EXPECT_TRUE(Has(shown, "\"x=1\" [in the signature")) << shown;
   EXPECT_TRUE(Has(shown, "compound file of") && Has(shown, "bytes [signed]")) << shown;
   EXPECT_TRUE(Has(shown, "notes.txt  13 bytes")) << shown;
 
@@ -341,7 +375,7 @@ TEST_F(SignedMakerTest, EmbedThenSignIsCoveredAndEmbeddingIntoASignedFileIsRefus
   r = RunMaker("stamp --drop-signature " + Quote(broken) + " -o " + Quote(out + "2") + " y=1");
   ASSERT_EQ(0, r.code) << r.output;
   EXPECT_EQ("&y=1", Merged(out + "2"));
-  EXPECT_TRUE(Has(Show(broken), "signature: damaged, or not at the end of the file"));
+  EXPECT_TRUE(Has(Show(broken), "signature: damaged, of no definite length, or not at the end of the file"));
 }
 
 TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {

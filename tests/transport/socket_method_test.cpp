@@ -77,7 +77,7 @@ TEST_F(SocketMethodTest, SendsExactlyTheRequestTextAndStoresTheBody) {
 
 // Only a sound 2xx answer read to its end is a download; every other answer
 // fails and leaves no file, even where an older one stood.
-TEST_F(SocketMethodTest, OnlyAWhole2xxAnswerIsStored) {
+TEST_F(SocketMethodTest, OnlyAWhole200AnswerIsStored) {
   HttpTestServer server(1, 11);
   ASSERT_TRUE(server.Ok());
   Connect(server.Address());
@@ -103,8 +103,10 @@ TEST_F(SocketMethodTest, OnlyAWhole2xxAnswerIsStored) {
       {"head split over receives",
        HttpReply::Chunks({"HTTP/1.0 200 OK\r\nContent-Le", "ngth: 4\r\n", "\r\nbody"}, 300), nullptr, "body"},
       {"bytes past the length",
-       HttpReply::Canned("HTTP/1.0 203 Non-Authoritative Information\r\nContent-Length: 3\r\n\r\nabcdef"),
-       nullptr, "abc"},
+       HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef"), nullptr, "abc"},
+      {"206", HttpReply::Status(206, "Partial Content", "part", "Content-Range: bytes 0-3/10\r\n"),
+       "Http Status 206\r\n", ""},
+      {"203", HttpReply::Status(203, "Non-Authoritative Information", "other"), "Http Status 203\r\n", ""},
       {"challenge text in a page", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\n" + challenge), nullptr, challenge},
       {"challenge line on a 200", HttpReply::Status(200, "OK", "fine", challenge), nullptr, "fine"},
   };
@@ -179,6 +181,24 @@ TEST_F(SocketMethodTest, RefusedConnectionsAreReported) {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(ms, 5000);
   EXPECT_EQ(1, log.Count("connect2,SocketMethod 128, 0x") + log.Count("select,SocketMethod 132, 0x"));
+}
+
+// This transport has no TLS: an https URL is refused before any connection,
+// never sent as plain http to the same host.
+TEST_F(SocketMethodTest, AnHttpsUrlIsRefusedWithoutConnecting) {
+  HttpTestServer server(1, 16);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "plain");
+  connection_.reset(new HostConnection(server.Address().c_str(), nullptr, "/d/", HostConnection::NoTransports(),
+                                       "https"));
+  method_.reset(new CSocketMethod(*connection_));
+  LogCapture log;
+  EXPECT_FALSE(Get());
+  EXPECT_TRUE(log.Contains("Socket transport refuses https://" + server.Address() + ",SocketMethod\r\n"))
+      << log.Text();
+  EXPECT_EQ(HostConnection::kNotAttempted, connection_->failure);
+  EXPECT_FALSE(FileExists(File()));
+  EXPECT_EQ(0, server.ConnectionCount());
 }
 
 TEST_F(SocketMethodTest, LibraryIsReleasedWithTheLastTransportAndLoadedAgain) {

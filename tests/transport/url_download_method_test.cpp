@@ -11,6 +11,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
+#include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
 
 using testing_support::FileExists;
@@ -59,11 +60,14 @@ TEST(UrlDownloadMethod, DownloadsTheComposedUrlIntoTheFile) {
 }
 
 // The platform stores whatever comes and reports success; the answer's
-// status and length decide, and a refused answer leaves no file.
-TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
+// status and length decide, and a refused answer leaves no file, nor any
+// file of the attempt beside it.
+TEST(UrlDownloadMethod, OnlyAWhole200AnswerIsStored) {
   HttpTestServer server(21, 5);
   ASSERT_TRUE(server.Ok());
   const std::string challenge = "Proxy-Authenticate: Basic realm=\"x\"\r\n";
+  std::string filler;
+  for (int i = 0; i < 20; ++i) filler += "X-Filler-" + std::to_string(i) + ": " + std::string(500, 'f') + "\r\n";
   struct Case {
     const char* name;
     HttpReply reply;
@@ -73,6 +77,12 @@ TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
       {"404", HttpReply::Status(404, "Not Found", "missing page"), "Http Status 404\r\n", ""},
       {"500", HttpReply::Status(500, "Internal Server Error", "broken"), "Http Status 500\r\n", ""},
       {"407", HttpReply::Status(407, "Proxy Authentication Required", "no", challenge), "Http Status 407\r\n", ""},
+      {"206", HttpReply::Status(206, "Partial Content", "part", "Content-Range: bytes 0-3/10\r\n"),
+       "Http Status 206\r\n", ""},
+      {"203", HttpReply::Status(203, "Non-Authoritative Information", "other"), "Http Status 203\r\n", ""},
+      {"head over the parser's limit, body cut",
+       HttpReply::Canned("HTTP/1.0 200 OK\r\n" + filler + "Content-Length: 10\r\n\r\nabc"),
+       "Response head,URLDownLoadMethod 44, 0xd\r\n", ""},
       {"body cut before its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
        "Content-Length 10, received 3,URLDownLoadMethod\r\n", ""},
       {"no length, read to the close", HttpReply::Canned("HTTP/1.0 200 OK\r\n\r\nto the end"), nullptr,
@@ -98,6 +108,10 @@ TEST(UrlDownloadMethod, OnlyAWhole2xxAnswerIsStored) {
       EXPECT_EQ(c.stored, ReadWholeFile(file)) << c.name;
     }
   }
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(folder.File("dl*").c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
 TEST(UrlDownloadMethod, FailuresPrintTheirStep) {
@@ -175,6 +189,27 @@ TEST(UrlDownloadMethod, TheLastTransportReleasesTheLibraryAndTheNextGetFileLoads
   ASSERT_TRUE(third->GetFile("a.txt", file.c_str()));
   EXPECT_TRUE(IsTransportLibraryLoaded(UrlMonikerLibrary()));
   EXPECT_EQ(1, log.Count("urlmon.dll")) << log.Text();
+}
+
+// The moniker names every certificate fault alike; a session it cannot make
+// for want of a common protocol it reports as a plain download failure,
+// which does not count as a secure one. The final URL decides a redirect.
+TEST(UrlDownloadMethod, HttpsIsFetchedOverTlsOrNotAtAll) {
+  using namespace testing_support;
+  const HostConnection::Failure secure = HostConnection::kSecureFailure;
+  const char kCertificate[] = "URLDownloadToFile,URLDownLoadMethod 43, 0x800c0019\r\n";
+  const TlsCase cases[] = {
+      {"good", kGoodCertificate, "a.txt", nullptr, secure},
+      {"redirect within TLS", kGoodCertificate, "to-https.txt", nullptr, secure},
+      {"untrusted", kUntrustedAuthority, "a.txt", kCertificate, secure},
+      {"wrong name", kWrongName, "a.txt", kCertificate, secure},
+      {"expired", kExpired, "a.txt", kCertificate, secure},
+      {"self-signed", kSelfSigned, "a.txt", kCertificate, secure},
+      {"TLS 1.3 only", kTls13Only, "a.txt", "URLDownloadToFile,URLDownLoadMethod 43, 0x800c0008\r\n",
+       HostConnection::kNotAttempted},
+      {"redirect to http", kGoodCertificate, "to-http.txt", "Secure,URLDownLoadMethod 46, 0x", secure},
+  };
+  RunTlsTable<CURLDownLoadMethod>(141, cases, sizeof cases / sizeof cases[0]);
 }
 
 }  // namespace

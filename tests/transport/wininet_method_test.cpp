@@ -12,6 +12,7 @@
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
+#include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
 
 using testing_support::FileExists;
@@ -109,6 +110,8 @@ void UseScriptedDialog(CWinInetMethod& method) {
 
 class WinInetMethodTest : public ::testing::Test {
  protected:
+  // No test meets credentials held from another.
+  void SetUp() override { ForgetHeldProxyCredentials(); }
   // A connection to address with base path "/d/" and no transports of its
   // own: each test builds the transports it looks at. Connected means after
   // the connection test, when sends are not bounded.
@@ -184,7 +187,9 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmptyAndChallengesAreNoFil
     EXPECT_FALSE(method.GetFile("p", file.c_str()));
     EXPECT_FALSE(FileExists(file));
     EXPECT_EQ(1, g_script.dialogs);
-    EXPECT_EQ(407u, g_script.error_seen);
+    // The dialog gets an error code, never the status: no error after a send
+    // that succeeded, so that it finds the challenge itself.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_script.error_seen);
     EXPECT_FALSE(method.GetFile("s", file.c_str()));
     EXPECT_FALSE(FileExists(file));
     EXPECT_EQ(1, g_script.dialogs);
@@ -220,8 +225,8 @@ TEST_F(WinInetMethodTest, CredentialsAreSetOnlyWhenNotEmptyAndChallengesAreNoFil
   }
 }
 
-// Only a sound 2xx answer read to its announced end is a download.
-TEST_F(WinInetMethodTest, OnlyAWhole2xxAnswerIsStored) {
+// Only a sound 200 answer read to its announced end is a download.
+TEST_F(WinInetMethodTest, OnlyAWhole200AnswerIsStored) {
   HttpTestServer server(20, 7);
   ASSERT_TRUE(server.Ok());
   const std::string challenge = "Proxy-Authenticate: Basic realm=\"x\"\r\n";
@@ -232,6 +237,9 @@ TEST_F(WinInetMethodTest, OnlyAWhole2xxAnswerIsStored) {
     std::string stored;
   } cases[] = {
       {"500", HttpReply::Status(500, "Internal Server Error", "broken"), "Http Status 500\r\n", ""},
+      {"206", HttpReply::Status(206, "Partial Content", "part", "Content-Range: bytes 0-3/10\r\n"),
+       "Http Status 206\r\n", ""},
+      {"203", HttpReply::Status(203, "Non-Authoritative Information", "other"), "Http Status 203\r\n", ""},
       {"body cut before its length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
        "Content-Length 10, received 3,WinInetMethod\r\n", ""},
       {"garbage length", HttpReply::Canned("HTTP/1.0 200 OK\r\nContent-Length: 3x\r\n\r\nabc"),
@@ -374,7 +382,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
     EXPECT_EQ(2, g_script.sends);
     EXPECT_EQ(1, g_script.dialogs);
     EXPECT_EQ(owner, g_script.owner_seen);
-    EXPECT_EQ(407u, g_script.error_seen);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_INCORRECT_PASSWORD), g_script.error_seen);
     EXPECT_EQ(7u, g_script.flags_seen);
     EXPECT_EQ(g_script.user, connection->proxy_user.Text());
     EXPECT_EQ(g_script.password, connection->proxy_password.Text());
@@ -382,6 +390,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
   }
   {
     // Declined: no second send, nothing stored.
+    ForgetHeldProxyCredentials();
     g_script = DialogScript();
     g_script.answer = ERROR_CANCELLED;
     auto connection = Connection(server.Address(), true, owner);
@@ -396,6 +405,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAnsweredInTheDialogStoresTheCredentials
   }
   {
     // Answered, but the second send fails too.
+    ForgetHeldProxyCredentials();
     g_script = DialogScript();
     g_script.sends_to_fail = 2;
     g_script.user = "u";
@@ -439,6 +449,7 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
   }
   {
     // Declined: the challenge page is not the file.
+    ForgetHeldProxyCredentials();
     g_script = DialogScript();
     g_script.sends_to_fail = 0;
     g_script.answer = ERROR_CANCELLED;
@@ -455,6 +466,25 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
+}
+
+// Over TLS the platform judges the certificate: each fault fails with its
+// own code, as a secure failure, and leaves no file; nothing falls back to
+// plain http, and a redirect may move within TLS but never leave it.
+TEST_F(WinInetMethodTest, HttpsIsFetchedOverTlsOrNotAtAll) {
+  using namespace testing_support;
+  const HostConnection::Failure secure = HostConnection::kSecureFailure;
+  const TlsCase cases[] = {
+      {"good", kGoodCertificate, "a.txt", nullptr, secure},
+      {"redirect within TLS", kGoodCertificate, "to-https.txt", nullptr, secure},
+      {"untrusted", kUntrustedAuthority, "a.txt", "SendRequest,WinInetMethod 192, 0x2f0d\r\n", secure},
+      {"wrong name", kWrongName, "a.txt", "SendRequest,WinInetMethod 192, 0x2f06\r\n", secure},
+      {"expired", kExpired, "a.txt", "SendRequest,WinInetMethod 192, 0x2f05\r\n", secure},
+      {"self-signed", kSelfSigned, "a.txt", "SendRequest,WinInetMethod 192, 0x2f0d\r\n", secure},
+      {"TLS 1.3 only", kTls13Only, "a.txt", "SendRequest,WinInetMethod 192, 0x2f7d\r\n", secure},
+      {"redirect to http", kGoodCertificate, "to-http.txt", "Secure,WinInetMethod 194, 0x2f08\r\n", secure},
+  };
+  RunTlsTable<CWinInetMethod>(140, cases, sizeof cases / sizeof cases[0]);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The WinInet transport's send limit during the connection test (slow: the
-// limit is twenty seconds).
+// The time limits of the WinInet and URL download transports (slow: twenty
+// and forty seconds).
 #include <winsock2.h>  // the test server needs it before windows.h
 
 #include "transport/wininet_method.h"
@@ -10,11 +10,14 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
 #include "transport/host_connection.h"
+#include "transport/url_download_method.h"
 
 using testing_support::FileExists;
 using testing_support::HttpReply;
@@ -85,6 +88,65 @@ TEST(WinInetSendLimit, ANeverAnsweringServerEndsTheSendAfterTwentySeconds) {
   EXPECT_LE(threads, threads_before);
   EXPECT_EQ(0, g_faults);
   SetUnhandledExceptionFilter(previous_filter);
+}
+
+// A silent answer or a body that stops halfway ends each transport's wait
+// after its limit; the rows run side by side.
+TEST(TransferLimits, EveryWaitEndsAfterItsLimit) {
+  HttpReply halfway = HttpReply::Canned("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nthe first part");
+  halfway.hold_open = true;
+  struct Row {
+    const char* name;
+    bool url_download;
+    bool connected;
+    HttpReply reply;
+    DWORD limit_ms;
+    const char* line;
+    DWORD elapsed = 0;
+    bool result = true;
+  } rows[] = {
+      {"WinInet answer", false, true, HttpReply::NeverAnswer(), 40000, "SendRequest,WinInetMethod 192, 0x2ee2\r\n"},
+      {"WinInet body", false, true, halfway, 40000, "InternetReadFile,WinInetMethod 199, 0x2ee2\r\n"},
+      {"URL contact", true, false, HttpReply::NeverAnswer(), 20000, "Time-out,URLDownLoadMethod 45, 0x2ee2\r\n"},
+      {"URL body", true, true, halfway, 40000, "Time-out,URLDownLoadMethod 45, 0x2ee2\r\n"},
+  };
+  ScratchFolder folder;
+  LogCapture log;
+  std::vector<std::unique_ptr<HttpTestServer>> servers;
+  std::vector<std::unique_ptr<HostConnection>> connections;
+  std::vector<std::unique_ptr<DownloadMethod>> methods;
+  for (Row& row : rows) {
+    servers.emplace_back(new HttpTestServer(20, 11 + static_cast<int>(servers.size())));
+    ASSERT_TRUE(servers.back()->Ok());
+    servers.back()->SetScript(row.reply);
+    connections.emplace_back(
+        new HostConnection(servers.back()->Address().c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+    connections.back()->connected = row.connected;
+    if (row.url_download)
+      methods.emplace_back(new CURLDownLoadMethod(*connections.back()));
+    else
+      methods.emplace_back(new CWinInetMethod(*connections.back()));
+  }
+  // The libraries are loaded before the rows share them.
+  ASSERT_TRUE(static_cast<CWinInetMethod*>(methods[0].get())->OpenSession());
+  ASSERT_TRUE(LoadTransportLibrary(UrlMonikerLibrary(), "URLMON.DLL"));
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < methods.size(); ++i) {
+    threads.emplace_back([&, i] {
+      DWORD start = GetTickCount();
+      rows[i].result = methods[i]->GetFile("a.txt", folder.File(std::to_string(i)).c_str());
+      rows[i].elapsed = GetTickCount() - start;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < methods.size(); ++i) {
+    const Row& row = rows[i];
+    EXPECT_FALSE(row.result) << row.name;
+    EXPECT_GE(row.elapsed, row.limit_ms - 500) << row.name;
+    EXPECT_LT(row.elapsed, row.limit_ms + 6000) << row.name;
+    EXPECT_FALSE(FileExists(folder.File(std::to_string(i)))) << row.name;
+    EXPECT_TRUE(log.Contains(row.line)) << row.name << ": " << log.Text();
+  }
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ const char kUsage[] =
     "  maker stamp INPUT (-o OUTPUT | --in-place) [--drop-signature] ENTRIES\n"
     "      writes the parameter block (e.g. \"a=1&b=2\", at most 258 characters);\n"
     "      an existing block at the end is replaced. A signed INPUT stays signed:\n"
-    "      the block goes inside its certificate table\n"
+    "      the block goes into the signature as its signer's unsigned attribute\n"
     "  maker embed INPUT (-o OUTPUT | --in-place) [--folder NAME] [--updater PROGRAM]\n"
     "              [--replace] [--drop-signature] [NAME=]FILE ...\n"
     "      appends a package: folder NAME (default Pellomar) with one stream per\n"
@@ -238,13 +238,14 @@ int Stamp(const std::vector<std::string>& args) {
   bool replaced = false;
   const char* where = "";
   if (HasSignature(bytes)) {
-    // Inside the table, after the signature data: the signature stays valid.
+    // In the signature, as an attribute its signer's digest does not cover:
+    // the signature stays valid, also under the strict check.
     CertificateTable table;
-    if (!ReadCertificateTable(bytes, &table, &error))
+    if (!ReadCertificateTable(bytes, &table, &error) ||
+        !StampInSignature(&bytes, table, ParameterBlock(text), &replaced, &error))
       return Fail("\"" + target.input + "\" is signed, but " + error +
                   "; sign it again, or give --drop-signature to stamp it unsigned");
-    StampInCertificateTable(&bytes, table, ParameterBlock(text), &replaced);
-    where = " inside the certificate table (the signature stays valid)";
+    where = " in the signature, as its signer's unsigned attribute (the signature stays valid)";
   } else {
     replaced = EndsWithParameterBlock(bytes);
     if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
@@ -527,7 +528,8 @@ void ShowSignatureLayout(const std::string& bytes) {
            static_cast<unsigned>(table.start), static_cast<unsigned>(bytes.size() - table.start),
            static_cast<unsigned>(table.signatureEnd - table.start - 8));
   } else if (HasSignature(bytes)) {
-    printf("  signature: damaged, or not at the end of the file (blocks were appended after signing)\n");
+    printf("  signature: damaged, of no definite length, or not at the end of the file (blocks were appended after "
+           "signing): Setup takes nothing from its table on\n");
   } else {
     printf("  no signature\n");
   }
@@ -636,7 +638,9 @@ int Show(const std::vector<std::string>& args) {
   bool last = true;
   for (;;) {
     AppendedBlock block = walk.Next();
-    const char* signature = !walk.Signed() ? "" : walk.InTable() ? " [stamped after signing]" : " [signed]";
+    static const char* const kPlaces[] = {"", " [signed]", " [after the signature data: stamped after signing]",
+                                          " [in the signature: its signer's unsigned attribute]"};
+    const char* signature = kPlaces[walk.Place()];
     if (block.kind == kParameterBlock) {
       char text[kTrailerTextSize];
       TrailerParameterText(Data(bytes) + block.start, text, sizeof text);
@@ -644,7 +648,7 @@ int Show(const std::vector<std::string>& args) {
              last ? "" : " (not at the end: Setup does not read it)");
     } else if (block.kind == kOtherBlock) {
       printf("  other block at %u%s\n", static_cast<unsigned>(block.start), signature);
-    } else if (block.kind == kPackageBlock && walk.InTable()) {
+    } else if (block.kind == kPackageBlock && walk.Place() == kAfterSignature) {
       printf("  package at %u, compound file of %u bytes%s: not covered by the signature, Setup ignores it\n",
              static_cast<unsigned>(block.start), static_cast<unsigned>(block.dataLength), signature);
     } else if (block.kind == kPackageBlock) {

@@ -1,5 +1,7 @@
 #include "tools/maker/signed_image.h"
 
+#include "package/signer_attribute.h"
+
 namespace {
 
 const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
@@ -53,7 +55,18 @@ bool StampedParameterBlock(const std::string& image, uint32_t* start) {
   BlockWalk walk(Data(image), static_cast<uint32_t>(image.size()));
   AppendedBlock first = walk.Next();
   *start = first.start;
-  return first.kind == kParameterBlock && walk.InTable();
+  return first.kind == kParameterBlock && (walk.Place() == kAfterSignature || walk.Place() == kInSignature);
+}
+
+// Sets the table's length field and the directory size to what now follows
+// its start, and the checksum.
+static void FinishTable(std::string* image, uint32_t start) {
+  uint32_t length = static_cast<uint32_t>(image->size()) - start;
+  PeHeaderFields fields;
+  FindPeHeaderFields(Data(*image), static_cast<uint32_t>(image->size()), &fields);
+  Write32(image, start, length);
+  Write32(image, fields.securityEntryAt + 4, length);
+  UpdatePeChecksum(image);
 }
 
 uint32_t PlaceInCertificateTable(std::string* image, const CertificateTable& table, uint32_t keep,
@@ -62,20 +75,85 @@ uint32_t PlaceInCertificateTable(std::string* image, const CertificateTable& tab
   image->resize(keep);
   image->append(pad, '\0');
   image->append(block);
-  uint32_t length = static_cast<uint32_t>(image->size()) - table.start;
-  PeHeaderFields fields;
-  FindPeHeaderFields(Data(*image), static_cast<uint32_t>(image->size()), &fields);
-  Write32(image, table.start, length);
-  Write32(image, fields.securityEntryAt + 4, length);
-  UpdatePeChecksum(image);
+  FinishTable(image, table.start);
   return keep + pad;
 }
 
-void StampInCertificateTable(std::string* image, const CertificateTable& table, const std::string& block,
-                             bool* replaced) {
-  uint32_t start = 0;
-  *replaced = StampedParameterBlock(*image, &start);
-  PlaceInCertificateTable(image, table, *replaced ? start : static_cast<uint32_t>(image->size()), block);
+namespace {
+
+// A tag and a definite length in its shortest form.
+std::string DerHeader(unsigned char tag, uint64_t length) {
+  std::string bytes;
+  for (uint64_t n = length; n > 0; n >>= 8) bytes.insert(bytes.begin(), static_cast<char>(n & 0xff));
+  if (length < 0x80) bytes.assign(1, static_cast<char>(length));
+  else bytes.insert(bytes.begin(), static_cast<char>(0x80 | bytes.size()));
+  return std::string(1, static_cast<char>(tag)) + bytes;
+}
+
+std::string DerElementOf(unsigned char tag, const std::string& content) {
+  return DerHeader(tag, content.size()) + content;
+}
+
+// Puts bytes in place of [from, to) of der, which lies inside each of
+// chain[0..depth) (outermost first), and encodes those elements' lengths
+// anew, innermost first: a header that grows moves only what follows it.
+std::string ReplaceInside(std::string der, const DerElement* chain, int depth, uint32_t from, uint32_t to,
+                          const std::string& bytes) {
+  der.replace(from, to - from, bytes);
+  int64_t grown = static_cast<int64_t>(bytes.size()) - (to - from);
+  for (int i = depth - 1; i >= 0; --i) {
+    const DerElement& e = chain[i];
+    std::string header = DerHeader(e.tag, static_cast<uint64_t>(e.end - e.content + grown));
+    der.replace(e.at, e.content - e.at, header);
+    grown += static_cast<int64_t>(header.size()) - (e.content - e.at);
+  }
+  return der;
+}
+
+}  // namespace
+
+bool StampInSignature(std::string* image, const CertificateTable& table, const std::string& block, bool* replaced,
+                      std::string* error) {
+  const uint32_t at = table.start + 8;
+  std::string der = image->substr(at, table.signatureEnd - at);
+  const unsigned char* d = Data(der);
+  SignerPath path;
+  if (!FindSignerPath(d, 0, static_cast<uint32_t>(der.size()), &path)) {
+    *error = "its signature data holds no signer the maker can read";
+    return false;
+  }
+  std::string attribute = DerElementOf(
+      0x30, DerElementOf(0x06, std::string(reinterpret_cast<const char*>(kParameterAttributeType),
+                                           kParameterAttributeTypeSize)) +
+                DerElementOf(0x31, DerElementOf(0x04, block)));
+  const DerElement& attributes = path.chain[5];
+  DerElement old, value;
+  *replaced = path.depth == 6 && FindParameterAttribute(d, attributes, &old, &value);
+  if (*replaced) {
+    der = ReplaceInside(der, path.chain, 6, old.at, old.end, attribute);
+  } else if (path.depth == 6) {
+    // A SET OF keeps its elements in the order of their encodings.
+    uint32_t where = attributes.end;
+    DerElement e;
+    for (uint32_t p = attributes.content; p < attributes.end; p = e.end) {
+      if (!ReadDerElement(d, p, attributes.end, &e)) {
+        *error = "its signer's unsigned attributes do not read";
+        return false;
+      }
+      if (der.compare(e.at, e.end - e.at, attribute) > 0) {
+        where = e.at;
+        break;
+      }
+    }
+    der = ReplaceInside(der, path.chain, 6, where, where, attribute);
+  } else {
+    der = ReplaceInside(der, path.chain, 5, path.chain[4].end, path.chain[4].end, DerElementOf(0xa1, attribute));
+  }
+  image->resize(at);
+  *image += der;
+  image->append((8 - (image->size() - table.start) % 8) % 8, '\0');
+  FinishTable(image, table.start);
+  return true;
 }
 
 void DropSignature(std::string* image) {

@@ -1,9 +1,11 @@
 #pragma once
 // Changes to a signed image that keep its signature valid, and the removal
 // of a signature. The signature covers everything before the certificate
-// table except the checksum and the directory entry, so blocks may go into
-// the table after the signature data as long as the table's length field
-// and the directory size agree and stay 8-byte aligned.
+// table except the checksum and the directory entry, and the signer's
+// digest covers none of its unauthenticated attributes: the parameter block
+// goes there, so that nothing but zero alignment follows the signature data
+// (the platform's strict check refuses anything else). The table's length
+// field and the directory size must agree and stay 8-byte aligned.
 #include <stdint.h>
 
 #include <string>
@@ -19,8 +21,8 @@ void UpdatePeChecksum(std::string* image);
 // error when image carries no usable table.
 bool ReadCertificateTable(const std::string& image, CertificateTable* table, std::string* error);
 
-// The parameter block stamped after signing: the first block inside the
-// table when it is one. Its start in *start.
+// The parameter block stamped after signing: the first block the walk
+// meets, in the signature or after it. Its start in *start.
 bool StampedParameterBlock(const std::string& image, uint32_t* start);
 
 // Cuts the table at keep (its content up to there stays), puts zero bytes
@@ -30,10 +32,13 @@ bool StampedParameterBlock(const std::string& image, uint32_t* start);
 uint32_t PlaceInCertificateTable(std::string* image, const CertificateTable& table, uint32_t keep,
                                  const std::string& block);
 
-// Writes the parameter block into the table: replaces one stamped after
-// signing, else adds it. *replaced tells which.
-void StampInCertificateTable(std::string* image, const CertificateTable& table, const std::string& block,
-                             bool* replaced);
+// Writes the parameter block into the signature as the signer's attribute:
+// replaces one there, else adds it; whatever followed the signature data
+// inside the table goes (an older stamp among it). *replaced tells whether
+// the signature held one. False with a reason when the signature data is
+// not of a shape the maker can edit.
+bool StampInSignature(std::string* image, const CertificateTable& table, const std::string& block, bool* replaced,
+                      std::string* error);
 
 // Removes the signature: the directory entry is zeroed and a table that ends
 // the file is cut off, with the signing tool's alignment zeros before it
