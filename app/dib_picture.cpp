@@ -4,18 +4,65 @@
 
 #include "base/diagnostic_log.h"
 
+// The most a picture may unpack to.
+static const DWORD kMaxUnpackedSize = 65536;
+
+// The unpacked bitmap in a new buffer, or null; size receives its length.
+static BYTE* Unpack(const BYTE* resource, DWORD resource_size, DWORD* size) {
+  *size = 0;
+  DWORD declared;
+  if (resource_size <= sizeof declared) return nullptr;
+  memcpy(&declared, resource, sizeof declared);
+  if (declared < sizeof(BITMAPINFOHEADER) || declared > kMaxUnpackedSize) return nullptr;
+  // ntdll is in every process; looked up, as the import libraries of older
+  // systems lack the function.
+  typedef LONG(WINAPI * Decompress)(USHORT, BYTE*, ULONG, const BYTE*, ULONG, ULONG*);
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  Decompress decompress =
+      ntdll ? reinterpret_cast<Decompress>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDecompressBuffer")))
+            : nullptr;
+  if (!decompress) return nullptr;
+  // One byte more than declared: a stream that is damaged or unpacks to any
+  // other length than declared, longer included, is refused whole.
+  BYTE* data = new BYTE[declared + 1];
+  if (!data) return nullptr;
+  ULONG unpacked = 0;
+  if (decompress(2 /* COMPRESSION_FORMAT_LZNT1 */, data, declared + 1, resource + sizeof declared,
+                 resource_size - sizeof declared, &unpacked) < 0 ||
+      unpacked != declared) {
+    delete[] data;
+    return nullptr;
+  }
+  *size = declared;
+  return data;
+}
+
 DibPicture::DibPicture(HINSTANCE instance, int resource_id)
     : data_(nullptr), bits_(nullptr), width_(0), height_(0), colours_(0), palette_(nullptr) {
-  HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(resource_id), MAKEINTRESOURCEA(2) /* RT_BITMAP */);
+  HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(resource_id), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
   HGLOBAL loaded = found ? LoadResource(instance, found) : nullptr;
   const BYTE* resource = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-  DWORD size = found ? SizeofResource(instance, found) : 0;
-  if (!resource || size < sizeof(BITMAPINFOHEADER)) {
+  if (!resource) {
     LogPrint("Picture %d missing\r\n", resource_id);
     return;
   }
+  Load(resource, SizeofResource(instance, found));
+}
+
+DibPicture::DibPicture(const void* packed, DWORD packed_size)
+    : data_(nullptr), bits_(nullptr), width_(0), height_(0), colours_(0), palette_(nullptr) {
+  Load(static_cast<const BYTE*>(packed), packed_size);
+}
+
+void DibPicture::Load(const BYTE* packed, DWORD packed_size) {
+  DWORD size = 0;
+  BYTE* data = Unpack(packed, packed_size, &size);
+  if (!data) {
+    LogPrint("Picture malformed\r\n");
+    return;
+  }
   BITMAPINFOHEADER header;
-  memcpy(&header, resource, sizeof header);
+  memcpy(&header, data, sizeof header);
   int colours = 0;
   if (header.biClrUsed) {
     colours = header.biClrUsed <= 256 ? static_cast<int>(header.biClrUsed) : -1;
@@ -23,18 +70,17 @@ DibPicture::DibPicture(HINSTANCE instance, int resource_id)
     colours = 1 << header.biBitCount;
   }
   // Only headers this program can draw: the table and some bits must lie
-  // inside the resource, and the size must be sane.
+  // inside the bitmap, and the size must be sane.
   DWORD table_end = header.biSize + static_cast<DWORD>(colours) * sizeof(RGBQUAD);
   if (header.biSize < sizeof header || header.biSize > size || colours < 0 || table_end >= size ||
       header.biWidth <= 0 || header.biWidth > 4096 || header.biHeight == 0 || header.biHeight > 4096 ||
       header.biHeight < -4096) {
-    LogPrint("Picture %d malformed\r\n", resource_id);
+    LogPrint("Picture malformed\r\n");
+    delete[] data;
     return;
   }
-  // A copy, since the key colour is replaced in the picture's own table.
-  data_ = new BYTE[size];
-  if (!data_) return;
-  memcpy(data_, resource, size);
+  // The key colour is replaced in this, the picture's own copy.
+  data_ = data;
   // The platform reads biSizeImage bytes of compressed bits: keep it inside.
   BITMAPINFOHEADER* own = reinterpret_cast<BITMAPINFOHEADER*>(data_);
   if (own->biSizeImage > size - table_end) own->biSizeImage = size - table_end;

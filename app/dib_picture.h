@@ -1,17 +1,22 @@
 #pragma once
 #include <windows.h>
 
-// A device-independent bitmap resource, copied so that its colour table can
+// A device-independent bitmap resource, unpacked so that its colour table can
 // take the button-face colour in place of the key colour RGB(0,128,128), and
-// the logical palette made from that table.
+// the logical palette made from that table. The resource (RCDATA) holds the
+// bitmap's unpacked size as a 4-byte little-endian number, then the bitmap
+// without its file header, LZNT1-compressed.
 class DibPicture {
  public:
   DibPicture(HINSTANCE instance, int resource_id);
+  // The same from the resource's bytes.
+  DibPicture(const void* packed, DWORD packed_size);
   ~DibPicture();
   DibPicture(const DibPicture&) = delete;
   DibPicture& operator=(const DibPicture&) = delete;
 
-  // False when the resource is missing or malformed; Draw then draws nothing.
+  // False when the resource is missing, does not unpack to exactly its
+  // declared size or holds no bitmap this class draws; Draw then draws nothing.
   bool IsValid() const { return data_ != nullptr; }
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -22,6 +27,7 @@ class DibPicture {
   void Draw(HDC dc, int x, int y) const;
 
  private:
+  void Load(const BYTE* packed, DWORD packed_size);
   void BuildPalette();
 
   BYTE* data_;  // header, colour table, bits

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
 #include "install/install_sequence.h"
@@ -52,4 +53,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // the window's objects above, so the process ends here, before their
   // destructors run.
   ExitProcess(0);
+}
+
+// The process starts here, not in the C runtime: the program has no global
+// constructors, thread-local data or floating-point state for it to set up
+// (the build refuses a program that has).
+extern "C" void SetupStart() {
+  STARTUPINFOA startup;
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  ExitProcess(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(ArgumentsAfterProgramName(GetCommandLineA())),
+                      show));
 }

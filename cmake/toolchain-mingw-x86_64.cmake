@@ -1,11 +1,5 @@
-# 64-bit Windows build: the one the tests run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows build: the one the tests run under Wine, compiled and linked
+# the way the shipped one is.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(SETUP_OBJDUMP x86_64-w64-mingw32-objdump)
+set(SETUP_TARGET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-clang-mingw.cmake)

@@ -38,11 +38,14 @@ INT_PTR CALLBACK ProxyLoginProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
 // The in-memory dialog template, built by the compiler: no code runs for it,
 // and a template that outgrew its array would not compile. It is built twice:
 // once to count its words, then into an array of exactly that size.
+// The template must start on a DWORD: the count beside the words aligns it
+// (an alignas weaker than that is an error for clang).
 template <size_t N>
-struct alignas(4) TemplateWords {
+struct TemplateWords {
   WORD words[N];
   size_t used;
 };
+static_assert(alignof(TemplateWords<1>) >= alignof(DWORD), "a dialog template starts on a DWORD");
 
 template <size_t N>
 constexpr void Word(TemplateWords<N>& t, WORD w) {

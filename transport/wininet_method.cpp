@@ -66,9 +66,19 @@ const DWORD kCallEndGraceMs = 200;
 // The proxy credentials the user last gave in this process, and the proxy
 // settings of the session they were given for: another connection behind
 // the same proxy uses them instead of asking again. Worker thread only.
-ByteString g_held_proxy;
-ByteString g_held_user;
-ByteString g_held_password;
+// Made in place on first use and never destroyed: a global with a destructor
+// would need the C runtime's exit work, which the program does without.
+struct HeldCredentials {
+  ByteString proxy;
+  ByteString user;
+  ByteString password;
+};
+HeldCredentials& Held() {
+  alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
+  static HeldCredentials* held = nullptr;
+  if (!held) held = new (storage) HeldCredentials();
+  return *held;
+}
 
 // What the request's call thread and its caller share: one call at a time,
 // handed over with two events. The last of the two to let go frees it, so a
@@ -288,22 +298,24 @@ bool CWinInetMethod::SessionProxy(char* text, size_t cap) {
     return false;
   const char* proxy = answer.info.lpszProxy ? reinterpret_cast<const char*>(answer.info.lpszProxy) : "";
   // A text that does not fit is no key: such a proxy is asked for afresh.
-  size_t size = strnlen(proxy, cap);
-  if (size >= cap) return false;
-  memcpy(text, proxy, size + 1);
+  // memchr, not strnlen: msvcrt has the one, the other comes as a runtime
+  // copy with a section of its own.
+  const char* end = static_cast<const char*>(memchr(proxy, '\0', cap));
+  if (!end) return false;
+  memcpy(text, proxy, static_cast<size_t>(end - proxy) + 1);
   return true;
 }
 
 bool CWinInetMethod::UseHeldCredentials(void* request) {
   char proxy[kProxyKeySize];
-  if (!g_held_user.IsPresent() || !SessionProxy(proxy, sizeof proxy) || strcmp(proxy, g_held_proxy.Text()) != 0)
+  if (!Held().user.IsPresent() || !SessionProxy(proxy, sizeof proxy) || strcmp(proxy, Held().proxy.Text()) != 0)
     return false;
   // Those the request already carried were refused: only the user can help.
-  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), g_held_user.Text()) == 0 &&
-      strcmp(host_.proxy_password.Text() ? host_.proxy_password.Text() : "", g_held_password.Text()) == 0)
+  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), Held().user.Text()) == 0 &&
+      strcmp(host_.proxy_password.Text() ? host_.proxy_password.Text() : "", Held().password.Text()) == 0)
     return false;
-  host_.proxy_user.Assign(g_held_user.Text());
-  host_.proxy_password.Assign(g_held_password.Text());
+  host_.proxy_user.Assign(Held().user.Text());
+  host_.proxy_password.Assign(Held().password.Text());
   SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
   SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
   LogPrint("Proxy credentials held\r\n");
@@ -336,17 +348,17 @@ bool CWinInetMethod::AskProxyCredentials(void* request, DWORD send_error) {
   // Held for the other connections behind the same proxy.
   char proxy[kProxyKeySize];
   if (SessionProxy(proxy, sizeof proxy)) {
-    g_held_proxy.Assign(proxy);
-    g_held_user.Assign(host_.proxy_user.Text());
-    g_held_password.Assign(host_.proxy_password.Text());
+    Held().proxy.Assign(proxy);
+    Held().user.Assign(host_.proxy_user.Text());
+    Held().password.Assign(host_.proxy_password.Text());
   }
   return true;
 }
 
 void ForgetHeldProxyCredentials() {
-  g_held_proxy.Release();
-  g_held_user.Release();
-  g_held_password.Release();
+  Held().proxy.Release();
+  Held().user.Release();
+  Held().password.Release();
 }
 
 bool CWinInetMethod::GetFile(const char* path, const char* local_file) {

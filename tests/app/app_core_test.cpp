@@ -1,14 +1,35 @@
-// Byte counts and folder rules of the drive dialog.
+// Byte counts and folder rules of the drive dialog; the arguments the
+// program's own entry point hands WinMain.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
 
 #include <string>
 
+#include "app/command_line.h"
 #include "app/install_folder.h"
 #include "base/byte_count.h"
 
 namespace {
+
+TEST(CommandLine, ArgumentsAfterProgramName) {
+  const struct {
+    const char* line;
+    const char* arguments;
+  } rows[] = {
+      {"Setup.exe", ""},
+      {"Setup.exe /a b", "/a b"},
+      {"Setup.exe \t  /a ", "/a "},
+      {"\"C:\\Program Files\\Setup.exe\" /a", "/a"},
+      {"\"C:\\Program Files\\Setup.exe\"/a", "/a"},  // no blank after the quote
+      {"\"C:\\unclosed name /a", ""},                   // the name takes the rest
+      {"\"\" /a", "/a"},
+      {"  /a", "/a"},  // a blank first: the name is empty
+      {"", ""},
+  };
+  for (const auto& row : rows) EXPECT_STREQ(row.arguments, ArgumentsAfterProgramName(row.line)) << row.line;
+  EXPECT_STREQ("", ArgumentsAfterProgramName(nullptr));
+}
 
 TEST(FormatByteCount, UnitsAndFractions) {
   EXPECT_STREQ("0bytes", FormatByteCount(0));

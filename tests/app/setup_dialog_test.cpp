@@ -9,6 +9,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 #include <functional>
@@ -89,23 +90,19 @@ void OnWorker(const std::function<void()>& fn) {
 }
 
 TEST(Picture, DecodesWithTheKeyColourAsButtonFace) {
-  HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(IDB_PICTURE), MAKEINTRESOURCEA(2));
-  ASSERT_NE(nullptr, found);
-  const BITMAPINFO* raw = static_cast<const BITMAPINFO*>(LockResource(LoadResource(Module(), found)));
-  ASSERT_EQ(4, raw->bmiHeader.biBitCount);
-  ASSERT_EQ(static_cast<DWORD>(BI_RLE4), raw->bmiHeader.biCompression);
-  int key = -1;
-  for (int i = 0; i < 16; ++i) {
-    const RGBQUAD& c = raw->bmiColors[i];
-    if (c.rgbRed == 0 && c.rgbGreen == 128 && c.rgbBlue == 128) key = i;
-  }
-  ASSERT_GE(key, 0) << "the picture has no key colour";
-
   DibPicture picture(Module(), IDB_PICTURE);
   ASSERT_TRUE(picture.IsValid());
+  EXPECT_EQ(4, picture.Info()->bmiHeader.biBitCount);
+  EXPECT_EQ(static_cast<DWORD>(BI_RLE4), picture.Info()->bmiHeader.biCompression);
   EXPECT_EQ(156, picture.Width());
   EXPECT_EQ(187, picture.Height());
   EXPECT_EQ(16, picture.ColourCount());
+  // The picture tool puts the key colour at entry 1; no entry keeps it.
+  const int key = 1;
+  for (int i = 0; i < 16; ++i) {
+    const RGBQUAD& c = picture.Info()->bmiColors[i];
+    EXPECT_FALSE(c.rgbRed == 0 && c.rgbGreen == 128 && c.rgbBlue == 128) << "entry " << i;
+  }
   COLORREF face = GetSysColor(COLOR_BTNFACE);
   const RGBQUAD& replaced = picture.Info()->bmiColors[key];
   EXPECT_EQ(face, RGB(replaced.rgbRed, replaced.rgbGreen, replaced.rgbBlue));
@@ -158,6 +155,38 @@ TEST(Picture, DecodesWithTheKeyColourAsButtonFace) {
   SelectObject(dc, old);
   DeleteObject(surface);
   DeleteDC(dc);
+}
+
+// The packed picture is refused whole unless it unpacks to exactly the size
+// it declares.
+TEST(Picture, RefusesAStreamThatDoesNotUnpackToItsDeclaredSize) {
+  HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(IDB_PICTURE), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+  ASSERT_NE(nullptr, found);
+  const BYTE* packed = static_cast<const BYTE*>(LockResource(LoadResource(Module(), found)));
+  const std::vector<BYTE> whole(packed, packed + SizeofResource(Module(), found));
+  DWORD declared;
+  memcpy(&declared, whole.data(), sizeof declared);
+  const struct {
+    const char* what;
+    size_t keep;
+    int declared_change;
+    bool valid;
+  } rows[] = {
+      {"as built", whole.size(), 0, true},
+      {"no room for the size", 3, 0, false},
+      {"stream cut short", whole.size() - 64, 0, false},
+      {"declared one byte more", whole.size(), +1, false},
+      {"declared one byte less", whole.size(), -1, false},
+  };
+  for (const auto& row : rows) {
+    std::vector<BYTE> bytes(whole.begin(), whole.begin() + row.keep);
+    if (bytes.size() >= sizeof declared) {
+      DWORD changed = declared + row.declared_change;
+      memcpy(bytes.data(), &changed, sizeof changed);
+    }
+    DibPicture picture(bytes.data(), static_cast<DWORD>(bytes.size()));
+    EXPECT_EQ(row.valid, picture.IsValid()) << row.what;
+  }
 }
 
 TEST(Picture, MissingResourceDrawsNothing) {

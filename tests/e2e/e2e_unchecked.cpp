@@ -2,10 +2,9 @@
 // no publisher, no thumbprints and no pins: the publisher check is off.
 #include "install/publisher_check.h"
 
-namespace {
+extern "C" void SetupTestStart();
 
-struct CheckOff {
-  CheckOff() { SetUpdaterPolicyForTesting(SignerPolicy{"", "", ""}); }
-} g_check_off;
-
-}  // namespace
+extern "C" void SetupUncheckedStart() {
+  SetUpdaterPolicyForTesting(SignerPolicy{"", "", ""});
+  SetupTestStart();
+}

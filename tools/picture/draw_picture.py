@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Draws the setup window's character and its icon, and encodes them.
 
-Writes resources/picture.bmp (156 x 187, 16 colours, BI_RLE4) and
-resources/setup.ico (32 x 32, 16 colours). The outputs are committed, so the
-build never runs this; run it again after changing the drawing:
+Writes resources/picture.lznt1 (the picture the program embeds: a 156 x 187,
+16-colour BI_RLE4 bitmap without its file header, LZNT1-compressed behind its
+unpacked size as a 4-byte little-endian number; the program unpacks it with
+the platform's RtlDecompressBuffer) and resources/setup.ico (32 x 32, 16
+colours). The outputs are committed, so the build never runs this; run it
+again after changing the drawing:
 
-    python3 tools/picture/draw_picture.py
+    python3 tools/picture/draw_picture.py [output folder]
 """
 import math
 import os
@@ -229,22 +232,133 @@ def decode_rle4(data, width, height):
     return rows
 
 
+# LZNT1: chunks of at most 4096 unpacked bytes, each behind a 16-bit header
+# (size - 1 in bits 0-11, signature 3, bit 15 set when compressed); inside a
+# compressed chunk a flag byte tells for each of the next eight items whether
+# it is a literal byte or a 16-bit back reference, whose split between offset
+# and length bits depends on the position in the chunk.
+LZNT1_CHUNK = 4096
+
+
+def lznt1_split(pos):
+    """Length bits and the largest length at a chunk position (pos >= 1)."""
+    shift = 12
+    p = pos - 1
+    while p >= 0x10:
+        shift -= 1
+        p >>= 1
+    return shift, (1 << shift) - 1 + 3
+
+
+def lznt1_compress_chunk(data):
+    out = bytearray()
+    heads = {}
+    pos = 0
+    n = len(data)
+    while pos < n:
+        flag_at = len(out)
+        out.append(0)
+        flags = 0
+        for bit in range(8):
+            if pos >= n:
+                break
+            best_len, best_off = 0, 0
+            if pos > 0 and pos + 3 <= n:
+                shift, max_len = lznt1_split(pos)
+                max_off = 1 << (16 - shift)
+                for start in reversed(heads.get(data[pos:pos + 3], [])):
+                    off = pos - start
+                    if off > max_off:
+                        break
+                    length = 3
+                    limit = min(max_len, n - pos)
+                    while length < limit and data[start + length] == data[pos + length]:
+                        length += 1
+                    if length > best_len:
+                        best_len, best_off = length, off
+                        if length == limit:
+                            break
+            if best_len >= 3:
+                shift, _ = lznt1_split(pos)
+                out += struct.pack("<H", ((best_off - 1) << shift) | (best_len - 3))
+                flags |= 1 << bit
+                step = best_len
+            else:
+                out.append(data[pos])
+                step = 1
+            for k in range(pos, pos + step):
+                heads.setdefault(data[k:k + 3], []).append(k)
+            pos += step
+        out[flag_at] = flags
+    return bytes(out)
+
+
+def lznt1_compress(data):
+    out = bytearray()
+    for at in range(0, len(data), LZNT1_CHUNK):
+        chunk = data[at:at + LZNT1_CHUNK]
+        packed = lznt1_compress_chunk(chunk)
+        if len(packed) < len(chunk):
+            out += struct.pack("<H", 0xB000 | (len(packed) - 1)) + packed
+        else:
+            out += struct.pack("<H", 0x3000 | (len(chunk) - 1)) + chunk
+    return bytes(out)
+
+
+def lznt1_decompress(data):
+    """Reference decoder, to check the encoder before writing anything."""
+    out = bytearray()
+    p = 0
+    while p + 2 <= len(data):
+        header = struct.unpack_from("<H", data, p)[0]
+        if header == 0:
+            break
+        size = (header & 0xFFF) + 1
+        body = data[p + 2:p + 2 + size]
+        p += 2 + size
+        if not header & 0x8000:
+            out += body
+            continue
+        chunk = bytearray()
+        q = 0
+        while q < len(body):
+            flags = body[q]
+            q += 1
+            for bit in range(8):
+                if q >= len(body):
+                    break
+                if flags >> bit & 1:
+                    token = struct.unpack_from("<H", body, q)[0]
+                    q += 2
+                    shift, _ = lznt1_split(len(chunk))
+                    off = (token >> shift) + 1
+                    for _ in range((token & ((1 << shift) - 1)) + 3):
+                        chunk.append(chunk[-off])
+                else:
+                    chunk.append(body[q])
+                    q += 1
+        out += chunk
+    return bytes(out)
+
+
 def colour_table():
     return b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
 
 
-def write_bitmap(path, pixels):
+def write_picture(path, pixels):
     height, width = len(pixels), len(pixels[0])
     rows = list(reversed(pixels))
     bits = encode_rle4(rows)
     if decode_rle4(bits, width, height) != rows:
         sys.exit("RLE4 round trip failed")
     header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 2, len(bits), 2835, 2835, 16, 16)
-    offset = 14 + len(header) + 64
-    file_header = struct.pack("<2sIHHI", b"BM", offset + len(bits), 0, 0, offset)
+    dib = header + colour_table() + bits
+    packed = lznt1_compress(dib)
+    if lznt1_decompress(packed) != dib:
+        sys.exit("LZNT1 round trip failed")
     with open(path, "wb") as f:
-        f.write(file_header + header + colour_table() + bits)
-    return len(bits)
+        f.write(struct.pack("<I", len(dib)) + packed)
+    return len(dib), len(packed)
 
 
 def write_icon(path, pixels):
@@ -270,10 +384,11 @@ def write_icon(path, pixels):
 
 
 def main():
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
-    size = write_bitmap(os.path.join(root, "picture.bmp"), character(156, 187))
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "resources")
+    dib, packed = write_picture(os.path.join(root, "picture.lznt1"), character(156, 187))
     write_icon(os.path.join(root, "setup.ico"), icon_face(32))
-    print("picture.bmp: %d bytes of RLE4 bits" % size)
+    print("picture.lznt1: %d bytes of bitmap in %d" % (dib, packed + 4))
 
 
 if __name__ == "__main__":
