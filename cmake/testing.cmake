@@ -5,6 +5,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${SETUP_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The native maker's tool, which the Windows tests compare with their own.
+set(SETUP_NATIVE_MAKER ${CMAKE_SOURCE_DIR}/build/native/tools/maker/maker CACHE FILEPATH
+  "The native maker's tool (built by the native stage)")
+
 set(SETUP_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/support/wine-run.sh)
 set(SETUP_WINE_BENCH ${CMAKE_SOURCE_DIR}/tests/support/wine-bench.sh)
 

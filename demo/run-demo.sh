@@ -8,6 +8,12 @@
 #   bash demo/run-demo.sh --site-down no site at all: what the user sees then
 #   bash demo/run-demo.sh --tampered  the site serves the signed updater with one
 #                                     byte changed: Setup.exe refuses to start it
+#   bash demo/run-demo.sh --download PARTNER[,PARTNER...]
+#                                     Setup.exe is downloaded from the site's
+#                                     /download/Setup.exe?Partner=PARTNER&Campaign=demo,
+#                                     a copy the download handler stamped (the
+#                                     native maker's tool under fcgiwrap); one
+#                                     run per partner
 #   bash demo/run-demo.sh --https     web install from a download area served over
 #                                     TLS (nginx on 127.0.0.1:443, a demo TLS
 #                                     authority trusted in the prefix)
@@ -36,6 +42,10 @@ while [ $# -gt 0 ]; do
     --package) mode=package ;;
     --site-down) mode=down ;;
     --tampered) mode=tampered ;;
+    --download)
+      [[ "${2:-}" =~ ^[A-Za-z0-9._-]+(,[A-Za-z0-9._-]+)*$ ]] ||
+        { echo "--download needs partner names (letters, digits, - _ .), separated by commas" >&2; exit 2; }
+      mode=download; partner=$2; shift ;;
     --win32) win32=1 ;;
     --https) mode=https ;;
     --build)
@@ -43,11 +53,26 @@ while [ $# -gt 0 ]; do
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
     --no-build) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down | --tampered | --https] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered | --https | --download PARTNER] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
   esac
   shift
 done
 
+# Several partners: one whole run each, the build made once.
+if [ "$mode" = download ] && [[ $partner == *,* ]]; then
+  status=0 first=1 done_list=""
+  for p in ${partner//,/ }; do
+    rest=()
+    for a in "${args[@]}"; do [ "$a" = "$partner" ] && rest+=("$p") || rest+=("$a"); done
+    [ -z "$first" ] && rest+=(--no-build)
+    bash "$repo/demo/run-demo.sh" "${rest[@]}" || status=1
+    first=""
+    done_list="$done_list $p"
+    echo
+  done
+  [ $status -eq 0 ] && echo "demo (download mode): each partner's copy installed with its own parameters:$done_list"
+  exit $status
+fi
 demo=$build/demo
 prefix=$demo/nginx
 export WINEPREFIX=$demo/wineprefix
@@ -74,8 +99,10 @@ fail() { say "demo: $*" >&2; exit 1; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # ---- stopping whatever we started, on every way out
-nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt=""
+nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt="" fcgiwrap_pid=""
 cleanup() {
+  # fcgiwrap leads a process group of its own: its workers go with it.
+  if [ -n "$fcgiwrap_pid" ]; then kill -- "-$fcgiwrap_pid" 2>/dev/null; fi
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
   if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
   if [ -n "$binfmt" ]; then wine32_binfmt_off "$binfmt"; fi
@@ -96,6 +123,10 @@ if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install 
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
   bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
+  if [ "$mode" = download ]; then
+    { cmake -S . -B "$build/native" -G Ninja && cmake --build "$build/native" --target maker; } >>"$demo/build.log" 2>&1 ||
+      { tail -30 "$demo/build.log"; fail "build of the native maker's tool failed (see $demo/build.log)"; }
+  fi
 else
   targets="Setup demo_updater demo_driver demo_updater_cab maker"
   if [ -n "$win32" ]; then toolchain=mingw-i686; else toolchain=mingw-x86_64; fi
@@ -116,6 +147,8 @@ updater_exe=$bin/tools/demo_updater/demo_updater.exe
 driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
 maker_exe=$bin/tools/maker/maker.exe
+native_maker=$build/native/tools/maker/maker
+[ "$mode" = download ] && [ ! -x "$native_maker" ] && fail "missing $native_maker (the native build makes it)"
 for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
   [ -f "$f" ] || fail "missing $f after the build"
 done
@@ -201,6 +234,17 @@ if [ "$mode" = https ]; then
   cp demo/nginx-tls.conf "$prefix/tls/https.conf"
   printf 'https://www.brannock.test/pellomar/' >"$prefix/site/secure/gateway_new.php"
 fi
+if [ "$mode" = download ]; then
+  # The download service: the signed Setup.exe, the native maker's tool and
+  # the handler beside the site; fcgiwrap runs the handler as nobody.
+  mkdir -p "$prefix/download"
+  cp demo/download/handler.sh "$native_maker" "$prefix/download/"
+  bash "$certs/sign-file.sh" signer "$setup_exe" "$prefix/download/Setup.exe" || fail "signing Setup.exe failed"
+  chmod -R a+rX "$prefix/download"
+  setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s tcp:127.0.0.1:9000 \
+    >"$demo/fcgiwrap.log" 2>&1 &
+  fcgiwrap_pid=$!
+fi
 chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
   fail "something already listens on port 80 of 127.0.0.1; stop it first (ss -ltnp)"
@@ -278,6 +322,18 @@ if [ "$mode" = package ]; then
   "$WINE" "$maker_exe" show 'C:\Downloads\Setup.exe' >"$demo/maker-show.log" 2>&1
   say "package: maker.exe show C:\Downloads\Setup.exe"
   tr -d '\r' <"$demo/maker-show.log" | sed 's/^/  /'
+elif [ "$mode" = download ]; then
+  # The partner's own link: the handler stamps a copy of the signed Setup.exe.
+  link="http://127.0.0.1/download/Setup.exe?Partner=$partner&Campaign=demo"
+  for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null && break; sleep 0.1; done
+  code=$(curl -s -o "$downloads/Setup.exe" -w '%{http_code}' "$link")
+  [ "$code" = 200 ] || { cat "$demo/fcgiwrap.log"; fail "the download handler answered $code for $link"; }
+  "$native_maker" show --ca "$certs/ca.pem" "$downloads/Setup.exe" >"$demo/maker-show.log" 2>&1
+  say "download: $link"
+  say "  maker show (native) of the copy:"
+  sed 's/^/  /' "$demo/maker-show.log"
+  "$native_maker" verify --ca "$certs/ca.pem" "$downloads/Setup.exe" >"$demo/native-verify.log" 2>&1
+  say "  maker verify (native): exit code $?"
 else
   bash "$certs/sign-file.sh" signer "$setup_exe" "$downloads/Setup.exe" || fail "signing Setup.exe failed"
 fi
@@ -364,7 +420,7 @@ else
     check "connection test file of the download area, over TLS" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+" .*scheme=https ' yes
     check "the updater's cabinet, over TLS" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*scheme=https status=200' yes
     check "no request to the download area over plain http" '"GET /pellomar/.*scheme=http ' no
-  elif [ "$mode" = web ]; then
+  elif [ "$mode" = web ] || [ "$mode" = download ]; then
     check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
     check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
   else
@@ -383,6 +439,14 @@ else
   say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar, $view-bit view)"
   tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
   grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
+  if [ "$mode" = download ]; then
+    check "the partner's download" "\"GET /download/Setup.exe\\?Partner=$partner&Campaign=demo\" .*status=200" yes
+    if grep -q "WWWParams.*&Partner=$partner&Campaign=demo" "$demo/registry.txt"; then
+      say "  ok:    WWWParams holds the partner's parameters"
+    else
+      say "  WRONG: the partner's parameters are not in WWWParams"; status=1
+    fi
+  fi
   if [ "$mode" = package ]; then
     grep -q 'WWWParams.*&Source=demo&Mode=package' "$demo/registry.txt" || { say "  WRONG: stamped parameters not merged"; status=1; }
     grep -q '/Bulk=C:\\Downloads\\Setup.exe' "$demo/updater.log" 2>/dev/null || { say "  WRONG: no /Bulk= with the setup's path"; status=1; }

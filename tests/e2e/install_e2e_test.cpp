@@ -419,3 +419,35 @@ TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) 
 }
 
 }  // namespace
+
+// The native maker's tool: its package (another compound-file writer's
+// layout) and its stamp, as the program reads and installs them.
+TEST(EndToEnd, PackageAndStampOfTheNativeToolInstall) {
+  CleanMachine machine;
+  LoopbackSite web(89);
+  ScratchFolder scratch;
+  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
+    web.area.RemovePath(path);
+  std::string setup = scratch.File("Setup.exe"), output;
+  using testing_support::UnixPath;
+  ASSERT_EQ(0, testing_support::RunOnHost({SETUP_NATIVE_MAKER, "embed", UnixPath(e2e::SetupProgram()), "-o",
+                                           UnixPath(setup), "--updater",
+                                           UnixPath(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))},
+                                          &output))
+      << output;
+  ASSERT_EQ(0, testing_support::RunOnHost(
+                   {SETUP_NATIVE_MAKER, "stamp", "--in-place", UnixPath(setup), "Partner=acme&Campaign=winter"}, &output))
+      << output;
+  std::string log = scratch.File("updater.log");
+  std::string folder = e2e::DefaultInstallFolder();
+  {
+    SetupRun run(setup, web.HostAddresses(), log);
+    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+  }
+  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+  ASSERT_TRUE(report.started) << "the updater was not started";
+  EXPECT_EQ(report.Line("/Bulk="), setup);
+  EXPECT_EQ(web.area.ConnectionCount(), 0) << "the download area was asked";
+  EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
+  EXPECT_EQ(StoredValue("WWWParams"), "&Partner=acme&Campaign=winter" + std::string(1, '\0'));
+}

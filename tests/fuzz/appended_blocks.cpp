@@ -9,28 +9,6 @@
 
 namespace {
 
-void Put32(std::string& image, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (8 * i));
-}
-
-// A PE32 or PE32+ header whose security entry names a table from 0x200 to
-// the end of the file; the input is the table (8-byte header, DER, blocks).
-std::string SignedImage(const std::string& table, bool wide) {
-  std::string image(0x200, '\0');
-  image[0] = 'M';
-  image[1] = 'Z';
-  Put32(image, 0x3c, 0x40);
-  image.replace(0x40, 4, std::string("PE\0\0", 4));
-  uint32_t optional = 0x40 + 24, entry = wide ? 144 : 128;
-  image[0x40 + 20] = static_cast<char>(wide ? 240 : 224);
-  image[optional] = 0x0b;
-  image[optional + 1] = wide ? 0x02 : 0x01;
-  Put32(image, optional + entry - 36, 16);
-  Put32(image, optional + entry, 0x200);
-  Put32(image, optional + entry + 4, static_cast<uint32_t>(table.size()));
-  return image + table;
-}
-
 void CheckWalk(const unsigned char* file, uint32_t size) {
   PeHeaderFields fields;
   if (FindPeHeaderFields(file, size, &fields)) {

@@ -5,7 +5,7 @@
 #   unsigned.exe   no signature
 #   flipped.exe    signed by signer, then one code byte changed
 #   NAME.sha256    the SHA-256 thumbprint of NAME's certificate, upper-case hex
-#   NAME.pin       the SHA-256 of its public key (key-pin.sh)
+#   NAME.pin       the SHA-256 of its public key (key-pin.sh); ca.pin the authority's
 #   sign-variants.sh <certs folder> <program> <out folder>
 set -eu
 certs=$1; program=$2; out=$3
@@ -17,6 +17,7 @@ for name in signer other nousage untrusted selfsigned unpinned twonames fullwidt
   openssl x509 -in "$certs/$name.pem" -outform DER | sha256sum | cut -c1-64 | tr a-f A-F | tr -d '\n' >"$out/$name.sha256"
   bash "$(dirname "$0")/key-pin.sh" "$certs/$name.pem" | tr -d '\n' >"$out/$name.pin"
 done
+bash "$(dirname "$0")/key-pin.sh" "$certs/ca.pem" | tr -d '\n' >"$out/ca.pin"
 cp "$out/signer.exe" "$out/flipped.exe"
 # The code section starts at 0x400 in these programs: a byte well inside it.
 byte=$(od -An -tx1 -j 1100 -N 1 "$out/flipped.exe" | tr -d ' ')

@@ -4,6 +4,7 @@
 #include <imagehlp.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,28 @@ Result RunMaker(const std::string& arguments) {
 }
 
 std::string Quote(const std::string& path) { return "\"" + path + "\""; }
+
+// The native tool on the host, with the same arguments: a Windows path, alone
+// or after NAME=, becomes the host's path of the same file.
+std::string HostArgument(const std::string& argument) {
+  size_t drive = argument.find(":\\");
+  if (drive == std::string::npos || drive == 0) return argument;
+  return argument.substr(0, drive - 1) + UnixPath(argument.substr(drive - 1));
+}
+
+Result RunNative(const std::vector<std::string>& arguments) {
+  std::vector<std::string> line = {SETUP_NATIVE_MAKER};
+  for (const std::string& a : arguments) line.push_back(HostArgument(a));
+  Result result;
+  result.code = RunOnHost(line, &result.output);
+  return result;
+}
+
+Result RunMaker(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& a : arguments) line += (line.empty() ? "" : " ") + Quote(a);
+  return RunMaker(line);
+}
 
 // Unpacks a cabinet with the platform's reader; name -> bytes.
 UINT CALLBACK Unpack(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
@@ -189,36 +212,42 @@ TEST_F(MakerTest, BadInputIsRefusedAndNothingIsWritten) {
   ASSERT_EQ(0, RunMaker("embed " + Quote(setup_) + " -o " + Quote(bundled) + " " + Quote(notes_)).code);
   std::string bundled_bytes = ReadWholeFile(bundled);
 
+  // Both tools: the same exit code and message.
   struct Case {
-    std::string arguments;
+    std::vector<std::string> arguments;
     const char* message;
   } cases[] = {
-      {"stamp " + Quote(setup_) + " -o " + Quote(out) + " " + std::string(259, 'a'), "at most 258"},
-      {"stamp " + Quote(setup_) + " -o " + Quote(out) + " \"a=1\tb=2\"", "control byte 0x09"},
-      {"stamp " + Quote(setup_) + " " + Quote(setup_) + " a=1", "no output"},
-      {"stamp " + Quote(setup_) + " -o " + Quote(setup_) + " a=1", "--in-place"},
-      {"stamp " + Quote(scratch_.File("missing.exe")) + " -o " + Quote(out) + " a=1", "cannot open"},
-      {"stamp " + Quote(notes_) + " -o " + Quote(out) + " a=1", "not a PE file"},
-      {"stamp " + Quote(text_file) + " -o " + Quote(out) + " a=1", "not a PE file"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out) + " " + std::string(32, 'n') + "=" + Quote(notes_),
-       "1 to 31 characters"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out) + " a/b=" + Quote(notes_), "may not contain"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out) + " " + Quote(scratch_.File("missing.bin")), "cannot open"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out) + " --updater " + Quote(notes_), "not a PE file"},
-      {"embed " + Quote(notes_) + " -o " + Quote(out) + " " + Quote(notes_), "not a PE file"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out) + " a=" + Quote(notes_) + " A=" + Quote(notes_), "twice"},
-      {"embed " + Quote(bundled) + " -o " + Quote(out) + " " + Quote(notes_), "already carries a package"},
-      {"embed " + Quote(bundled) + " --in-place " + Quote(notes_), "already carries a package"},
-      {"embed " + Quote(setup_) + " -o " + Quote(out), "at least one file"},
-      {"show " + Quote(notes_), "not a PE file"},
-      {"show " + Quote(scratch_.File("missing.exe")), "cannot open"},
-      {"unpack " + Quote(setup_), "unknown command"},
+      {{"stamp", setup_, "-o", out, std::string(259, 'a')}, "at most 258"},
+      {{"stamp", setup_, "-o", out, "a=1\tb=2"}, "control byte 0x09"},
+      {{"stamp", setup_, setup_, "a=1"}, "no output"},
+      {{"stamp", setup_, "-o", setup_, "a=1"}, "--in-place"},
+      {{"stamp", "-", "--in-place", "a=1"}, "standard input cannot be changed in place"},
+      {{"stamp", setup_, "-o", "-", "--in-place", "a=1"}, "not both"},
+      {{"stamp", scratch_.File("missing.exe"), "-o", out, "a=1"}, "cannot open"},
+      {{"stamp", notes_, "-o", out, "a=1"}, "not a PE file"},
+      {{"stamp", text_file, "-o", out, "a=1"}, "not a PE file"},
+      {{"embed", setup_, "-o", out, std::string(32, 'n') + "=" + notes_}, "1 to 31 characters"},
+      {{"embed", setup_, "-o", out, "a/b=" + notes_}, "may not contain"},
+      {{"embed", setup_, "-o", out, scratch_.File("missing.bin")}, "cannot open"},
+      {{"embed", setup_, "-o", out, "--updater", notes_}, "not a PE file"},
+      {{"embed", notes_, "-o", out, notes_}, "not a PE file"},
+      {{"embed", setup_, "-o", out, "a=" + notes_, "A=" + notes_}, "twice"},
+      {{"embed", bundled, "-o", out, notes_}, "already carries a package"},
+      {{"embed", bundled, "--in-place", notes_}, "already carries a package"},
+      {{"embed", setup_, "-o", out}, "at least one file"},
+      {{"embed", "-", "-o", out, notes_}, "for stamp only"},
+      {{"show", notes_}, "not a PE file"},
+      {{"show", scratch_.File("missing.exe")}, "cannot open"},
+      {{"unpack", setup_}, "unknown command"},
   };
   for (const Case& c : cases) {
     Result r = RunMaker(c.arguments);
-    EXPECT_NE(0, r.code) << c.arguments;
-    EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.arguments << "\n" << r.output;
-    EXPECT_FALSE(FileExists(out)) << c.arguments;
+    Result native = RunNative(c.arguments);
+    EXPECT_NE(0, r.code) << c.arguments[1];
+    EXPECT_EQ(r.code, native.code) << c.message;
+    EXPECT_NE(std::string::npos, r.output.find(c.message)) << c.message << "\n" << r.output;
+    EXPECT_NE(std::string::npos, native.output.find(c.message)) << c.message << "\n" << native.output;
+    EXPECT_FALSE(FileExists(out)) << c.message;
   }
   EXPECT_TRUE(ReadWholeFile(setup_) == program_);
   EXPECT_TRUE(ReadWholeFile(bundled) == bundled_bytes);
@@ -378,6 +407,82 @@ TEST_F(SignedMakerTest, EmbedThenSignIsCoveredAndEmbeddingIntoASignedFileIsRefus
   EXPECT_TRUE(Has(Show(broken), "signature: damaged, of no definite length, or not at the end of the file"));
 }
 
+// The lines of show that list the package's folders and streams.
+std::string PackageLines(const std::string& shown) {
+  std::string lines;
+  size_t at = 0;
+  while (at < shown.size()) {
+    size_t end = shown.find('\n', at);
+    if (end == std::string::npos) end = shown.size();
+    std::string line = shown.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, 4, "    ") == 0) lines += line + "\n";
+    at = end + 1;
+  }
+  return lines;
+}
+
+// The native tool writes what maker.exe writes; where the compound-file
+// writers lay a package out differently, Setup's own reader gets the same
+// streams from both, and each tool lists the other's package as its own.
+TEST_F(SignedMakerTest, NativeToolWritesTheSameFiles) {
+  std::string signed_setup = Signed(setup_, "Signed.exe");
+  struct Case {
+    std::vector<std::string> arguments;  // OUT stands for the output
+    bool same_bytes;
+  } cases[] = {
+      {{"stamp", setup_, "-o", "OUT", "a=1&b=2"}, true},
+      {{"stamp", signed_setup, "-o", "OUT", "Partner=acme&Campaign=winter"}, true},
+      {{"stamp", "--drop-signature", signed_setup, "-o", "OUT", "x=1"}, true},
+      {{"embed", setup_, "-o", "OUT", "--updater", updater_, "Update.exe_uncompressed=" + updater_, notes_}, false},
+  };
+  int n = 0;
+  for (Case& c : cases) {
+    std::string windows = scratch_.File("windows" + std::to_string(n) + ".exe");
+    std::string native = scratch_.File("native" + std::to_string(n++) + ".exe");
+    std::vector<std::string> a = c.arguments, b = c.arguments;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i] == "OUT") a[i] = windows, b[i] = native;
+    Result r = RunMaker(a);
+    ASSERT_EQ(0, r.code) << r.output;
+    r = RunNative(b);
+    ASSERT_EQ(0, r.code) << r.output;
+    std::string wbytes = ReadWholeFile(windows), nbytes = ReadWholeFile(native);
+    if (c.same_bytes) {
+      EXPECT_TRUE(wbytes == nbytes) << a[0] << " " << a[1] << ": the tools wrote different bytes";
+      continue;
+    }
+    // The image before the package is the same but for its checksum, which
+    // covers the package too.
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(wbytes.data());
+    SetupBlocks wb = FindSetupBlocks(data, wbytes.size());
+    PeHeaderFields fields;
+    ASSERT_TRUE(wb.hasPackage && FindPeHeaderFields(data, wbytes.size(), &fields));
+    wbytes.replace(fields.checksumAt, 4, 4, '\0');
+    nbytes.replace(fields.checksumAt, 4, 4, '\0');
+    EXPECT_TRUE(wbytes.compare(0, wb.packageStart, nbytes, 0, wb.packageStart) == 0) << "the image differs";
+    for (const char* stream : {"Update.exe", "Update.exe_uncompressed", "notes.txt"})
+      EXPECT_TRUE(Extract(native, stream) == Extract(windows, stream)) << stream;
+    std::string listed = PackageLines(Show(windows));
+    EXPECT_NE(std::string::npos, listed.find("notes.txt  13 bytes")) << listed;
+    EXPECT_EQ(listed, PackageLines(Show(native)));
+    EXPECT_EQ(listed, PackageLines(RunNative({"show", windows}).output));
+    EXPECT_EQ(listed, PackageLines(RunNative({"show", native}).output));
+  }
+  // In a pipe: standard input to standard output, twice, as maker.exe in two steps.
+  std::string piped = scratch_.File("piped.exe"), twice = scratch_.File("twice.exe");
+  ASSERT_EQ(0, RunMaker({"stamp", signed_setup, "-o", twice, "Partner=one"}).code);
+  ASSERT_EQ(0, RunMaker({"stamp", "--in-place", twice, "Partner=two"}).code);
+  std::string output;
+  ASSERT_EQ(0, RunOnHost({"/bin/bash", "-c", "$0 stamp - -o - Partner=one <$1 | $0 stamp - -o - Partner=two >$2",
+                          SETUP_NATIVE_MAKER, UnixPath(signed_setup), UnixPath(piped)},
+                         &output))
+      << output;
+  EXPECT_TRUE(ReadWholeFile(piped) == ReadWholeFile(twice));
+  ExpectSignatureHolds(piped);
+  EXPECT_EQ("&Partner=two", Merged(piped));
+}
+
 TEST(StoredCabinet, ThePlatformReaderUnpacksEveryEntry) {
   ScratchFolder scratch;
   std::string big(100000, '\0');
@@ -405,43 +510,77 @@ namespace {
 
 // The copies sign-variants.sh made of the demo updater, and the thumbprints
 // of the certificates that signed them.
-std::string Signed(const std::string& name) { return ProgramFolder() + "\\..\\..\\signed\\" + name + ".exe"; }
-std::string ThumbprintOf(const std::string& name) {
-  return ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\" + name + ".sha256");
-}
+std::string SignedFolder() { return ProgramFolder() + "\\..\\..\\signed\\"; }
+std::string Signed(const std::string& name) { return SignedFolder() + name + ".exe"; }
+std::string ThumbprintOf(const std::string& name) { return ReadWholeFile(SignedFolder() + name + ".sha256"); }
 
 }  // namespace
 
+// maker.exe applies the program's own check; the native tool (OpenSSL,
+// the test authority as its root) must agree with it, and with the signing
+// tool's check on what that one judges: the signature and the chain.
 TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
-  std::string signer = ThumbprintOf("signer");
+  std::string signer = ThumbprintOf("signer"), authority = ReadWholeFile(SignedFolder() + "ca.pin");
   ASSERT_EQ(64u, signer.size());
+  ASSERT_EQ(64u, authority.size());
+  enum { kNotAsked = -1, kHolds = 0, kFails = 1 };
   struct Case {
-    std::string file, options;
+    std::string file;
+    std::vector<std::string> options;
     int code;
     std::string says;
+    int signing_tool;
   } cases[] = {
-      {"signer", "", 0, "trusted"},
-      {"signer", "--thumbprint " + ThumbprintOf("other") + " --thumbprint " + signer, 0, signer},
-      {"signer", "--thumbprint " + ThumbprintOf("other"), 1, "thumbprint is not listed"},
-      {"signer", "--publisher \"Other Maker\"", 1, "expected \"Other Maker\""},
-      {"other", "", 1, "signed by another publisher"},
-      {"other", "--publisher \"Other Maker\"", 0, "signed by \"Other Maker\""},
-      {"unsigned", "", 1, "(verdict 0x800b0100)"},
-      {"flipped", "", 1, "the platform refuses the signature"},
-      {"untrusted", "", 1, "does not end in a trusted root"},
-      {"selfsigned", "", 1, "does not end in a trusted root"},
-      {"nousage", "", 1, "not for code signing"},
-      {"unpinned", "", 1, "no certificate of the chain carries a pinned key"},
-      {"unpinned", "--pin " + ReadWholeFile(ProgramFolder() + "\\..\\..\\signed\\unpinned.pin"), 0, "trusted"},
-      {"missing", "", 1, "cannot open"},
-      {"signer", "--thumbprint " + signer.substr(1), 2, "not a SHA-256 thumbprint"},
-      {"signer", "--publisher", 2, "needs a value"},
+      {"signer", {}, 0, "trusted", kHolds},
+      {"signer", {"--thumbprint", ThumbprintOf("other"), "--thumbprint", signer}, 0, signer, kNotAsked},
+      {"signer", {"--thumbprint", ThumbprintOf("other")}, 1, "thumbprint is not listed", kNotAsked},
+      {"signer", {"--publisher", "Other Maker"}, 1, "expected \"Other Maker\"", kNotAsked},
+      {"other", {}, 1, "signed by another publisher", kHolds},
+      {"other", {"--publisher", "Other Maker"}, 0, "signed by \"Other Maker\"", kNotAsked},
+      {"twonames", {}, 1, "(not exactly one common name)", kHolds},
+      {"fullwidth", {}, 1, "signed by another publisher", kHolds},
+      {"unsigned", {}, 1, "(verdict 0x800b0100)", kFails},
+      {"flipped", {}, 1, "the platform refuses the signature", kFails},
+      {"untrusted", {}, 1, "does not end in a trusted root", kFails},
+      {"selfsigned", {}, 1, "does not end in a trusted root", kFails},
+      {"nousage", {}, 1, "not for code signing", kHolds},
+      {"unpinned", {}, 1, "no certificate of the chain carries a pinned key", kNotAsked},
+      {"unpinned", {"--pin", ReadWholeFile(SignedFolder() + "unpinned.pin")}, 0, "trusted", kNotAsked},
+      // The authority's key alone: pins hold over the chain, not on the signer only.
+      {"signer", {"--pin", authority}, 0, "trusted", kNotAsked},
+      {"missing", {}, 1, "cannot open", kNotAsked},
+      {"signer", {"--thumbprint", signer.substr(1)}, 2, "not a SHA-256 thumbprint", kNotAsked},
+      {"signer", {"--publisher"}, 2, "needs a value", kNotAsked},
   };
   for (const Case& c : cases) {
-    Result r = RunMaker("verify " + Quote(Signed(c.file)) + " " + c.options);
-    EXPECT_EQ(c.code, r.code) << c.file << " " << c.options << ":\n" << r.output;
-    EXPECT_NE(std::string::npos, r.output.find(c.says)) << c.file << " " << c.options << ":\n" << r.output;
+    std::string where = c.file + " " + (c.options.empty() ? "" : c.options[0]);
+    std::vector<std::string> arguments = {"verify", Signed(c.file)};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    Result r = RunMaker(arguments);
+    EXPECT_EQ(c.code, r.code) << where << ":\n" << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(c.says)) << where << ":\n" << r.output;
+    // The native tool gets what maker.exe has from the prefix and its build:
+    // the roots the prefix trusts and the test authority's pin.
+    if (std::find(c.options.begin(), c.options.end(), "--pin") == c.options.end())
+      arguments.insert(arguments.begin() + 2, {"--pin", authority});
+    arguments.insert(arguments.begin() + 2,
+                     {"--ca", SETUP_TEST_CERTS "/ca.pem", "--ca", SETUP_TEST_CERTS "/other-ca.pem"});
+    Result native = RunNative(arguments);
+    EXPECT_EQ(c.code, native.code) << where << " (native):\n" << native.output;
+    EXPECT_NE(std::string::npos, native.output.find(c.says)) << where << " (native):\n" << native.output;
+    if (c.signing_tool != kNotAsked) {
+      std::string report;
+      EXPECT_EQ(c.signing_tool, VerifyWithTestAuthority(Signed(c.file), &report) == 0 ? kHolds : kFails)
+          << where << ":\n" << report;
+    }
   }
+  // Without --ca the native tool trusts the system's roots, not the test authority.
+  Result native = RunNative({"verify", Signed("signer")});
+  EXPECT_EQ(1, native.code);
+  EXPECT_NE(std::string::npos, native.output.find("does not end in a trusted root")) << native.output;
+  Result r = RunMaker({"verify", Signed("signer"), "--ca", "ca.pem"});
+  EXPECT_EQ(2, r.code) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("machine's trusted roots")) << r.output;
 }
 
 TEST(MakerVerify, ShowNamesTheSignerOrNone) {

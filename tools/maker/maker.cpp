@@ -1,21 +1,24 @@
 // The maker's tool: stamps web parameters onto a copy of Setup.exe, embeds a
-// package of files, and shows what an executable carries.
-#include <windows.h>
-#include <objbase.h>
-
+// package of files, shows what an executable carries and checks its
+// signature. The same commands on every system; what differs is behind
+// maker_platform.h.
 #include <ctype.h>
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "install/parameter_merge.h"
-#include "install/publisher_check.h"
+#include "install/signer_rules.h"
 #include "package/appended_blocks.h"
-#include "package/embedded_package.h"
 #include "tools/maker/cabinet_writer.h"
+#include "tools/maker/maker_platform.h"
 #include "tools/maker/signed_image.h"
 
 namespace {
@@ -23,6 +26,7 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  maker stamp INPUT (-o OUTPUT | --in-place) [--drop-signature] ENTRIES\n"
+    "      (INPUT and OUTPUT may be - for standard input and output)\n"
     "      writes the parameter block (e.g. \"a=1&b=2\", at most 258 characters);\n"
     "      an existing block at the end is replaced. A signed INPUT stays signed:\n"
     "      the block goes into the signature as its signer's unsigned attribute\n"
@@ -33,14 +37,16 @@ const char kUsage[] =
     "      a cabinet holding PROGRAM as \"NewUpdate.exe\"; --replace swaps an\n"
     "      existing package instead of refusing. Embed first, then sign: a signed\n"
     "      INPUT is refused unless --drop-signature removes its signature\n"
-    "  maker show INPUT\n"
+    "  maker show INPUT [--ca FILE]...\n"
     "      lists the signature, the appended blocks, the parameter text and the package\n"
-    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--pin HEX]...\n"
+    "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--pin HEX]... [--ca FILE]...\n"
     "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
     "      the updater: signed, the chain ends in a trusted root, code signing,\n"
     "      exactly one common name, NAME, and, when given, one of the SHA-256\n"
     "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
-    "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with)\n";
+    "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with).\n"
+    "      Trusted roots: natively the --ca files (PEM), else the system's bundle;\n"
+    "      on Windows the machine's own (--ca is refused there)\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -55,58 +61,66 @@ int Usage(const std::string& message) {
   return 2;
 }
 
+// "-" is standard input (stamp only, in a pipe).
 bool ReadAll(const std::string& path, std::string* bytes, std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
+  if (path == "-") {
+    bytes->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    if (std::cin.bad()) {
+      *error = "cannot read standard input";
+      return false;
+    }
+  } else {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) {
+      *error = "cannot open \"" + path + "\" (" + strerror(errno) + ")";
+      return false;
+    }
+    std::streamoff size = file.tellg();
+    // Block offsets are 32-bit: nothing of 4 GiB or more can carry blocks.
+    if (size < 0 || size > 0xffffffffLL) {
+      *error = "\"" + path + "\" is 4 GiB or larger, or not a plain file";
+      return false;
+    }
+    bytes->assign(static_cast<size_t>(size), '\0');
+    file.seekg(0);
+    if (!file.read(&(*bytes)[0], size)) {
+      *error = "cannot read \"" + path + "\"";
+      return false;
+    }
+  }
+  if (bytes->size() > 0xffffffffu) {
+    *error = "standard input is 4 GiB or larger";
     return false;
   }
-  DWORD high = 0;
-  DWORD low = GetFileSize(file, &high);
-  // Block offsets are 32-bit: nothing of 4 GiB or more can carry blocks.
-  if (high != 0 || low == INVALID_FILE_SIZE) {
-    CloseHandle(file);
-    *error = "\"" + path + "\" is 4 GiB or larger";
-    return false;
-  }
-  bytes->assign(low, '\0');
-  DWORD done = 0;
-  bool ok = true;
-  while (ok && done < low) {
-    DWORD n = 0;
-    ok = ReadFile(file, &(*bytes)[done], low - done, &n, nullptr) && n > 0;
-    done += n;
-  }
-  CloseHandle(file);
-  if (!ok) *error = "cannot read \"" + path + "\"";
-  return ok;
+  return true;
 }
 
 // Writes beside the target first, so a failed write never leaves half a file
-// in its place (the input included, with --in-place).
+// in its place (the input included, with --in-place). "-" is standard output.
 bool WriteAll(const std::string& path, const std::string& bytes, std::string* error) {
+  if (path == "-") {
+    if (fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0) {
+      *error = "cannot write standard output";
+      return false;
+    }
+    return true;
+  }
   std::string temp = path + ".maker-tmp";
-  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot create \"" + temp + "\" (error " + std::to_string(GetLastError()) + ")";
-    return false;
+  {
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    if (!file) {
+      *error = "cannot create \"" + temp + "\" (" + strerror(errno) + ")";
+      return false;
+    }
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) {
+      remove(temp.c_str());
+      *error = "cannot write \"" + path + "\"";
+      return false;
+    }
   }
-  size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
-    DWORD chunk = bytes.size() - done > (1u << 24) ? (1u << 24) : static_cast<DWORD>(bytes.size() - done);
-    DWORD n = 0;
-    ok = WriteFile(file, bytes.data() + done, chunk, &n, nullptr) && n == chunk;
-    done += n;
-  }
-  ok = CloseHandle(file) && ok;
-  if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!ok) {
-    DeleteFileA(temp.c_str());
-    *error = "cannot write \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
-  }
-  return ok;
+  return ReplaceFileWith(temp, path, error);
 }
 
 const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
@@ -156,14 +170,6 @@ bool HasSignature(const std::string& bytes) {
   return Read32(bytes, fields.securityEntryAt) != 0 || Read32(bytes, fields.securityEntryAt + 4) != 0;
 }
 
-bool SamePath(const std::string& a, const std::string& b) {
-  char fa[MAX_PATH], fb[MAX_PATH];
-  DWORD na = GetFullPathNameA(a.c_str(), sizeof fa, fa, nullptr);
-  DWORD nb = GetFullPathNameA(b.c_str(), sizeof fb, fb, nullptr);
-  if (na == 0 || na >= sizeof fa || nb == 0 || nb >= sizeof fb) return a == b;
-  return lstrcmpiA(fa, fb) == 0;
-}
-
 // INPUT (-o OUTPUT | --in-place) and the remaining arguments.
 struct Target {
   std::string input;
@@ -172,7 +178,8 @@ struct Target {
   bool dropSignature = false;
 };
 
-bool ParseTarget(const std::vector<std::string>& args, Target* target, std::string* error) {
+// pipe: "-" may stand for standard input or output.
+bool ParseTarget(const std::vector<std::string>& args, bool pipe, Target* target, std::string* error) {
   bool inPlace = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -199,6 +206,20 @@ bool ParseTarget(const std::vector<std::string>& args, Target* target, std::stri
     *error = "no input file";
     return false;
   }
+  bool input = target->input == "-", output = target->output == "-";
+  if ((input || output) && !pipe) {
+    *error = "\"-\" (standard input or output) is for stamp only";
+    return false;
+  }
+  if (input && (inPlace || target->output.empty())) {
+    *error = "standard input cannot be changed in place; give -o OUTPUT (- for standard output)";
+    return false;
+  }
+  if (output && inPlace) {
+    *error = "give either -o or --in-place, not both";
+    return false;
+  }
+  if (input || output) return true;
   if (inPlace && !target->output.empty() && !SamePath(target->output, target->input)) {
     *error = "give either -o or --in-place, not both";
     return false;
@@ -218,7 +239,7 @@ bool ParseTarget(const std::vector<std::string>& args, Target* target, std::stri
 int Stamp(const std::vector<std::string>& args) {
   Target target;
   std::string error;
-  if (!ParseTarget(args, &target, &error)) return Usage(error);
+  if (!ParseTarget(args, true, &target, &error)) return Usage(error);
   if (target.rest.size() != 1) return Usage("stamp takes one parameter text, e.g. \"a=1&b=2\"");
   const std::string& text = target.rest[0];
   if (text.size() > kMaxParameterText)
@@ -233,6 +254,7 @@ int Stamp(const std::vector<std::string>& args) {
       return Fail(std::string("parameter text holds the control byte ") + code + "; entries are plain text");
     }
   }
+  if (target.input == "-" || target.output == "-") UseBinaryStandardStreams();
   std::string bytes;
   if (!ReadImage(target.input, &bytes, &error)) return Fail(error);
   if (target.dropSignature) DropSignature(&bytes);
@@ -255,31 +277,18 @@ int Stamp(const std::vector<std::string>& args) {
   }
   if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
-  printf("%s parameter block \"%s\"%s in %s\n", replaced ? "replaced" : "added", text.c_str(), where,
-         target.output.c_str());
+  // The result may be on standard output: the report goes to errors then.
+  fprintf(target.output == "-" ? stderr : stdout, "%s parameter block \"%s\"%s in %s\n",
+          replaced ? "replaced" : "added", text.c_str(), where, target.output.c_str());
   return 0;
-}
-
-struct StreamSource {
-  std::string name;
-  std::string bytes;
-};
-
-std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(n, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], n);
-  out.resize(n - 1);
-  return out;
 }
 
 // The format's rules for element names: 1 to 31 characters, none of / \ : !
 bool CheckElementName(const std::string& name, const char* what, std::string* error) {
-  std::wstring wide = Wide(name);
-  if (wide.empty() || wide.size() > kMaxStreamName) {
+  size_t length = ElementNameLength(name);
+  if (length == 0 || length > kMaxStreamName) {
     *error = std::string(what) + " name \"" + name + "\" must have 1 to 31 characters (it has " +
-             std::to_string(wide.size()) + ")";
+             std::to_string(length) + ")";
     return false;
   }
   if (name.find_first_of("/\\:!") != std::string::npos) {
@@ -292,77 +301,6 @@ bool CheckElementName(const std::string& name, const char* what, std::string* er
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("\\/:");
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool DosTimeOf(const std::string& path, uint16_t* date, uint16_t* time) {
-  WIN32_FILE_ATTRIBUTE_DATA info;
-  FILETIME local;
-  WORD d = 0, t = 0;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info) ||
-      !FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &d, &t))
-    return false;
-  *date = d;
-  *time = t;
-  return true;
-}
-
-class Releaser {
- public:
-  explicit Releaser(IUnknown* object) : object_(object) {}
-  ~Releaser() {
-    if (object_) object_->Release();
-  }
-
- private:
-  IUnknown* object_;
-};
-
-bool BuildCompoundFile(const std::string& scratch, const std::string& folder, const std::vector<StreamSource>& streams,
-                       std::string* bytes, std::string* error) {
-  const DWORD mode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-  HRESULT hr;
-  {
-    IStorage* root = nullptr;
-    hr = StgCreateDocfile(Wide(scratch).c_str(), mode, 0, &root);
-    if (FAILED(hr)) {
-      *error = "cannot create the compound file \"" + scratch + "\"";
-      return false;
-    }
-    Releaser rootRelease(root);
-    IStorage* child = nullptr;
-    hr = root->CreateStorage(Wide(folder).c_str(), mode, 0, 0, &child);
-    if (FAILED(hr)) {
-      *error = "cannot create folder \"" + folder + "\" in the package";
-      return false;
-    }
-    Releaser childRelease(child);
-    for (const StreamSource& source : streams) {
-      IStream* stream = nullptr;
-      hr = child->CreateStream(Wide(source.name).c_str(), mode, 0, 0, &stream);
-      if (FAILED(hr)) {
-        *error = "cannot create stream \"" + source.name + "\" in the package";
-        return false;
-      }
-      Releaser streamRelease(stream);
-      size_t done = 0;
-      while (SUCCEEDED(hr) && done < source.bytes.size()) {
-        ULONG chunk = source.bytes.size() - done > (1u << 24) ? (1u << 24) : static_cast<ULONG>(source.bytes.size() - done);
-        ULONG n = 0;
-        hr = stream->Write(source.bytes.data() + done, chunk, &n);
-        if (SUCCEEDED(hr) && n != chunk) hr = E_FAIL;
-        done += n;
-      }
-      if (FAILED(hr)) {
-        *error = "cannot write stream \"" + source.name + "\" into the package";
-        return false;
-      }
-    }
-    if (FAILED(child->Commit(STGC_DEFAULT)) || FAILED(root->Commit(STGC_DEFAULT))) {
-      *error = "cannot complete the package";
-      return false;
-    }
-  }
-  return ReadAll(scratch, bytes, error);
 }
 
 int Embed(const std::vector<std::string>& args) {
@@ -384,17 +322,17 @@ int Embed(const std::vector<std::string>& args) {
   }
   Target target;
   std::string error;
-  if (!ParseTarget(rest, &target, &error)) return Usage(error);
+  if (!ParseTarget(rest, false, &target, &error)) return Usage(error);
   if (target.rest.empty() && updater.empty()) return Usage("embed needs at least one file or --updater");
   if (!CheckElementName(folder, "folder", &error)) return Fail(error);
 
-  std::vector<StreamSource> streams;
+  std::vector<PackageStream> streams;
   if (!updater.empty()) {
     CabinetEntry entry;
     entry.name = "NewUpdate.exe";
     if (!ReadImage(updater, &entry.bytes, &error)) return Fail(error);
-    if (!DosTimeOf(updater, &entry.dosDate, &entry.dosTime)) entry.dosDate = entry.dosTime = 0;
-    StreamSource cabinet;
+    if (!FileDosTime(updater, &entry.dosDate, &entry.dosTime)) entry.dosDate = entry.dosTime = 0;
+    PackageStream cabinet;
     cabinet.name = "Update.exe";
     if (!BuildStoredCabinet({entry}, &cabinet.bytes, &error)) return Fail(error);
     streams.push_back(cabinet);
@@ -402,7 +340,7 @@ int Embed(const std::vector<std::string>& args) {
   for (const std::string& argument : target.rest) {
     // NAME=FILE, or FILE named after itself.
     size_t equals = argument.find('=');
-    StreamSource source;
+    PackageStream source;
     std::string path = equals == std::string::npos ? argument : argument.substr(equals + 1);
     source.name = equals == std::string::npos ? BaseName(argument) : argument.substr(0, equals);
     if (!CheckElementName(source.name, "stream", &error)) return Fail(error);
@@ -412,7 +350,7 @@ int Embed(const std::vector<std::string>& args) {
   // The reader looks names up without regard to case.
   for (size_t i = 0; i < streams.size(); ++i)
     for (size_t j = i + 1; j < streams.size(); ++j)
-      if (lstrcmpiA(streams[i].name.c_str(), streams[j].name.c_str()) == 0)
+      if (SameElementName(streams[i].name, streams[j].name))
         return Fail("stream \"" + streams[j].name + "\" is given twice");
 
   std::string bytes;
@@ -443,11 +381,8 @@ int Embed(const std::vector<std::string>& args) {
     bytes.resize(blocks.packageStart);
   }
 
-  std::string scratch = target.output + ".maker-cf";
   std::string compound;
-  bool built = BuildCompoundFile(scratch, folder, streams, &compound, &error);
-  DeleteFileA(scratch.c_str());
-  if (!built) return Fail(error);
+  if (!BuildCompoundFile(folder, streams, &compound, &error)) return Fail(error);
 
   uint32_t packageStart = static_cast<uint32_t>(bytes.size());
   if (static_cast<uint64_t>(bytes.size()) + compound.size() + 14 + parameters.size() > 0xffffffffu)
@@ -461,62 +396,9 @@ int Embed(const std::vector<std::string>& args) {
   if (!WriteAll(target.output, bytes, &error)) return Fail(error);
   printf("package of %u bytes at %u in %s: folder %s,", static_cast<unsigned>(compound.size()),
          static_cast<unsigned>(packageStart), target.output.c_str(), folder.c_str());
-  for (const StreamSource& source : streams) printf(" %s", source.name.c_str());
+  for (const PackageStream& source : streams) printf(" %s", source.name.c_str());
   printf("\n");
   return 0;
-}
-
-void ShowPackage(const std::string& path) {
-  PackageByteSource source(path.c_str());
-  IStorage* root = nullptr;
-  HRESULT hr = StgOpenStorageOnILockBytes(&source, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &root);
-  if (FAILED(hr) || !root) {
-    printf("    not a valid compound file (0x%08lx): Setup ignores it\n", static_cast<unsigned long>(hr));
-    return;
-  }
-  Releaser rootRelease(root);
-  IEnumSTATSTG* folders = nullptr;
-  if (FAILED(root->EnumElements(0, nullptr, 0, &folders))) return;
-  Releaser foldersRelease(folders);
-  STATSTG item;
-  while (folders->Next(1, &item, nullptr) == S_OK) {
-    char name[256] = "";
-    WideCharToMultiByte(CP_ACP, 0, item.pwcsName, -1, name, sizeof name - 1, nullptr, nullptr);
-    if (item.type == STGTY_STREAM) {
-      printf("    %s  %llu bytes (outside any folder: never used)\n", name,
-             static_cast<unsigned long long>(item.cbSize.QuadPart));
-    } else if (item.type == STGTY_STORAGE) {
-      printf("    folder %s\n", name);
-      IStorage* child = nullptr;
-      IEnumSTATSTG* streams = nullptr;
-      if (SUCCEEDED(root->OpenStorage(item.pwcsName, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &child))) {
-        Releaser childRelease(child);
-        if (SUCCEEDED(child->EnumElements(0, nullptr, 0, &streams))) {
-          Releaser streamsRelease(streams);
-          STATSTG entry;
-          while (streams->Next(1, &entry, nullptr) == S_OK) {
-            char entryName[256] = "";
-            WideCharToMultiByte(CP_ACP, 0, entry.pwcsName, -1, entryName, sizeof entryName - 1, nullptr, nullptr);
-            const char* kind = "";
-            IStream* stream = nullptr;
-            if (entry.type == STGTY_STREAM &&
-                SUCCEEDED(child->OpenStream(entry.pwcsName, nullptr, STGM_SHARE_EXCLUSIVE, 0, &stream))) {
-              char head[4] = {};
-              ULONG n = 0;
-              stream->Read(head, sizeof head, &n);
-              if (n == 4 && memcmp(head, "MSCF", 4) == 0) kind = " (cabinet)";
-              if (n >= 2 && memcmp(head, "MZ", 2) == 0) kind = " (program)";
-              stream->Release();
-            }
-            printf("      %s  %llu bytes%s\n", entryName, static_cast<unsigned long long>(entry.cbSize.QuadPart),
-                   kind);
-            CoTaskMemFree(entry.pwcsName);
-          }
-        }
-      }
-    }
-    CoTaskMemFree(item.pwcsName);
-  }
 }
 
 // Whether the file is signed, and where its signature ends. Blocks before
@@ -551,49 +433,39 @@ const char* FailureText(TrustFailure failure) {
   return "unknown";
 }
 
-// Opens path as Setup.exe does before a start and applies the same check.
-bool CheckFile(const std::string& path, const SignerPolicy& policy, SignerReport* report, TrustFailure* failure,
-               std::string* error) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot open \"" + path + "\" (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  *failure = CheckPublisher(file, path.c_str(), policy, report);
-  CloseHandle(file);
+// The check Setup.exe makes before it starts an updater, on the file read
+// into bytes.
+bool CheckFile(const std::string& path, const std::string& bytes, const SignerPolicy& policy, SignerReport* report,
+                TrustFailure* failure, std::string* error) {
+  if (!InspectSigner(path, bytes, report, error)) return false;
+  *failure = JudgeSigner(*report, policy);
   return true;
 }
 
 void PrintSigner(const SignerReport& report) {
-  char name[3 * SignerReport::kNameUnits + 1] = "";
-  if (report.name_length <= SignerReport::kNameUnits) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const WCHAR*>(report.name),
-                                static_cast<int>(report.name_length), name, sizeof name - 1, nullptr, nullptr);
-    name[n > 0 ? n : 0] = 0;
-  }
-  printf("  signed by \"%s\"%s, SHA-256 thumbprint %s\n", name,
+  std::string name;
+  if (report.name_length <= SignerReport::kNameUnits) name = Utf16Text(report.name, report.name_length);
+  printf("  signed by \"%s\"%s, SHA-256 thumbprint %s\n", name.c_str(),
          report.name_count == 1 ? "" : " (not exactly one common name)",
          report.thumbprint[0] ? report.thumbprint : "unknown");
   for (uint32_t i = 0; i < report.chain_length && i < SignerReport::kChainSize; ++i)
     printf("  chain %u public key SHA-256 %s\n", static_cast<unsigned>(i),
            report.key_hashes[i][0] ? report.key_hashes[i] : "unknown");
-  printf("  platform verdict 0x%08lx, chain status 0x%lx%s\n", static_cast<unsigned long>(report.verdict),
-         static_cast<unsigned long>(report.chain_status),
+  printf("  platform verdict 0x%08x, chain status 0x%x%s\n", static_cast<unsigned>(report.verdict),
+         static_cast<unsigned>(report.chain_status),
          report.chain_status == 0 ? " (ends in a trusted root)" : "");
 }
 
 // The signature as the platform sees it.
-void ShowSigner(const std::string& path) {
+void ShowSigner(const std::string& path, const std::string& bytes) {
   SignerReport report;
   TrustFailure failure;
   std::string error;
   SignerPolicy any = {"", "", ""};
-  if (!CheckFile(path, any, &report, &failure, &error)) return;
-  if (failure == kNoTrustLibrary) {
-    printf("  signer: cannot tell (%s)\n", FailureText(failure));
+  if (!CheckFile(path, bytes, any, &report, &failure, &error)) {
+    printf("  signer: cannot tell (%s)\n", error.c_str());
   } else if (!report.signer_found) {
-    printf("  signer: none found, platform verdict 0x%08lx\n", static_cast<unsigned long>(report.verdict));
+    printf("  signer: none found, platform verdict 0x%08x\n", static_cast<unsigned>(report.verdict));
   } else {
     PrintSigner(report);
     printf("  %s\n", failure == kTrusted ? "the platform accepts it" : FailureText(failure));
@@ -604,8 +476,8 @@ void ShowSigner(const std::string& path) {
 // thumbprints, any code-signing certificate of the name from any root the
 // machine trusts.
 void ShowBuildTrust() {
-  const SignerPolicy& policy = UpdaterPolicy();
-  if (UpdaterCheckIsOff()) {
+  const SignerPolicy& policy = BuiltPolicy();
+  if (!policy.publisher[0] && !policy.thumbprints[0] && !policy.pins[0]) {
     printf("  this build starts any updater, signed or not\n");
   } else if (!policy.pins[0] && !policy.thumbprints[0]) {
     printf("  this build trusts any certificate named \"%s\" from a root the machine trusts (no pins)\n",
@@ -618,12 +490,16 @@ void ShowBuildTrust() {
 }
 
 int Verify(const std::vector<std::string>& args) {
-  std::string path, publisher = UpdaterPolicy().publisher, thumbprints, pins;
+  std::string path, publisher = BuiltPolicy().publisher, thumbprints, pins;
+  std::vector<std::string> roots;
   bool listed = false, pinned = false;
   for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--publisher" || args[i] == "--thumbprint" || args[i] == "--pin") && i + 1 >= args.size())
+    if ((args[i] == "--publisher" || args[i] == "--thumbprint" || args[i] == "--pin" || args[i] == "--ca") &&
+        i + 1 >= args.size())
       return Usage(args[i] + " needs a value");
-    if (args[i] == "--publisher") {
+    if (args[i] == "--ca") {
+      roots.push_back(args[++i]);
+    } else if (args[i] == "--publisher") {
       publisher = args[++i];
     } else if (args[i] == "--thumbprint" || args[i] == "--pin") {
       bool pin = args[i] == "--pin";
@@ -642,33 +518,46 @@ int Verify(const std::vector<std::string>& args) {
     }
   }
   if (path.empty()) return Usage("verify takes one file");
-  if (!listed) thumbprints = UpdaterPolicy().thumbprints;
-  if (!pinned) pins = UpdaterPolicy().pins;
+  if (!listed) thumbprints = BuiltPolicy().thumbprints;
+  if (!pinned) pins = BuiltPolicy().pins;
   if (publisher.empty() && thumbprints.empty() && pins.empty())
     return Usage("nothing to check against: no publisher, thumbprint or pin");
+  std::string bytes, error;
+  if (!TakeRootFiles(roots, &error)) return Usage(error);
+  if (!ReadAll(path, &bytes, &error)) return Fail(error);
   SignerReport report;
   TrustFailure failure;
-  std::string error;
   SignerPolicy policy = {publisher.c_str(), thumbprints.c_str(), pins.c_str()};
-  if (!CheckFile(path, policy, &report, &failure, &error)) return Fail(error);
+  if (!CheckFile(path, bytes, policy, &report, &failure, &error)) return Fail(error);
   printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
   if (report.signer_found) PrintSigner(report);
   if (failure == kTrusted) return 0;
   printf("  why: %s", FailureText(failure));
   if (failure == kOtherPublisher) printf(" (expected \"%s\")", publisher.c_str());
   if (failure == kPlatformVerdict && !report.signer_found)
-    printf(" (verdict 0x%08lx)", static_cast<unsigned long>(report.verdict));
+    printf(" (verdict 0x%08x)", static_cast<unsigned>(report.verdict));
   printf("\n");
   return 1;
 }
 
-int Show(const std::vector<std::string>& args) {
+int Show(const std::vector<std::string>& arguments) {
+  std::vector<std::string> args, roots;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] != "--ca") {
+      args.push_back(arguments[i]);
+    } else if (i + 1 < arguments.size()) {
+      roots.push_back(arguments[++i]);
+    } else {
+      return Usage("--ca needs a value");
+    }
+  }
   if (args.size() != 1) return Usage("show takes one file");
   std::string bytes, error;
+  if (!TakeRootFiles(roots, &error)) return Usage(error);
   if (!ReadImage(args[0], &bytes, &error)) return Fail(error);
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
   ShowSignatureLayout(bytes);
-  ShowSigner(args[0]);
+  ShowSigner(args[0], bytes);
   ShowBuildTrust();
   BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;
@@ -690,7 +579,7 @@ int Show(const std::vector<std::string>& args) {
     } else if (block.kind == kPackageBlock) {
       printf("  package at %u, compound file of %u bytes%s\n", static_cast<unsigned>(block.start),
              static_cast<unsigned>(block.dataLength), signature);
-      ShowPackage(args[0]);
+      ShowPackage(args[0], bytes, block.start, block.dataLength);
       break;
     } else {
       uint32_t end = walk.End();
