@@ -36,11 +36,9 @@ enum SocketEntry {
   kSocketEntryCount
 };
 
-const char* const kEntryNames[kSocketEntryCount] = {
-    "WSAStartup", "WSACleanup", "WSAGetLastError", "socket",  "htons",       "inet_addr",
-    "connect",    "send",       "recv",            "closesocket", "gethostbyname", "recvfrom",
-    "sendto",     "inet_ntoa",  "setsockopt",      "select",  "ioctlsocket", "getsockopt",
-};
+const char kEntryNames[] =
+    "WSAStartup\0WSACleanup\0WSAGetLastError\0socket\0htons\0inet_addr\0connect\0send\0recv\0closesocket\0"
+    "gethostbyname\0recvfrom\0sendto\0inet_ntoa\0setsockopt\0select\0ioctlsocket\0getsockopt";
 
 TransportLibrary g_library = {kEntryNames, kSocketEntryCount, nullptr, {}, 0};
 

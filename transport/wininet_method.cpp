@@ -14,11 +14,11 @@
 
 namespace {
 
-const char* const kEntryNames[kWinInetEntryCount] = {
-    "InternetOpenA",        "InternetOpenUrlA",   "InternetReadFile",     "InternetCloseHandle",
-    "HttpSendRequestA",     "InternetErrorDlg",   "InternetQueryOptionA", "InternetSetOptionA",
-    "HttpOpenRequestA",     "InternetConnectA",   "InternetCrackUrlA",    "HttpQueryInfoA",
-};
+// In the order of WinInetEntry.
+const char kEntryNames[] =
+    "InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0InternetCloseHandle\0HttpSendRequestA\0"
+    "InternetErrorDlg\0InternetQueryOptionA\0InternetSetOptionA\0HttpOpenRequestA\0InternetConnectA\0"
+    "InternetCrackUrlA\0HttpQueryInfoA";
 
 TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
 
