@@ -68,12 +68,13 @@ const DWORD kCallEndGraceMs = 200;
 // the same proxy uses them instead of asking again. Worker thread only.
 // Made in place on first use and never destroyed: a global with a destructor
 // would need the C runtime's exit work, which the program does without.
+// Not inlined: its first-use check would be copied into each of its callers.
 struct HeldCredentials {
   ByteString proxy;
   ByteString user;
   ByteString password;
 };
-HeldCredentials& Held() {
+__attribute__((noinline)) HeldCredentials& Held() {
   alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
   static HeldCredentials* held = nullptr;
   if (!held) held = new (storage) HeldCredentials();
