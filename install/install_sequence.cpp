@@ -182,7 +182,8 @@ const char* InstallSequence::GetUpdaterPath() {
 
   if (IsFilePath(pending_path_)) {
     DeleteFileA(updater_path_);
-    MoveFileA(pending_path_, updater_path_);
+    // MoveFileA's own flag: one import serves every move.
+    MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED);
   }
   if (IsFilePath(updater_path_)) {
     updater_present_ = true;
@@ -205,5 +206,5 @@ bool InstallSequence::FetchUpdater() {
     return false;
   }
   DeleteFileA(updater_path_);
-  return MoveFileA(pending_path_, updater_path_) != 0;
+  return MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED) != 0;
 }

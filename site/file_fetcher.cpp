@@ -109,7 +109,7 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     LogPrint("before DeleteFile\n");
     DeleteFileA(target);
     LogPrint("After DeleteFile\n");
-    if (!MoveFileA(kArrivalFile, target)) {
+    if (!MoveFileExA(kArrivalFile, target, MOVEFILE_COPY_ALLOWED)) {
       LogPrint("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target, GetLastError());
       DeleteFileA(kArrivalFile);
       return false;
