@@ -9,6 +9,7 @@
 static HANDLE g_sink = INVALID_HANDLE_VALUE;
 
 void LogSetSink(HANDLE sink) { g_sink = sink; }
+bool LogIsOn() { return g_sink != INVALID_HANDLE_VALUE; }
 
 static void WriteToSink(void*, const char* data, size_t length) {
   DWORD written = 0;

@@ -54,11 +54,11 @@ static bool EnterWorkingFolder(const char* folder) {
   bool outside = !IsBelowProgramFiles(folder);
   if (outside && !SecureInstallFolder(folder)) return false;
   if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
-    LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    LogWithError("CreateDirectory %s failed 0x%x\r\n", folder);
     return false;
   }
   if (!SetCurrentDirectoryA(folder)) {
-    LogPrint("SetCurrentDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", folder);
     return false;
   }
   return true;

@@ -73,6 +73,7 @@ enum { kReceiveSize = 4096 };
 int SocketError() { return Entry<WSAGetLastErrorFn>(kWSAGetLastError)(); }
 
 void LogStep(const char* step, int line) {
+  if (!LogIsOn()) return;
   // Both codes are read before the print can change either.
   DWORD platform_error = GetLastError();
   int socket_error = SocketError();

@@ -38,11 +38,13 @@ void ReleaseTransportLibrary(TransportLibrary& library) {
 }
 
 void LogTransportStep(const char* step, const char* unit, int line) {
+  if (!LogIsOn()) return;
   DWORD error = GetLastError();
   LogPrint("%s,%s %d, 0x%x\r\n", step, unit, line, error);
 }
 
 void LogSocketStep(const char* step, const char* unit, int line, int socket_error) {
+  if (!LogIsOn()) return;
   DWORD error = GetLastError();
   LogPrint("%s,%s %d, 0x%x, 0x%x\r\n", step, unit, line, error, socket_error);
 }
