@@ -363,7 +363,7 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, Drive
 int DriveDialog::Run() {
   INT_PTR result =
       DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-  if (result == -1) LogPrint("Drive dialog failed 0x%x\r\n", GetLastError());
+  if (result == -1) LogWithError("Drive dialog failed 0x%x\r\n");
   return result == 1 ? 1 : 2;
 }
 

@@ -206,7 +206,7 @@ void SetupDialog::StartWorker() {
   if (worker_) CloseHandle(worker_);
   worker_ = CreateThread(nullptr, 0, WorkerThread, this, 0, &worker_id_);
   if (!worker_) {
-    LogPrint("CreateThread failed 0x%x\r\n", GetLastError());
+    LogWithError("CreateThread failed 0x%x\r\n");
     EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
   }
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <stddef.h>
 
-// A narrow text in an OLE byte-length buffer. Absent (no buffer) differs from
+// A narrow text in a byte-length buffer. Absent (no buffer) differs from
 // present-and-empty: several transport decisions test presence, not length.
 class ByteString {
  public:
@@ -24,8 +24,10 @@ class ByteString {
   void Release();
 
   bool IsPresent() const { return buffer_ != nullptr; }
-  // The text, or the empty text when absent.
-  const char* Text() const { return buffer_ ? buffer_ : ""; }
+  // The text, or the empty text when absent: then the null pointer's own
+  // zero bytes, valid while the string lives and stays absent (a literal
+  // would cost an address and its relocation at every inlined call).
+  const char* Text() const { return buffer_ ? buffer_ : reinterpret_cast<const char*>(&buffer_); }
   size_t Length() const;
   bool IsEmpty() const { return Length() == 0; }
 

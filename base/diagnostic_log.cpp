@@ -9,6 +9,7 @@
 static HANDLE g_sink = INVALID_HANDLE_VALUE;
 
 void LogSetSink(HANDLE sink) { g_sink = sink; }
+bool LogIsOn() { return g_sink != INVALID_HANDLE_VALUE; }
 
 static void WriteToSink(void*, const char* data, size_t length) {
   DWORD written = 0;
@@ -17,11 +18,13 @@ static void WriteToSink(void*, const char* data, size_t length) {
 
 void LogPrint(const char* format, ...) {
   if (g_sink == INVALID_HANDLE_VALUE) return;
-  // wvsprintfA produces at most 1024 characters, well inside this buffer.
+  // The program's own formatter, not the system's: the product then
+  // imports no formatter it never calls. A line that does not fit is left
+  // out (empty) rather than cut.
   char text[5000];
   va_list args;
   va_start(args, format);
-  wvsprintfA(text, format, args);
+  FormatTextV(text, sizeof text, format, args);
   va_end(args);
   LogWriteLines(text, WriteToSink, nullptr);
 }

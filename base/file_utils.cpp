@@ -30,16 +30,21 @@ HMODULE LoadSystemLibrary(const char* file_name) {
   return LoadLibraryA(path);
 }
 
-PSECURITY_DESCRIPTOR NewLockedFolderDescriptor() {
-  // P: protected from the parent's list. OICI: files and folders below
-  // inherit each entry. 0x1200a9: read and execute.
-  static const char kLockedList[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+PSECURITY_DESCRIPTOR NewLockedDescriptor(const char* head, const char* inheritance) {
+  // Composed rather than stored whole: the lists differ only in their heads
+  // and flags. 0x1200a9: read and execute. Short texts: it always fits.
+  char list[160];
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLockedList, SDDL_REVISION_1, &descriptor, nullptr)) {
+  if (FormatText(list, sizeof list, "%s(A;%s;FA;;;BA)(A;%s;FA;;;SY)(A;%s;0x1200a9;;;BU)", head, inheritance,
+                 inheritance, inheritance) < 0 ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(list, SDDL_REVISION_1, &descriptor, nullptr))
     return nullptr;
-  }
   return descriptor;
 }
+
+// P: protected from the parent's list. OICI: files and folders below
+// inherit each entry.
+PSECURITY_DESCRIPTOR NewLockedFolderDescriptor() { return NewLockedDescriptor("D:P", "OICI"); }
 
 bool CreateFolder(const char* path, bool locked) {
   if (!locked) return CreateDirectoryA(path, nullptr) != 0;

@@ -21,6 +21,9 @@ bool CreateFolder(const char* path, bool locked);
 // nothing inherited from the parent. Null when it cannot be made; the caller
 // releases it with LocalFree.
 PSECURITY_DESCRIPTOR NewLockedFolderDescriptor();
+// Those same three entries, each with the inheritance flags given, behind
+// head (the owner and the list's own flags, as "O:BAD:PAI").
+PSECURITY_DESCRIPTOR NewLockedDescriptor(const char* head, const char* inheritance);
 
 // One file handle, closed by its destruction.
 class FileHandle {

@@ -1,9 +1,9 @@
 #include "install/folder_access.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "base/text.h"
 #include "install/folder_rules.h"
 
@@ -116,13 +116,6 @@ bool SecureInstallFolder(const char* folder) {
 PSECURITY_DESCRIPTOR NewSecuredDescriptor(SecuredKind kind) {
   // The folder's own list is protected from its parent's; what it holds
   // gets the same entries as inherited ones, as the platform passes them on.
-  static const char* const kLists[] = {
-      "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
-      "O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)",
-      "O:BAD:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)",
-  };
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLists[kind], SDDL_REVISION_1, &descriptor, nullptr))
-    return nullptr;
-  return descriptor;
+  if (kind == kSecuredFolder) return NewLockedDescriptor("O:BAD:PAI", "OICI");
+  return NewLockedDescriptor("O:BAD:AI", kind == kHeldFolder ? "OICIID" : "ID");
 }

@@ -54,11 +54,11 @@ static bool EnterWorkingFolder(const char* folder) {
   bool outside = !IsBelowProgramFiles(folder);
   if (outside && !SecureInstallFolder(folder)) return false;
   if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
-    LogPrint("CreateDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    LogWithError("CreateDirectory %s failed 0x%x\r\n", folder);
     return false;
   }
   if (!SetCurrentDirectoryA(folder)) {
-    LogPrint("SetCurrentDirectory %s failed 0x%x\r\n", folder, GetLastError());
+    LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", folder);
     return false;
   }
   return true;
@@ -182,7 +182,8 @@ const char* InstallSequence::GetUpdaterPath() {
 
   if (IsFilePath(pending_path_)) {
     DeleteFileA(updater_path_);
-    MoveFileA(pending_path_, updater_path_);
+    // MoveFileA's own flag: one import serves every move.
+    MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED);
   }
   if (IsFilePath(updater_path_)) {
     updater_present_ = true;
@@ -205,5 +206,5 @@ bool InstallSequence::FetchUpdater() {
     return false;
   }
   DeleteFileA(updater_path_);
-  return MoveFileA(pending_path_, updater_path_) != 0;
+  return MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED) != 0;
 }

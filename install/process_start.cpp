@@ -23,7 +23,7 @@ bool StartProcess(const char* program, const char* arguments, const char* folder
   PROCESS_INFORMATION process;
   if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
                       &startup, &process)) {
-    LogPrint("CreateProcess %s failed 0x%x\r\n", command, GetLastError());
+    LogWithError("CreateProcess %s failed 0x%x\r\n", command);
     return false;
   }
   CloseHandle(process.hThread);
@@ -36,7 +36,7 @@ StartOutcome StartCheckedProcess(const char* program, const char* arguments, con
   HANDLE file = CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogPrint("Open %s failed 0x%x\r\n", program, GetLastError());
+    LogWithError("Open %s failed 0x%x\r\n", program);
     return kNotStarted;
   }
   if (!UpdaterCheckIsOff()) {
@@ -46,7 +46,7 @@ StartOutcome StartCheckedProcess(const char* program, const char* arguments, con
       LogRefusal(program, failure, report);
       CloseHandle(file);
       // Never left for a later run to start.
-      if (!DeleteFileA(program)) LogPrint("DeleteFile %s failed 0x%x\r\n", program, GetLastError());
+      if (!DeleteFileA(program)) LogWithError("DeleteFile %s failed 0x%x\r\n", program);
       return kNotTrusted;
     }
   }

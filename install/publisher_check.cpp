@@ -24,18 +24,19 @@ typedef BOOL(WINAPI* HashCertificateFunction)(LPCWSTR, DWORD, void*, const BYTE*
 
 // Entry points of the system's trust and crypto libraries, in this order.
 enum { kVerifyTrust, kProviderData, kProviderSigner, kDecode, kEncode, kKeyUsage, kHashCertificate, kEntryCount };
-static const char* const kEntryNames[kEntryCount] = {
-    "WinVerifyTrust",      "WTHelperProvDataFromStateData", "WTHelperGetProvSignerFromChain", "CryptDecodeObjectEx",
-    "CryptEncodeObject",   "CertGetEnhancedKeyUsage",       "CryptHashCertificate2"};
+static const char kEntryNames[] =
+    "WinVerifyTrust\0WTHelperProvDataFromStateData\0WTHelperGetProvSignerFromChain\0CryptDecodeObjectEx\0"
+    "CryptEncodeObject\0CertGetEnhancedKeyUsage\0CryptHashCertificate2";
 
 // The libraries stay loaded: a second check in the same run reuses the root
 // certificates the first one read.
 static bool LoadEntries(void** entries) {
   HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
   HMODULE crypt32 = LoadSystemLibrary("crypt32.dll");
-  for (int i = 0; i < kEntryCount; ++i) {
+  const char* name = kEntryNames;
+  for (int i = 0; i < kEntryCount; ++i, name += strlen(name) + 1) {
     HMODULE module = i < kDecode ? wintrust : crypt32;
-    entries[i] = module ? reinterpret_cast<void*>(GetProcAddress(module, kEntryNames[i])) : nullptr;
+    entries[i] = module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
     if (!entries[i]) return false;
   }
   return true;

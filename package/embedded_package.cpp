@@ -36,7 +36,7 @@ PackageByteSource::PackageByteSource(const char* path) : file_(path, true, 0), s
 
 HRESULT STDMETHODCALLTYPE PackageByteSource::QueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ILockBytes)) {
+  if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(ILockBytes))) {
     *object = static_cast<ILockBytes*>(this);
     return S_OK;
   }

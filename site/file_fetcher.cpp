@@ -109,8 +109,8 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     LogPrint("before DeleteFile\n");
     DeleteFileA(target);
     LogPrint("After DeleteFile\n");
-    if (!MoveFileA(kArrivalFile, target)) {
-      LogPrint("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target, GetLastError());
+    if (!MoveFileExA(kArrivalFile, target, MOVEFILE_COPY_ALLOWED)) {
+      LogWithError("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target);
       DeleteFileA(kArrivalFile);
       return false;
     }
@@ -144,7 +144,7 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   // cabinet checked is the cabinet unpacked.
   HANDLE file = CreateFileA(kCabinetFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogPrint("Open %s failed 0x%x\r\n", kCabinetFile, GetLastError());
+    LogWithError("Open %s failed 0x%x\r\n", kCabinetFile);
     return false;
   }
   CabinetUnpacking unpacking(folder, SignedByPublisher(file) ? nullptr : target);

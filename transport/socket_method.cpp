@@ -36,11 +36,9 @@ enum SocketEntry {
   kSocketEntryCount
 };
 
-const char* const kEntryNames[kSocketEntryCount] = {
-    "WSAStartup", "WSACleanup", "WSAGetLastError", "socket",  "htons",       "inet_addr",
-    "connect",    "send",       "recv",            "closesocket", "gethostbyname", "recvfrom",
-    "sendto",     "inet_ntoa",  "setsockopt",      "select",  "ioctlsocket", "getsockopt",
-};
+const char kEntryNames[] =
+    "WSAStartup\0WSACleanup\0WSAGetLastError\0socket\0htons\0inet_addr\0connect\0send\0recv\0closesocket\0"
+    "gethostbyname\0recvfrom\0sendto\0inet_ntoa\0setsockopt\0select\0ioctlsocket\0getsockopt";
 
 TransportLibrary g_library = {kEntryNames, kSocketEntryCount, nullptr, {}, 0};
 
@@ -75,6 +73,7 @@ enum { kReceiveSize = 4096 };
 int SocketError() { return Entry<WSAGetLastErrorFn>(kWSAGetLastError)(); }
 
 void LogStep(const char* step, int line) {
+  if (!LogIsOn()) return;
   // Both codes are read before the print can change either.
   DWORD platform_error = GetLastError();
   int socket_error = SocketError();

@@ -3,6 +3,8 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 
+#include <string.h>
+
 bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   int count = library.entry_count;
   if (count < 0 || count > TransportLibrary::kMaxEntries) return false;
@@ -10,8 +12,9 @@ bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   if (!module) return false;
   LogModuleVersion(module);
 
-  for (int i = 0; i < count; ++i) {
-    library.entries[i] = GetProcAddress(module, library.entry_names[i]);
+  const char* name = library.entry_names;
+  for (int i = 0; i < count; ++i, name += strlen(name) + 1) {
+    library.entries[i] = GetProcAddress(module, name);
     if (!library.entries[i]) {
       FreeLibrary(module);
       library.handle = nullptr;
@@ -35,11 +38,13 @@ void ReleaseTransportLibrary(TransportLibrary& library) {
 }
 
 void LogTransportStep(const char* step, const char* unit, int line) {
+  if (!LogIsOn()) return;
   DWORD error = GetLastError();
   LogPrint("%s,%s %d, 0x%x\r\n", step, unit, line, error);
 }
 
 void LogSocketStep(const char* step, const char* unit, int line, int socket_error) {
+  if (!LogIsOn()) return;
   DWORD error = GetLastError();
   LogPrint("%s,%s %d, 0x%x, 0x%x\r\n", step, unit, line, error, socket_error);
 }

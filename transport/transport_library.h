@@ -7,7 +7,9 @@
 // interlocked because transports may be destroyed elsewhere.
 struct TransportLibrary {
   enum { kMaxEntries = 20 };
-  const char* const* entry_names;  // looked up in this order
+  // The entries' names, each ended by its zero, looked up in this order:
+  // packed in one text, they need no table of pointers.
+  const char* entry_names;
   int entry_count;                 // at most kMaxEntries
   HMODULE handle;                  // none until a complete load
   FARPROC entries[kMaxEntries];

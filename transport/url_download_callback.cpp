@@ -48,7 +48,7 @@ static bool IsHttpsUrlText(const void* text, unsigned long size) {
 
 bool UrlDownloadCallback::CheckBindingUrl() {
   IWinInetHttpInfo* info = nullptr;
-  if (!binding_ || FAILED(binding_->QueryInterface(IID_IWinInetHttpInfo, reinterpret_cast<void**>(&info))) || !info)
+  if (!binding_ || FAILED(binding_->QueryInterface(__uuidof(IWinInetHttpInfo), reinterpret_cast<void**>(&info))) || !info)
     return true;
   // Room for the longest URL this program composes, wide.
   WCHAR url[2 * 260];
@@ -70,9 +70,9 @@ void UrlDownloadCallback::ReleaseBinding() {
 
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::QueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback)) {
+  if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IBindStatusCallback))) {
     *object = static_cast<IBindStatusCallback*>(this);
-  } else if (IsEqualIID(iid, IID_IHttpNegotiate)) {
+  } else if (IsEqualIID(iid, __uuidof(IHttpNegotiate))) {
     *object = static_cast<IHttpNegotiate*>(this);
   } else {
     *object = nullptr;

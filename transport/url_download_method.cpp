@@ -17,8 +17,7 @@
 
 namespace {
 
-const char* const kEntryNames[] = {"URLDownloadToFileA"};
-TransportLibrary g_library = {kEntryNames, 1, nullptr, {}, 0};
+TransportLibrary g_library = {"URLDownloadToFileA", 1, nullptr, {}, 0};
 
 typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, IBindStatusCallback*);
 

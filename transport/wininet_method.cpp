@@ -14,11 +14,11 @@
 
 namespace {
 
-const char* const kEntryNames[kWinInetEntryCount] = {
-    "InternetOpenA",        "InternetOpenUrlA",   "InternetReadFile",     "InternetCloseHandle",
-    "HttpSendRequestA",     "InternetErrorDlg",   "InternetQueryOptionA", "InternetSetOptionA",
-    "HttpOpenRequestA",     "InternetConnectA",   "InternetCrackUrlA",    "HttpQueryInfoA",
-};
+// In the order of WinInetEntry.
+const char kEntryNames[] =
+    "InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0InternetCloseHandle\0HttpSendRequestA\0"
+    "InternetErrorDlg\0InternetQueryOptionA\0InternetSetOptionA\0HttpOpenRequestA\0InternetConnectA\0"
+    "InternetCrackUrlA\0HttpQueryInfoA";
 
 TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
 
@@ -68,12 +68,13 @@ const DWORD kCallEndGraceMs = 200;
 // the same proxy uses them instead of asking again. Worker thread only.
 // Made in place on first use and never destroyed: a global with a destructor
 // would need the C runtime's exit work, which the program does without.
+// Not inlined: its first-use check would be copied into each of its callers.
 struct HeldCredentials {
   ByteString proxy;
   ByteString user;
   ByteString password;
 };
-HeldCredentials& Held() {
+__attribute__((noinline)) HeldCredentials& Held() {
   alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
   static HeldCredentials* held = nullptr;
   if (!held) held = new (storage) HeldCredentials();

@@ -30,8 +30,7 @@ std::string ModulePath(HMODULE module) {
 
 TEST(TransportLibrary, LoadsFromTheSystemFolderOnlyAndKeepsOnlyCompleteTables) {
   ASSERT_EQ(nullptr, GetModuleHandleA(kLibrary));
-  const char* const names[] = {"TransparentBlt", "AlphaBlend"};
-  TransportLibrary library = {names, 2, nullptr, {}, 0};
+  TransportLibrary library = {"TransparentBlt\0AlphaBlend", 2, nullptr, {}, 0};
 
   // A copy beside the program is not taken, whatever its name.
   std::string copy = ProgramFolder() + "\\net_probe.dll";
@@ -53,8 +52,7 @@ TEST(TransportLibrary, LoadsFromTheSystemFolderOnlyAndKeepsOnlyCompleteTables) {
   EXPECT_EQ(nullptr, GetModuleHandleA(kLibrary));
 
   // One entry missing: nothing is kept.
-  const char* const partial[] = {"AlphaBlend", "NoSuchEntry"};
-  TransportLibrary incomplete = {partial, 2, nullptr, {}, 0};
+  TransportLibrary incomplete = {"AlphaBlend\0NoSuchEntry", 2, nullptr, {}, 0};
   EXPECT_FALSE(LoadTransportLibrary(incomplete, kLibrary));
   EXPECT_FALSE(IsTransportLibraryLoaded(incomplete));
   EXPECT_EQ(nullptr, GetModuleHandleA(kLibrary));

@@ -38,10 +38,10 @@ class MissingEntry {
   ~MissingEntry() { UrlMonikerLibrary().entry_names = saved_; }
 
  private:
-  static const char* const kNames[1];
-  const char* const* saved_;
+  static const char kNames[];
+  const char* saved_;
 };
-const char* const MissingEntry::kNames[1] = {"URLDownloadToFileNowhere"};
+const char MissingEntry::kNames[] = "URLDownloadToFileNowhere";
 
 TEST(UrlDownloadMethod, DownloadsTheComposedUrlIntoTheFile) {
   HttpTestServer server(21, 1);
