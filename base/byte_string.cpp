@@ -1,15 +1,28 @@
 #include "base/byte_string.h"
 
-#include <stdint.h>
 #include <string.h>
 
-#include <new>
+#ifdef _WIN32
+#include <windows.h>
+#include <oleauto.h>
 
-// A 32-bit byte count before the text, and two zeros after it. The
-// program's own allocator: no system library is needed for a text.
 static char* AllocateBytes(const char* data, size_t length) {
   if (length > 0x7ffffff0u) return nullptr;
-  char* block = new (std::nothrow) char[sizeof(uint32_t) + length + 2];
+  // Holds length bytes plus a terminating zero; the length prefix is the OLE one.
+  return reinterpret_cast<char*>(SysAllocStringByteLen(data, static_cast<UINT>(length)));
+}
+static void FreeBytes(char* buffer) { SysFreeString(reinterpret_cast<BSTR>(buffer)); }
+static size_t BytesLength(const char* buffer) {
+  return SysStringByteLen(reinterpret_cast<BSTR>(const_cast<char*>(buffer)));
+}
+#else
+#include <stdint.h>
+#include <stdlib.h>
+
+// Same shape as the OLE buffer: a 32-bit byte count before the text.
+static char* AllocateBytes(const char* data, size_t length) {
+  if (length > 0x7ffffff0u) return nullptr;
+  char* block = static_cast<char*>(malloc(sizeof(uint32_t) + length + 2));
   if (!block) return nullptr;
   uint32_t n = static_cast<uint32_t>(length);
   memcpy(block, &n, sizeof n);
@@ -19,12 +32,13 @@ static char* AllocateBytes(const char* data, size_t length) {
   text[length + 1] = 0;
   return text;
 }
-static void FreeBytes(char* buffer) { delete[] (buffer - sizeof(uint32_t)); }
+static void FreeBytes(char* buffer) { free(buffer - sizeof(uint32_t)); }
 static size_t BytesLength(const char* buffer) {
   uint32_t n;
   memcpy(&n, buffer - sizeof n, sizeof n);
   return n;
 }
+#endif
 
 void ByteString::Assign(const char* text) { Assign(text ? text : "", text ? strlen(text) : 0); }
 

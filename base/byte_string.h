@@ -1,7 +1,7 @@
 #pragma once
 #include <stddef.h>
 
-// A narrow text in a byte-length buffer. Absent (no buffer) differs from
+// A narrow text in an OLE byte-length buffer. Absent (no buffer) differs from
 // present-and-empty: several transport decisions test presence, not length.
 class ByteString {
  public:
