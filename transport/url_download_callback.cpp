@@ -8,7 +8,7 @@
 UrlDownloadCallback::UrlDownloadCallback(bool secure)
     : references_(1),
       left_(0),
-      last_notice_(static_cast<LONG>(GetTickCount())),
+      last_bytes_(static_cast<LONG>(GetTickCount())),
       counts_(0),
       secure_(secure),
       status_(0),
@@ -23,8 +23,9 @@ ULONGLONG UrlDownloadCallback::Counts() {
   return static_cast<ULONGLONG>(InterlockedCompareExchange64(&counts_, 0, 0));
 }
 
-bool UrlDownloadCallback::Notice() {
-  InterlockedExchange(&last_notice_, static_cast<LONG>(GetTickCount()));
+void UrlDownloadCallback::NoteBytes() { InterlockedExchange(&last_bytes_, static_cast<LONG>(GetTickCount())); }
+
+bool UrlDownloadCallback::KeepGoing() {
   return !IsCancelRequested() && !left_;
 }
 
@@ -104,7 +105,7 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnLowResource(DWORD) { return S_O
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG progress_max, ULONG status_code,
                                                           LPCWSTR status_text) {
   // Answering E_ABORT ends the download; its thread deletes what it left.
-  if (!Notice()) return E_ABORT;
+  if (!KeepGoing()) return E_ABORT;
   if (secure_) {
     // A redirect names its target; one that leaves TLS ends the download
     // before it is followed. The first data and the end are checked against
@@ -125,8 +126,12 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG 
       return E_ABORT;
   }
   // Only the data notifications count bytes; the others carry other numbers.
-  if (status_code >= BINDSTATUS_BEGINDOWNLOADDATA && status_code <= BINDSTATUS_ENDDOWNLOADDATA)
-    InterlockedExchange64(&counts_, static_cast<LONGLONG>((static_cast<ULONGLONG>(progress_max) << 32) | progress));
+  // Only bytes count as life: the platform repeats other notifications
+  // (a retried request, say) while the server sends nothing.
+  if (status_code >= BINDSTATUS_BEGINDOWNLOADDATA && status_code <= BINDSTATUS_ENDDOWNLOADDATA) {
+    LONGLONG counts = static_cast<LONGLONG>((static_cast<ULONGLONG>(progress_max) << 32) | progress);
+    if (InterlockedExchange64(&counts_, counts) != counts) NoteBytes();
+  }
   return S_OK;
 }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) {
@@ -141,7 +146,7 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnObjectAvailable(REFIID, IUnknow
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
                                                                     LPWSTR* additional_headers) {
   if (additional_headers) *additional_headers = nullptr;
-  return Notice() ? S_OK : E_ABORT;
+  return KeepGoing() ? S_OK : E_ABORT;
 }
 
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR response_headers, LPCWSTR,
@@ -166,5 +171,6 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR re
     has_length_ = parsed.has_length;
     content_length_ = parsed.content_length;
   }
-  return Notice() ? S_OK : E_ABORT;
+  NoteBytes();
+  return KeepGoing() ? S_OK : E_ABORT;
 }

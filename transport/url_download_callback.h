@@ -5,8 +5,8 @@
 // What one URL download tells its caller: the platform hands it the HTTP
 // status and head of the answer (IHttpNegotiate::OnResponse), which the
 // download call's own result does not carry (an error page is stored and
-// reported as success). It notes the byte counts and the time of the last
-// notification for the waiting caller, and stops the download once Cancel
+// reported as success). It notes the byte counts and the time bytes last
+// arrived for the waiting caller, and stops the download once Cancel
 // is asked or the caller has left it. It runs on the download's own thread
 // and touches nothing of the caller's, so it may outlive the caller's wait.
 // One object per download, made with a reference of the caller's, freed
@@ -29,8 +29,9 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
   // Any thread: the last data notification's counts (done in the low half,
   // the expected total in the high half), 0 before the first.
   ULONGLONG Counts();
-  // Any thread: GetTickCount() at the last notification of any kind.
-  DWORD LastNotice() const { return static_cast<DWORD>(last_notice_); }
+  // Any thread: GetTickCount() when bytes last arrived (an answer's head or
+  // more of its body), else when the download began.
+  DWORD LastBytes() const { return static_cast<DWORD>(last_bytes_); }
   // Any thread: the caller has left; the next notification stops the download.
   void Leave() { InterlockedExchange(&left_, 1); }
   // Over TLS: a redirect or the final URL left https (the download was
@@ -62,8 +63,9 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
 
  private:
   ~UrlDownloadCallback() { ReleaseBinding(); }
-  // Notes the time; false once the download is to stop.
-  bool Notice();
+  // False once the download is to stop.
+  bool KeepGoing();
+  void NoteBytes();
   // Reads the binding's present URL; false (and left_tls_ set) when it was
   // read and is not https. Only asked of a download over TLS.
   bool CheckBindingUrl();
@@ -71,7 +73,7 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
 
   volatile LONG references_;
   volatile LONG left_;
-  volatile LONG last_notice_;
+  volatile LONG last_bytes_;
   volatile LONGLONG counts_;
   const bool secure_;
   DWORD status_;

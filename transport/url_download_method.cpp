@@ -22,7 +22,7 @@ TransportLibrary g_library = {"URLDownloadToFileA", 1, nullptr, {}, 0};
 typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, IBindStatusCallback*);
 
 const char kUnit[] = "URLDownLoadMethod";
-// How long the download may go without a notification: while the
+// How long the download may go without a byte: while the
 // connection test runs, and afterwards (the socket transport's limits).
 const DWORD kTestLimitMs = 20000;
 const DWORD kTransferLimitMs = 40000;
@@ -220,7 +220,7 @@ bool CURLDownLoadMethod::WaitForDownload(HANDLE thread, UrlDownloadCallback& cal
     if (wait == WAIT_OBJECT_0) return true;
     bool cancelled = IsCancelRequested();
     // A failed wait counts as a time-out: the download may still run.
-    if (wait != WAIT_TIMEOUT || cancelled || GetTickCount() - callback.LastNotice() >= limit) {
+    if (wait != WAIT_TIMEOUT || cancelled || GetTickCount() - callback.LastBytes() >= limit) {
       callback.Leave();
       if (WaitForSingleObject(thread, kEndGraceMs) == WAIT_OBJECT_0) return true;
       SetLastError(cancelled ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
