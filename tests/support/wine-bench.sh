@@ -43,9 +43,19 @@ start)
     for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.05; done
   fi
   export DISPLAY=$(cat "$state/display")
+  # The server needs its prefix folder, and must be up before the first
+  # client: otherwise that client starts a server of its own, which ends when
+  # idle, and a test that connects as it ends fails.
+  mkdir -p "$WINEPREFIX"
   "$SERVER" -f -p </dev/null >/dev/null 2>&1 &
-  echo $! > "$state/wineserver.pid"
-  sleep 0.2
+  pid=$!
+  echo $pid > "$state/wineserver.pid"
+  # Once ready, the server works from its own folder (server-<device>-<inode>).
+  for _ in $(seq 200); do
+    case $(readlink "/proc/$pid/cwd" 2>/dev/null) in */server-*) break ;; esac
+    kill -0 "$pid" 2>/dev/null || { echo "wineserver did not start for $WINEPREFIX" >&2; exit 1; }
+    sleep 0.05
+  done
   if [ ! -f "$WINEPREFIX/.setup-ready" ]; then
     "$WINE" wineboot -i >"$state/wineboot.log" 2>&1
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$state/reg.log" 2>&1
