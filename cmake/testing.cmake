@@ -12,11 +12,16 @@ set(SETUP_NATIVE_MAKER ${CMAKE_SOURCE_DIR}/build/native/tools/maker/maker CACHE 
 set(SETUP_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/support/wine-run.sh)
 set(SETUP_WINE_BENCH ${CMAKE_SOURCE_DIR}/tests/support/wine-bench.sh)
 
-# setup_test(NAME name SOURCES ... [NATIVE] [WINDOWS] [LABELS ...] [TIMEOUT s])
+# setup_test(NAME name SOURCES ... [NATIVE] [WINDOWS] [SHARED_STATE] [LABELS ...] [TIMEOUT s])
 # NATIVE: built and run on the host (core code only). WINDOWS: built for the
-# Windows target and run under Wine. Both may be given.
+# Windows target and run under Wine. Both may be given. SHARED_STATE: the
+# Windows test writes the product's or the machine's registry keys, or runs
+# the program (which reads them); such tests take turns.
+# The tests run side by side (ctest -j): each Windows test binds loopback
+# addresses of its own, 127.<octet>.x.y with an octet from 220 up (the benches'
+# own octets are under 220); setup_test_uses_tls gives a test the TLS bench's.
 function(setup_test)
-  cmake_parse_arguments(T "NATIVE;WINDOWS" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
+  cmake_parse_arguments(T "NATIVE;WINDOWS;SHARED_STATE" "NAME;TIMEOUT" "SOURCES;LABELS;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -24,14 +29,34 @@ function(setup_test)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE setup_win setup_test_support gmock gtest_main ${T_LIBS} ws2_32)
     add_test(NAME ${T_NAME} COMMAND ${SETUP_WINE_RUN} ${CMAKE_BINARY_DIR} $<TARGET_FILE:${T_NAME}>)
+    get_property(octet GLOBAL PROPERTY SETUP_NEXT_OCTET)
+    if(NOT octet)
+      set(octet 220)
+    elseif(octet GREATER 254)
+      message(FATAL_ERROR "more Windows tests than loopback octets for them")
+    endif()
+    math(EXPR next "${octet} + 1")
+    set_property(GLOBAL PROPERTY SETUP_NEXT_OCTET ${next})
     set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
-      LABELS "windows;${T_LABELS}")
+      LABELS "windows;${T_LABELS}" ENVIRONMENT SETUP_TEST_OCTET=${octet})
+    if(T_SHARED_STATE)
+      set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK product_state)
+    endif()
   elseif(NOT SETUP_WINDOWS AND T_NATIVE)
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE setup_core gmock gtest_main ${T_LIBS})
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
   endif()
+endfunction()
+
+# Tests that reach the TLS bench's fronts, on the bench's own octet.
+function(setup_test_uses_tls)
+  foreach(t ${ARGN})
+    if(TARGET ${t})
+      set_tests_properties(${t} PROPERTIES FIXTURES_REQUIRED "wine;tls" ENVIRONMENT "")
+    endif()
+  endforeach()
 endfunction()
 
 if(SETUP_WINDOWS)

@@ -169,6 +169,7 @@ bool HttpTestServer::SendAll(SOCKET s, const char* data, size_t size) {
     if (sent > 0) {
       data += sent;
       size -= sent;
+      last_send_tick_ = GetTickCount();
       continue;
     }
     if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {

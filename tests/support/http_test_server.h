@@ -98,6 +98,8 @@ class HttpTestServer {
   int ConnectionCount();
   // Waits until at least count connections were accepted; false on timeout.
   bool WaitForConnections(int count, int timeout_ms);
+  // GetTickCount when bytes were last sent on any connection; 0 before any.
+  unsigned long LastSendTick() const { return last_send_tick_; }
 
  private:
   struct Connection;
@@ -110,6 +112,7 @@ class HttpTestServer {
   std::string address_;
   SOCKET listener_ = INVALID_SOCKET;
   std::atomic<bool> stopping_{false};
+  std::atomic<unsigned long> last_send_tick_{0};
   std::thread acceptor_;
   std::mutex mutex_;
   std::condition_variable changed_;
