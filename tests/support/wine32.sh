@@ -210,9 +210,11 @@ wine32_make_prefix() {  # prefix log [ca.der]
   local prefix=$1 log=$2 ca=${3:-} sha blob
   export WINEPREFIX=$prefix
   "$WINE32_WINE" wineboot -i >"$log" 2>&1
+  local status=$?
   "$WINE32_SERVER" -w
+  [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] ||
+    { wine32_log "no 32-bit DLLs in $prefix (wineboot ended with $status; see $log)"; return 1; }
   cp "${WINE32_WINE%/wine/wine64}/i386-linux-gnu/wine/i386-windows/zlib1.dll" "$prefix/drive_c/windows/syswow64/"
-  [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] || { wine32_log "no 32-bit DLLs in $prefix (see $log)"; return 1; }
   "$WINE32_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$log" 2>&1
   "$WINE32_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$log" 2>&1
   if [ -n "$ca" ]; then
