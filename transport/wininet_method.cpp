@@ -18,12 +18,13 @@ namespace {
 const char kEntryNames[] =
     "InternetOpenA\0InternetOpenUrlA\0InternetReadFile\0InternetCloseHandle\0HttpSendRequestA\0"
     "InternetErrorDlg\0InternetQueryOptionA\0InternetSetOptionA\0HttpOpenRequestA\0InternetConnectA\0"
-    "InternetCrackUrlA\0HttpQueryInfoA";
+    "InternetCrackUrlA\0HttpQueryInfoA\0InternetQueryDataAvailable";
 
 TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
 
 typedef HINTERNET(WINAPI* InternetOpenFn)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
 typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetQueryDataAvailableFn)(HINTERNET, LPDWORD, DWORD, DWORD_PTR);
 typedef BOOL(WINAPI* InternetCloseHandleFn)(HINTERNET);
 typedef BOOL(WINAPI* HttpSendRequestFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 typedef DWORD(WINAPI* InternetErrorDlgFn)(HWND, HINTERNET, DWORD, DWORD, LPVOID*);
@@ -87,6 +88,7 @@ __attribute__((noinline)) HeldCredentials& Held() {
 struct CallJob {
   HttpSendRequestFn send;
   InternetReadFileFn read;
+  InternetQueryDataAvailableFn available;
   HINTERNET request;
   HANDLE go;    // the caller has put a call in place (or quit)
   HANDLE done;  // the call has ended
@@ -112,7 +114,13 @@ DWORD WINAPI CallThread(void* argument) {
   CallJob* job = static_cast<CallJob*>(argument);
   while (WaitForSingleObject(job->go, INFINITE) == WAIT_OBJECT_0 && !job->quit) {
     job->count = 0;
-    job->result = job->reading ? job->read(job->request, job->buffer, sizeof job->buffer, &job->count)
+    // A read waits until its buffer is full: it asks only for what has come,
+    // so a body that trickles in keeps the wait alive. Nothing more to come
+    // (or no answer) asks for the whole buffer, which tells the end or the error.
+    DWORD size = 0;
+    if (job->reading && (!job->available(job->request, &size, 0, 0) || size == 0 || size > sizeof job->buffer))
+      size = sizeof job->buffer;
+    job->result = job->reading ? job->read(job->request, job->buffer, size, &job->count)
                                : job->send(job->request, nullptr, 0, nullptr, 0);
     job->error = job->result ? 0 : GetLastError();
     SetEvent(job->done);
@@ -139,7 +147,8 @@ class WinInetCalls {
   WinInetCalls(const WinInetCalls&) = delete;
   WinInetCalls& operator=(const WinInetCalls&) = delete;
 
-  // The send or one read of up to 4096 bytes (into Buffer(), Count() long).
+  // The send or one read of up to 4096 bytes, as many as have come (into
+  // Buffer(), Count() long).
   // False when the call failed, with its own error, or was left after the
   // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED).
   bool Send(DWORD limit_ms) { return Call(false, limit_ms); }
@@ -156,6 +165,7 @@ class WinInetCalls {
     }
     job_->send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
     job_->read = Entry<InternetReadFileFn>(kInternetReadFile);
+    job_->available = Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable);
     job_->holders = 1;
     job_->go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     job_->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -21,6 +21,7 @@ enum WinInetEntry {
   kInternetConnectA,
   kInternetCrackUrlA,
   kHttpQueryInfoA,
+  kInternetQueryDataAvailable,
   kWinInetEntryCount
 };
 
