@@ -114,8 +114,8 @@ TEST(TransferLimits, EveryWaitEndsAfterItsLimit) {
       {"WinInet body", false, true, halfway, 40000, "InternetReadFile,WinInetMethod 199, 0x2ee2\r\n"},
       {"URL contact", true, false, HttpReply::NeverAnswer(), 20000, "Time-out,URLDownLoadMethod 45, 0x2ee2\r\n"},
       {"URL body", true, true, halfway, 40000, "Time-out,URLDownLoadMethod 45, 0x2ee2\r\n"},
-      // Wine's URL download tells nothing of a body until its buffer fills
-      // or the body ends, so only WinInet's trickle row can pass here.
+      // Wine's URL download tells nothing of such a body (no progress, no
+      // growth of its file) before it ends: only WinInet's row can pass here.
       {"WinInet trickle", false, true, slow, 0, nullptr},
   };
   ScratchFolder folder;
