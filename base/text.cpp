@@ -32,20 +32,17 @@ bool AppendText(char* out, size_t cap, const char* text) {
 
 namespace {
 
+// The text built so far. len goes on counting once a character does not
+// fit, so a full sink is one whose len reached cap.
 struct Sink {
   char* out;
   size_t cap;
   size_t len;
-  bool overflow;
-  void Put(char c) {
-    if (len + 1 >= cap) {
-      overflow = true;
-      return;
-    }
-    out[len++] = c;
-  }
-  void Put(const char* s, size_t n) {
-    for (size_t i = 0; i < n && !overflow; ++i) Put(s[i]);
+  bool Full() const { return len >= cap; }
+  // Not inlined: the formatter puts from many places.
+  __attribute__((noinline)) void Put(char c) {
+    if (len + 1 < cap) out[len] = c;
+    ++len;
   }
 };
 
@@ -72,8 +69,8 @@ void PutNumber(Sink& sink, unsigned long v, unsigned base, bool negative) {
 
 int FormatTextV(char* out, size_t cap, const char* format, va_list args) {
   if (cap == 0) return -1;
-  Sink sink = {out, cap, 0, false};
-  for (const char* p = format; *p && !sink.overflow; ++p) {
+  Sink sink = {out, cap, 0};
+  for (const char* p = format; *p && !sink.Full(); ++p) {
     if (*p != '%') {
       sink.Put(*p);
       continue;
@@ -87,7 +84,7 @@ int FormatTextV(char* out, size_t cap, const char* format, va_list args) {
     switch (*p) {
       case 's': {
         const char* s = va_arg(args, const char*);
-        if (s) sink.Put(s, strlen(s));
+        for (; s && *s && !sink.Full(); ++s) sink.Put(*s);
         break;
       }
       case 'd': {
@@ -105,19 +102,17 @@ int FormatTextV(char* out, size_t cap, const char* format, va_list args) {
       case 'c':
         sink.Put(static_cast<char>(va_arg(args, int)));
         break;
-      case '%':
-        sink.Put('%');
-        break;
       case 0:
         --p;  // a lone % at the end prints nothing
         break;
       default:
-        sink.Put('%');
+        // "%%" prints one %, an unknown one prints as it stands.
+        if (*p != '%') sink.Put('%');
         sink.Put(*p);
         break;
     }
   }
-  if (sink.overflow) {
+  if (sink.Full()) {
     out[0] = 0;
     return -1;
   }

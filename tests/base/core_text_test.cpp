@@ -67,6 +67,9 @@ TEST(Text, FormatSubsetAndBounds) {
   EXPECT_STREQ("ab|-42|4000000000|53af76|z|%|", buffer);
   EXPECT_EQ(1, FormatText(buffer, sizeof buffer, "%x", 0u));
   EXPECT_STREQ("0", buffer);
+  // An unknown conversion prints as it stands, a lone % at the end not at all.
+  EXPECT_EQ(5, FormatText(buffer, sizeof buffer, "a%qb%%%"));
+  EXPECT_STREQ("a%qb%", buffer);
   FormatText(buffer, sizeof buffer, "%d", static_cast<int>(0x80000000u));
   EXPECT_STREQ("-2147483648", buffer);
   // The long forms keep the platform's full width, whatever it is.
