@@ -284,8 +284,8 @@ if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$demo/wineboot.log" 2>&1
   fi
   touch "$WINEPREFIX/.demo-ready"
-  # The prefix's first start leaves two service managers running, which slows
-  # every later program: the demo goes on with a server started afresh.
+  # The prefix's first server slows every later program (the test bench saw
+  # about fifteen seconds each): the demo goes on with a server started afresh.
   "$WINESERVER" -k >/dev/null 2>&1
   "$WINESERVER" -w >/dev/null 2>&1
 fi

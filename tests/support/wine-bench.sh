@@ -71,9 +71,9 @@ start)
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$state/reg.log" 2>&1
     "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >>"$state/reg.log" 2>&1
     touch "$WINEPREFIX/.setup-ready"
-    # The prefix's first start leaves two service managers running, and then
-    # every test process waited about twenty seconds on them: the bench runs
-    # on a server started afresh, as on every later run.
+    # On the prefix's first server (two service managers were seen running)
+    # every test process waited about fifteen seconds more: the bench runs on
+    # a server started afresh, as on every later run.
     stop_server
     start_server || exit 1
   fi
