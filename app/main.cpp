@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
+#include "base/file_utils.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
 
@@ -19,9 +20,8 @@ static void LoadSystemLibrariesSafely() {
 
 // The executable's own package, or none when it carries no valid one.
 static EmbeddedPackage* OpenOwnPackage() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return nullptr;
+  wchar_t path[MAX_PATH];
+  if (!OwnPath(path, MAX_PATH)) return nullptr;
   EmbeddedPackage* package = new EmbeddedPackage(path);
   if (package && !package->IsOpen()) {
     delete package;

@@ -75,10 +75,11 @@ class FakeHost : public InstallHost {
     return contact_ok ? &fetcher : nullptr;
   }
   bool SecureContactFailed() override { return false; }
-  int RunDriveDialog(char* folder, size_t cap) override {
+  int RunDriveDialog(wchar_t* folder, size_t cap) override {
     ++dialog_runs;
     if (during_dialog) during_dialog();
-    if (dialog_result == 1 && dialog_folder.size() < cap) memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    std::wstring wide = WidePath(dialog_folder);
+    if (dialog_result == 1 && wide.size() < cap) memcpy(folder, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
     return dialog_result;
   }
   void MergeLaunchParameters() override { events.push_back("merge"); }
@@ -142,7 +143,8 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
   sequence.Run();
   EXPECT_EQ(1, host_.dialog_runs);
   ASSERT_EQ(1u, host_.fetcher.calls.size());
-  EXPECT_EQ("Update.exe -> " + install_ + "NewUpdate.exe", host_.fetcher.calls[0]);
+  // Named in the install folder, which is current by then.
+  EXPECT_EQ("Update.exe -> NewUpdate.exe", host_.fetcher.calls[0]);
   EXPECT_TRUE(FileExists(Updater()));
   EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe"));
   std::string record = WaitForUpdaterLog();
@@ -541,12 +543,13 @@ TEST(SecuredFolder, DescriptorsGivenAndTheDecisionOnThePlatformsOwn) {
 }
 
 TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {
-  char line[64];
-  EXPECT_TRUE(ComposeCommandLine(line, sizeof line, "C:\\Program Files\\Pellomar\\Update.exe", "/Setup=Tamsu"));
-  EXPECT_STREQ("\"C:\\Program Files\\Pellomar\\Update.exe\" /Setup=Tamsu", line);
-  char small[16];
-  EXPECT_FALSE(ComposeCommandLine(small, sizeof small, "C:\\Update.exe", "/Setup=Tamsu"));
-  EXPECT_STREQ("", small);
+  wchar_t line[64];
+  EXPECT_TRUE(ComposeCommandLine(line, 64, L"C:\\Program Files\\Pellomar\\Update.exe", L"/Setup=Tamsu"));
+  EXPECT_STREQ(L"\"C:\\Program Files\\Pellomar\\Update.exe\" /Setup=Tamsu", line);
+  wchar_t small[16];
+  EXPECT_FALSE(ComposeCommandLine(small, 16, L"C:\\Update.exe", L"/Setup=Tamsu"));
+  EXPECT_STREQ(L"", small);
   ScratchFolder folder;
-  EXPECT_FALSE(StartProcess((folder.Path() + "\\missing.exe").c_str(), "/Setup=Tamsu", folder.Path().c_str()));
+  EXPECT_FALSE(StartProcess(WidePath(folder.Path() + "\\missing.exe").c_str(), L"/Setup=Tamsu",
+                            WidePath(folder.Path()).c_str()));
 }
