@@ -45,17 +45,15 @@ bool RegGetPath(HKEY root, const char* keyPath, const wchar_t* valueName, wchar_
   out[0] = 0;
   HKEY key;
   if (RegOpenKeyA(root, keyPath, &key) != ERROR_SUCCESS) return false;
-  // One character short of the buffer, so a value stored without its zero
-  // still gets one.
-  DWORD type = 0, size = static_cast<DWORD>((cap - 1) * sizeof *out);
+  DWORD type = 0, size = static_cast<DWORD>(cap * sizeof *out);
   LONG status = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
   RegCloseKey(key);
-  if (status != ERROR_SUCCESS || type != REG_SZ) {
-    out[0] = 0;
-    return false;
-  }
-  out[size / sizeof *out] = 0;
-  return true;
+  size_t n = size / sizeof *out;
+  // A value stored without its zero gets one when there is room.
+  bool whole = status == ERROR_SUCCESS && type == REG_SZ && (n < cap || out[n - 1] == 0);
+  if (whole && n < cap) out[n] = 0;
+  if (!whole) out[0] = 0;
+  return whole;
 }
 
 LONG RegSetPath(HKEY root, const char* keyPath, const wchar_t* valueName, const wchar_t* path) {
