@@ -220,7 +220,9 @@ bool SignWithTestCertificate(const std::string& name, const std::string& in, con
 }
 
 int VerifyWithTestAuthority(const std::string& file, std::string* output) {
-  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)}, output);
+  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-TSA-CAfile",
+                    SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)},
+                   output);
 }
 
 }  // namespace testing_support
