@@ -270,7 +270,7 @@ TEST_F(DriveDialogTest, KeyboardAloneAndNoTextIsCut) {
   g_drives = 1u << ('C' - 'A') | 1u << ('Z' - 'A');
   drive_mask_ = FakeDrives;
   g_free['C' - 'A'] = 1ULL << 40;
-  g_free['Z' - 'A'] = kRequiredFreeBytes * 20 - 1;  // too little, with the longest text
+  g_free['Z' - 'A'] = kRequiredFreeBytes - 1;  // too little: the longer text
   ASSERT_NE(nullptr, Open());
   EXPECT_EQ(ExpectedDpi(), WindowDpi(window_));
   EXPECT_EQ("", CutTexts(window_));

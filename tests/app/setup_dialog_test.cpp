@@ -314,7 +314,7 @@ TEST_F(SetupDialogTest, LayoutScalesWithTheDpiAndNoTextIsCut) {
   // The longest texts the lines are given.
   const char* line_texts[] = {"Contacting Pellomar site. Please wait ...",
                               "Can't make a secure connection to Pellomar site", "Update is not signed by Brannock",
-                              "Downloading Update ... 100% (1023.99Mb of 1023.99Mb)", "Cancelling Please wait"};
+                              "Downloading Update ... 100% (10.00Mb of 10.00Mb)", "Cancelling Please wait"};
   for (const char* text : line_texts) {
     SetDlgItemTextA(window_, IDC_STATUS_LINE, text);
     SetDlgItemTextA(window_, IDC_ERROR_LINE, text);

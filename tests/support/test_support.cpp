@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <aclapi.h>
+#include <gtest/gtest.h>
 #include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
