@@ -18,7 +18,10 @@ SERVER=/usr/lib/wine/wineserver
 mkdir -p "$table"
 if [ ! -f "$WINEPREFIX/.setup-ready" ]; then
   rm -rf "$WINEPREFIX"
-  cp -a "$build/wineprefix" "$WINEPREFIX" || exit 1
+  # The system folder (most of the prefix's 700 MB) is only read: linked.
+  mkdir -p "$WINEPREFIX/drive_c"
+  cp -al "$build/wineprefix/drive_c/windows" "$WINEPREFIX/drive_c/" &&
+    (cd "$build/wineprefix" && tar cf - --exclude=./drive_c/windows .) | (cd "$WINEPREFIX" && tar xf -) || exit 1
 fi
 
 server=
