@@ -91,7 +91,7 @@ shot() {
   mkdir -p "$(dirname "$3")"
   timeout 30 import -window "$id" "$3"
   kill "$setup" 2>/dev/null
-  wait "$setup" 2>/dev/null
+  wait "$setup" 2>/dev/null || true
   setup=
   echo "saved $3 ($1, $2 DPI)"
 }
