@@ -322,6 +322,42 @@ TEST_F(SetupDialogTest, LayoutScalesWithTheDpiAndNoTextIsCut) {
   }
 }
 
+// Moved to a monitor of twice the scale and back: the suggested place, the
+// layout, the lines' and the thank-you text's fonts made for each DPI, and
+// back where it started.
+TEST_F(SetupDialogTest, DpiChangeRemakesTheLayoutAndTheFonts) {
+  const UINT dpi = WindowDpi(window_);
+  RECT before;
+  GetClientRect(window_, &before);
+  int h = ClientRectOf(window_, IDC_STATUS_LINE).bottom - ClientRectOf(window_, IDC_STATUS_LINE).top;
+  RECT suggested = {40, 30, 40 + 2 * before.right, 30 + 2 * before.bottom};
+  SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested));
+  RECT frame, client, status = ClientRectOf(window_, IDC_STATUS_LINE);
+  GetWindowRect(window_, &frame);
+  GetClientRect(window_, &client);
+  EXPECT_EQ(40, frame.left);
+  EXPECT_EQ(30, frame.top);
+  int h2 = status.bottom - status.top;
+  EXPECT_GE(h2, LineHeight(GetDlgItem(window_, IDC_STATUS_LINE)));
+  EXPECT_GE(h2, 2 * h - 2);
+  EXPECT_EQ(MulDiv(300, 2 * dpi, 96), client.right);
+  EXPECT_EQ(MulDiv(199, 2 * dpi, 96) + 2 * h2, client.bottom);
+  EXPECT_EQ(MulDiv(195, 2 * dpi, 96), status.top);
+  EXPECT_EQ(MulDiv(125, 2 * dpi, 96), ClientRectOf(window_, IDC_THANKS).left);
+  LOGFONTA face;
+  ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
+  EXPECT_EQ(-MulDiv(12, 2 * dpi, 96), face.lfHeight);
+  EXPECT_EQ(dialog_.Font(), reinterpret_cast<HFONT>(SendDlgItemMessageA(window_, IDC_THANKS, WM_GETFONT, 0, 0)));
+  SetDlgItemTextA(window_, IDC_STATUS_LINE, "Contacting Pellomar site. Please wait ...");
+  EXPECT_EQ("", CutTexts(window_));
+
+  RECT back = {0, 0, before.right, before.bottom};
+  SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&back));
+  GetClientRect(window_, &client);
+  EXPECT_EQ(before.right, client.right);
+  EXPECT_EQ(before.bottom, client.bottom);
+}
+
 TEST_F(SetupDialogTest, BoldVerdanaOnlyForTheThankYouText) {
   HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(window_, IDC_THANKS, WM_GETFONT, 0, 0));
   ASSERT_NE(nullptr, font);
