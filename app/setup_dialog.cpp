@@ -215,11 +215,23 @@ void SetupDialog::Layout(int h) {
   SetWindowPos(window_, nullptr, 0, 0, client.right + (outer.right - outer.left) - now.right,
                client.bottom + (outer.bottom - outer.top) - now.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
+  // Verdana has Latin, Greek and Cyrillic; a text in another script takes
+  // the shell's dialog font, whose font linking serves every script. A text
+  // longer than the buffer is judged by its start.
+  wchar_t text[512];
+  int length = GetWindowTextW(thanks, text, 512);
+  bool verdana = true;
+  for (int i = 0; i < length; ++i) {
+    if (text[i] > 0x4FF) verdana = false;
+  }
+  HFONT dialog_font = reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0));
   LOGFONTA face;
-  ZeroMemory(&face, sizeof face);
+  if (verdana || !dialog_font || !GetObjectA(dialog_font, sizeof face, &face)) {
+    ZeroMemory(&face, sizeof face);
+    CopyText(face.lfFaceName, sizeof face.lfFaceName, "Verdana");
+  }
   face.lfHeight = -MulDiv(12, dpi_, 96);
   face.lfWeight = FW_BOLD;
-  CopyText(face.lfFaceName, sizeof face.lfFaceName, "Verdana");
   HFONT font = CreateFontIndirectA(&face);
   if (font) {
     SendMessageA(thanks, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);

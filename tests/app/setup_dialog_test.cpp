@@ -351,11 +351,20 @@ TEST_F(SetupDialogTest, DpiChangeRemakesTheLayoutAndTheFonts) {
   SetDlgItemTextA(window_, IDC_STATUS_LINE, "Contacting Pellomar site. Please wait ...");
   EXPECT_EQ("", CutTexts(window_));
 
+  // Back, with a thank-you text in a script Verdana lacks: the shell's
+  // dialog font serves it.
+  SetDlgItemTextW(window_, IDC_THANKS, L"\u3054\u5229\u7528\u3042\u308a\u304c\u3068\u3046");
   RECT back = {0, 0, before.right, before.bottom};
   SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&back));
   GetClientRect(window_, &client);
   EXPECT_EQ(before.right, client.right);
   EXPECT_EQ(before.bottom, client.bottom);
+  LOGFONTA shell;
+  ASSERT_NE(0, GetObjectA(reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0)), sizeof shell, &shell));
+  ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
+  EXPECT_STREQ(shell.lfFaceName, face.lfFaceName);
+  EXPECT_EQ(-MulDiv(12, dpi, 96), face.lfHeight);
+  EXPECT_EQ(700, face.lfWeight);
 }
 
 TEST_F(SetupDialogTest, BoldVerdanaOnlyForTheThankYouText) {
