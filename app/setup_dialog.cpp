@@ -163,7 +163,8 @@ static FARPROC User32Function(const char* name) {
 
 UINT WindowDpi(HWND window) {
   typedef UINT(WINAPI * DpiForWindow)(HWND);
-  DpiForWindow dpi_for_window = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(User32Function("GetDpiForWindow")));
+  DpiForWindow dpi_for_window =
+      reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(User32Function("GetDpiForWindow")));
   UINT dpi = dpi_for_window ? dpi_for_window(window) : 0;
   if (!dpi) {
     HDC screen = GetDC(nullptr);
@@ -184,7 +185,8 @@ void SetupDialog::Initialise() {
   // The layout is in pixels of the window's DPI and is redone here when the
   // DPI changes; the dialog manager's own rescaling would undo it.
   typedef BOOL(WINAPI * DpiBehaviour)(HWND, int, int);
-  DpiBehaviour behaviour = reinterpret_cast<DpiBehaviour>(reinterpret_cast<void*>(User32Function("SetDialogDpiChangeBehavior")));
+  DpiBehaviour behaviour =
+      reinterpret_cast<DpiBehaviour>(reinterpret_cast<void*>(User32Function("SetDialogDpiChangeBehavior")));
   if (behaviour) behaviour(window_, 1 /* DDC_DISABLE_ALL */, 1);
   dpi_ = WindowDpi(window_);
 
