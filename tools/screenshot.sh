@@ -19,6 +19,8 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
     >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 fi
+# The window's title names the product of the build's branding.
+source "$build/branding.sh" || exit 1
 command -v import >/dev/null || apt-get install -y imagemagick >/dev/null
 command -v xwininfo >/dev/null || apt-get install -y x11-utils >/dev/null
 
@@ -56,11 +58,11 @@ sleep 0.5
 SETUP_E2E_ADDRESSES="$site,127.$octet.69.3" /usr/lib/wine/wine64 "$build/tests/app/setup_app_driven.exe" >"$build/screenshot-run.log" 2>&1 &
 setup=$!
 for _ in $(seq 100); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"Tamsu Setup"' && break
+  xwininfo -root -tree 2>/dev/null | grep -qF "\"$BRAND_PRODUCT Setup\"" && break
   sleep 0.2
 done
 sleep 2  # let the lines settle
 mkdir -p "$(dirname "$out")"
-id=$(xwininfo -name "Tamsu Setup" | awk '/Window id:/ {print $4}')
+id=$(xwininfo -name "$BRAND_PRODUCT Setup" | awk '/Window id:/ {print $4}')
 timeout 30 import -window "$id" "$out"
 echo "saved $out"

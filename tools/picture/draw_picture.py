@@ -69,7 +69,7 @@ def outlined(shapes, fill, shape, cx, cy, rx, ry, line=2):
 
 
 def character(width, height):
-    """Tamsu: a round little owl on a branch, waving hello."""
+    """The mascot: a round little owl on a branch, waving hello."""
     s = width / 156.0
     def E(cx, cy, rx, ry):
         return ellipse(cx * s, cy * s, rx * s, ry * s)
