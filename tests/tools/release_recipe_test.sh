@@ -1,14 +1,14 @@
 #!/bin/bash
-# Runs the README's release recipe as it stands, with the test certificates,
+# Runs the maker guide's release recipe as it stands, with the test certificates,
 # and checks what it made: a signed Setup.exe carrying the signed updater,
 # and a stamped copy that is still signed.
 #   release_recipe_test.sh CERTS UPDATER OUT
 set -u
 certs=$1 updater=$2 out=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-recipe=$(awk '/^### A release, step by step/ { on = 1 } on && /^```$/ && started { exit } on && started { print }
-              on && /^```sh$/ { started = 1 }' "$repo/README.md")
-[ -n "$recipe" ] || { echo "no recipe in README.md"; exit 1; }
+recipe=$(awk '/^### A release by hand, step by step/ { on = 1 } on && /^```$/ && started { exit } on && started { print }
+              on && /^```sh$/ { started = 1 }' "$repo/docs/maker.md")
+[ -n "$recipe" ] || { echo "no recipe in docs/maker.md"; exit 1; }
 rm -rf "$out"
 cd "$repo"
 CHAIN=$certs/signer.chain.pem KEY=$certs/signer.key ROOTS=$certs/ca.pem UPDATER=$updater OUT=$out \
