@@ -81,6 +81,17 @@ endforeach()
 
 set(SETUP_GENERATED "${CMAKE_BINARY_DIR}/generated")
 
+# A cache setting whose default comes from the branding: a value set with -D
+# stays; one that was the branding's follows an edit of the branding file.
+function(setup_brand_setting name value doc)
+  if(DEFINED CACHE{SETUP_BRAND_DEFAULT_${name}} AND "$CACHE{${name}}" STREQUAL "$CACHE{SETUP_BRAND_DEFAULT_${name}}")
+    set(${name} "${value}" CACHE STRING "${doc}" FORCE)
+  else()
+    set(${name} "${value}" CACHE STRING "${doc}")
+  endif()
+  set(SETUP_BRAND_DEFAULT_${name} "${value}" CACHE INTERNAL "")
+endfunction()
+
 # Called once the signer settings are final (a test authority marks the build).
 function(setup_write_branding)
   string(REPLACE "\\" "\\\\" family_key "${BRAND_FAMILY_KEY}")
