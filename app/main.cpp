@@ -3,7 +3,10 @@
 #include "app/command_line.h"
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
+#include "base/diagnostic_log.h"
 #include "base/file_utils.h"
+#include "base/text.h"
+#include "install/product.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
 
@@ -30,8 +33,37 @@ static EmbeddedPackage* OpenOwnPackage() {
   return package;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+// "/log": the diagnostic log goes to "<product> Setup.log" in the user's
+// temporary folder ("... Setup (2).log" and on when that exists), for
+// support. The program runs elevated, so the file is always made new: never
+// an existing file, never through a link planted at the name.
+static void OpenSupportLog() {
+  // Wide: the temporary folder may lie in a profile named in any script.
+  wchar_t path[MAX_PATH];
+  DWORD folder = GetTempPathW(MAX_PATH, path);
+  if (folder == 0 || folder >= MAX_PATH) return;
+  for (int i = 1; i < 100; ++i) {
+    char name[64];
+    wchar_t wide[64];
+    path[folder] = 0;
+    // A name that does not fit the path leaves the log closed.
+    if (FormatText(name, sizeof name, i == 1 ? "%s Setup.log" : "%s Setup (%d).log", SETUP_PRODUCT_NAME, i) < 0 ||
+        !MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 64) || !AppendPath(path, MAX_PATH, wide))
+      return;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      LogSetSink(file);
+      LogModuleVersion(nullptr);
+      return;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return;
+  }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   LoadSystemLibrariesSafely();
+  if (HasSwitch(arguments, "/log")) OpenSupportLog();
   SetupDialog dialog(instance, OpenOwnPackage());
   SetupHost host(instance, dialog);
   InstallSequence sequence(host);

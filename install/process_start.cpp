@@ -17,7 +17,7 @@ bool ComposeCommandLine(wchar_t* out, size_t cap, const wchar_t* program, const 
 bool StartProcess(const wchar_t* program, const wchar_t* arguments, const wchar_t* folder) {
   // Room for the quoted program path and the whole argument text.
   wchar_t command[2 * MAX_PATH + 8 + 600];
-  char log[2 * MAX_PATH];
+  char log[2 * (2 * MAX_PATH + 8 + 600)];  // the command line, two bytes a character at most
   if (!ComposeCommandLine(command, sizeof command / sizeof command[0], program, arguments)) {
     LogPrint("Command line does not fit %d characters\r\n", static_cast<int>(sizeof command / sizeof command[0]));
     return false;
@@ -31,6 +31,10 @@ bool StartProcess(const wchar_t* program, const wchar_t* arguments, const wchar_
     if (LogIsOn()) LogTextOf(command, log, sizeof log);
     LogWithError("CreateProcess %s failed 0x%x\r\n", log);
     return false;
+  }
+  if (LogIsOn()) {
+    LogTextOf(command, log, sizeof log);
+    LogPrint("Started %s\r\n", log);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

@@ -169,13 +169,14 @@ UpdaterReport WaitForUpdater(const std::string& log, DWORD timeout_ms) {
 }
 
 SetupRun::SetupRun(const std::string& setup_exe, const std::string& host_addresses,
-                   const std::string& updater_log) {
+                   const std::string& updater_log, const std::string& arguments) {
   // The child inherits these; the updater it starts inherits them in turn.
   SetEnvironmentVariableA("SETUP_E2E_ADDRESSES", host_addresses.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_LOG", updater_log.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_CLOSE", "0");
   // Wide: the setup may lie in a folder named in any script.
-  std::wstring line = testing_support::WidePath(Quoted(setup_exe));
+  std::wstring line =
+      testing_support::WidePath(Quoted(setup_exe) + (arguments.empty() ? "" : " " + arguments));
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
