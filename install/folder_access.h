@@ -3,12 +3,15 @@
 
 // The install folder is the administrators' before anything lands in it.
 
-// An install folder outside the program-files folders: its volume must keep
-// access lists, and an existing folder that is not the administrators'
-// alone gets Administrators as owner and the locked list, passed on to
-// everything it holds. False, with a log line saying why, when the volume
-// keeps no lists, the folder is a link, or any of it cannot be made theirs.
-bool SecureInstallFolder(const char* folder);
+// Makes the install folder (no trailing backslash) ready. Inside the
+// program-files folders (locked false) it is made when missing and
+// inherits their list. Elsewhere it is made with the locked list in one
+// step; when it exists by then it is judged: the administrators' alone is
+// used as it is, another account's is taken over only while it holds
+// nothing (checked before and after). False, with a log line saying why,
+// when the volume keeps no lists, the folder is a link, holds anything,
+// or cannot be made theirs: the folder is then left as it was found.
+bool PrepareInstallFolder(const wchar_t* folder, bool locked);
 
 // What the folder itself, a folder in it and a file in it are given:
 // Administrators as owner; the locked list, protected on the folder and

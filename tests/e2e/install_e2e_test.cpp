@@ -419,6 +419,36 @@ TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) 
   EXPECT_EQ(StoredValue("WWWParams"), "&a=1&b=2&c=3" + std::string(1, '\0'));
 }
 
+// The install folder on a drive too small for the updater (small_drive.sh
+// maps one): the user is told the disk is full, not that the updater is
+// forged; nothing is started and nothing is left on the drive.
+TEST(EndToEnd, FullDiskSaysSoStartsNothingAndLeavesNothing) {
+  const char* drive = getenv("SETUP_SMALL_DRIVE");
+  if (!drive || !*drive) GTEST_SKIP() << "needs the small drive of small_drive.sh";
+  CleanMachine machine;
+  LoopbackSite web(91);
+  ASSERT_GT(web.updater.size(), 160u * 1024) << "the updater fits the drive";
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+  std::string folder = std::string(drive) + "\\Pellomar";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "InstallDir", (folder + "\\").c_str());
+
+  SetupRun run(setup, web.HostAddresses(), log);
+  const char kDiskFull[] = "Not enough disk space to install Update";
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.ErrorLine() == kDiskFull; }))
+      << "error line: " << run.ErrorLine();
+  EXPECT_FALSE(run.DriveDialogSeen());
+  run.PressCancel();
+  EXPECT_TRUE(run.Drive(15000)) << "Cancel did not end the program";
+  EXPECT_FALSE(e2e::WaitForUpdater(log, 1000).started);
+  EXPECT_EQ(e2e::FolderEntries(folder), std::vector<std::string>{});
+  for (const std::string& t : web.area.Targets())
+    EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "the plain copy was fetched: " << t;
+  e2e::RemoveTree(folder);
+}
+
 }  // namespace
 
 // The native maker's tool: its package (another compound-file writer's

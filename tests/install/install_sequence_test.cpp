@@ -394,7 +394,7 @@ TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
   ASSERT_TRUE(SetCurrentDirectoryA(current.Path().c_str()));
   InstallSequence sequence(host_);
   sequence.Run();
-  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("Can't install into " + folder_.Path() + "\\Pellomar", host_.error);
   EXPECT_EQ("", host_.status);
   EXPECT_TRUE(host_.button_enabled);
   EXPECT_EQ(0, host_.close_posts);
@@ -419,7 +419,22 @@ bool MakeFolderWith(const std::string& path, const char* sddl) {
   return made != 0;
 }
 
-TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInsideLeftAlone) {
+// Whether the process has the privilege on; on given: switches it first.
+bool Privilege(const char* name, int on = -1) {
+  HANDLE token;
+  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
+  BOOL held = FALSE;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+  if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
+    if (on >= 0) AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{privileges.Privileges[0].Luid, 0}}};
+    PrivilegeCheck(token, &set, &held);
+  }
+  CloseHandle(token);
+  return held != 0;
+}
+
+TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrEmptyRefusedWhenItHoldsAnything) {
   host_.fetcher.succeed = false;  // the folder is settled before the fetch
   {
     InstallSequence sequence(host_);
@@ -428,25 +443,51 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInside
   std::string outside = FolderAccessList(folder_.Path() + "\\Pellomar");
 
   // One made beforehand that lets Everyone change it, with something planted
-  // in it and in a folder below.
+  // in it and in a folder below: refused, and left exactly as it was.
   const char kOpen[] = "D:(A;OICI;FA;;;WD)";
   std::string planted_folder = folder_.Path() + "\\Planted";
   ASSERT_TRUE(MakeFolderWith(planted_folder, kOpen));
   ASSERT_TRUE(MakeFolderWith(planted_folder + "\\below", kOpen));
   ASSERT_TRUE(WriteWholeFile(planted_folder + "\\version.dll", "planted"));
   ASSERT_TRUE(WriteWholeFile(planted_folder + "\\below\\deep.dll", "planted"));
-  ASSERT_NE(std::string::npos, FolderAccessList(planted_folder).find(" S-1-1-0:"));
+  const char* const kHeld[] = {"", "\\below", "\\version.dll", "\\below\\deep.dll"};
+  std::vector<std::string> lists_before;
+  for (const char* held : kHeld) lists_before.push_back(FolderAccessList(planted_folder + held));
+  ASSERT_NE(std::string::npos, lists_before[0].find(" S-1-1-0:"));
   StoreInstallDir(planted_folder + "\\");
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  EXPECT_EQ("Can't install into " + planted_folder, host_.error);
+  EXPECT_EQ(1u, host_.fetcher.calls.size());  // the first run's only
+  EXPECT_FALSE(FileExists(log_));
+  for (size_t i = 0; i < lists_before.size(); ++i)
+    EXPECT_EQ(lists_before[i], FolderAccessList(planted_folder + kHeld[i])) << kHeld[i];
+  EXPECT_EQ("planted", ReadWholeFile(planted_folder + "\\version.dll"));
+
+  // An empty one is taken over, locked before the fetch began; the
+  // takeover's privileges end as they were found, on or off.
+  std::string empty_folder = folder_.Path() + "\\Empty";
+  ASSERT_TRUE(MakeFolderWith(empty_folder, kOpen));
+  StoreInstallDir(empty_folder + "\\");
+  bool restore_was = Privilege("SeRestorePrivilege", 1), take_was = Privilege("SeTakeOwnershipPrivilege", 0);
   std::string at_fetch = "<no fetch>";
-  host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(planted_folder); };
+  host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(empty_folder); };
+  host_.error.clear();
   {
     InstallSequence sequence(host_);
     sequence.Run();
   }
   host_.fetcher.during_fetch = nullptr;
-  // Locked before the fetch began.
+  EXPECT_EQ("Failed to start Update", host_.error);  // the fetch fails here, after the folder
   EXPECT_EQ(std::string::npos, at_fetch.find(" S-1-1-0:")) << at_fetch;
   EXPECT_NE("<no fetch>", at_fetch);
+  EXPECT_TRUE(restore_was);
+  EXPECT_FALSE(take_was);
+  EXPECT_EQ(restore_was, Privilege("SeRestorePrivilege"));
+  EXPECT_EQ(take_was, Privilege("SeTakeOwnershipPrivilege"));
+  Privilege("SeRestorePrivilege", 0);
 
   // Below the program-files folder the new folder inherits that folder's list.
   std::string program_files =
@@ -470,10 +511,6 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInside
   ASSERT_NE("<unreadable>", outside);
   EXPECT_EQ(std::string::npos, outside.find(" S-1-1-0:")) << outside;
   EXPECT_NE(outside, inside);
-  for (const char* held : {"", "\\below", "\\version.dll", "\\below\\deep.dll"}) {
-    std::string list = FolderAccessList(planted_folder + held);
-    EXPECT_EQ(std::string::npos, list.find(" S-1-1-0:")) << held << ": " << list;
-  }
 }
 
 TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsItWas) {
@@ -486,7 +523,7 @@ TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsIt
   StoreInstallDir(planted + "\\");
   InstallSequence sequence(host_);
   sequence.Run();
-  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("Can't install into " + planted, host_.error);
   EXPECT_TRUE(host_.fetcher.calls.empty());
   EXPECT_EQ(before, FolderAccessList(elsewhere));
 }
