@@ -123,7 +123,7 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
   if (verdict == kFolderLeft) {
     // Made with the locked list in one step: it never stands with the
     // parent's. Only when it exists already is it judged.
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewLockedFolderDescriptor(), FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewSecuredDescriptor(kSecuredFolder), FALSE};
     BOOL made = attributes.lpSecurityDescriptor && CreateDirectoryW(folder, &attributes);
     DWORD error = made ? 0 : GetLastError();
     LocalFree(attributes.lpSecurityDescriptor);

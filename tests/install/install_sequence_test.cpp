@@ -97,6 +97,33 @@ class FakeHost : public InstallHost {
   std::string dialog_folder;
 };
 
+// A folder with the given descriptor (SDDL), as another account could have
+// made it beforehand.
+bool MakeFolderWith(const std::string& path, const char* sddl) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                                                            nullptr))
+    return false;
+  BOOL made = CreateDirectoryA(path.c_str(), &attributes);
+  LocalFree(attributes.lpSecurityDescriptor);
+  return made != 0;
+}
+
+// Whether the process has the privilege on; on given: switches it first.
+bool Privilege(const char* name, int on = -1) {
+  HANDLE token;
+  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
+  BOOL held = FALSE;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+  if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
+    if (on >= 0) AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{privileges.Privileges[0].Luid, 0}}};
+    PrivilegeCheck(token, &set, &held);
+  }
+  CloseHandle(token);
+  return held != 0;
+}
+
 class InstallSequenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -110,6 +137,11 @@ class InstallSequenceTest : public ::testing::Test {
   }
   void TearDown() override {
     SetCurrentDirectoryA(cwd_);
+    for (int i = 0; made_ && i < 100 && !RemoveDirectoryA(install_.c_str()); ++i) {
+      for (const char* name : {"Update.exe", "NewUpdate.exe", "http_tmp1.tmp", "http_tmp2.tmp"})
+        DeleteFileA((install_ + name).c_str());
+      Sleep(50);  // the updater may still hold its file
+    }
     DeleteMachineKey(SETUP_FAMILY_KEY);
     SetCancelRequested(false);
   }
@@ -128,12 +160,28 @@ class InstallSequenceTest : public ::testing::Test {
     RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", folder.c_str());
   }
   std::string Updater() const { return install_ + "Update.exe"; }
+  // A folder an earlier run left. Elsewhere the program's own folder reads
+  // back as the administrators', but this platform keeps no lists to show
+  // it: so below the program-files folder, where no folder is judged.
+  void MakeInstallFolder() {
+    std::string program_files =
+        RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "").Text();
+    install_ = program_files + "\\PellomarTest" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(++made_count_) + "\\";
+    host_.dialog_folder = install_;
+    ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+    made_ = true;
+  }
 
   ScratchFolder folder_, updater_log_folder_;
   std::string log_, install_;
+  bool made_ = false;
+  static int made_count_;
   char cwd_[MAX_PATH];
   FakeHost host_;
 };
+
+int InstallSequenceTest::made_count_ = 0;
 
 }  // namespace
 
@@ -159,7 +207,7 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
 }
 
 TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
   StoreInstallDir(install_);
   host_.fetcher.codes.Assign(",,user,pass");
@@ -169,7 +217,7 @@ TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
   EXPECT_EQ(0, host_.dialog_runs);
   EXPECT_TRUE(host_.fetcher.calls.empty());
   EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu /Codes=,,user,pass /Bulk=\"" + SelfPath() + "\"\r\n" +
-                folder_.Path() + "\\Pellomar\r\n",
+                install_.substr(0, install_.size() - 1) + "\r\n",
             WaitForUpdaterLog());
   EXPECT_EQ(1, host_.close_posts);
 }
@@ -178,7 +226,7 @@ TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
 // trailing backslash: the platform's parser in the updater reads exactly the
 // four of them and nothing more.
 TEST_F(InstallSequenceTest, CodesArriveAsTheFourCredentialsWhateverTheyHold) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
   StoreInstallDir(install_);
   std::string args = updater_log_folder_.File("args.txt");
@@ -225,7 +273,7 @@ TEST_F(InstallSequenceTest, StoredFolderThatIsGoneLeadsToTheDialogAndIsReplaced)
 }
 
 TEST_F(InstallSequenceTest, PendingUpdaterReplacesTheOldOneWithoutFetch) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(WriteWholeFile(Updater(), "old updater, not a program"));
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), (install_ + "NewUpdate.exe").c_str(), FALSE));
   StoreInstallDir(install_);
@@ -238,7 +286,7 @@ TEST_F(InstallSequenceTest, PendingUpdaterReplacesTheOldOneWithoutFetch) {
 }
 
 TEST_F(InstallSequenceTest, PresentUpdaterThatWillNotStartIsReplacedByAFreshCopy) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(WriteWholeFile(Updater(), "broken"));
   StoreInstallDir(install_);
   InstallSequence sequence(host_);
@@ -375,17 +423,18 @@ TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
 }
 
 TEST_F(InstallSequenceTest, StoredFolderWithoutBackslashIsUsedWhole) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
-  StoreInstallDir(folder_.Path() + "\\Pellomar");
+  const std::string stored = install_.substr(0, install_.size() - 1);
+  StoreInstallDir(stored);
   InstallSequence sequence(host_);
   sequence.Run();
   EXPECT_EQ(0, host_.dialog_runs);
   EXPECT_TRUE(host_.fetcher.calls.empty());
-  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", WaitForUpdaterLog());
-  EXPECT_FALSE(FileExists(folder_.Path() + "\\Pelloma"));
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + stored + "\r\n", WaitForUpdaterLog());
+  EXPECT_FALSE(FileExists(stored.substr(0, stored.size() - 1)));
   // The stored value is left as it was.
-  EXPECT_EQ(folder_.Path() + "\\Pellomar", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+  EXPECT_EQ(stored, RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
 }
 
 TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
@@ -405,33 +454,6 @@ TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
   if (search != INVALID_HANDLE_VALUE) FindClose(search);
   EXPECT_EQ("<absent>", ReadMachineValueBytes(SETUP_FAMILY_KEY, "InstallDir"));
   EXPECT_FALSE(FileExists(log_));
-}
-
-// A folder with the given descriptor (SDDL), as another account could have
-// made it beforehand.
-bool MakeFolderWith(const std::string& path, const char* sddl) {
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
-                                                            nullptr))
-    return false;
-  BOOL made = CreateDirectoryA(path.c_str(), &attributes);
-  LocalFree(attributes.lpSecurityDescriptor);
-  return made != 0;
-}
-
-// Whether the process has the privilege on; on given: switches it first.
-bool Privilege(const char* name, int on = -1) {
-  HANDLE token;
-  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
-  BOOL held = FALSE;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token)) return false;
-  if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
-    if (on >= 0) AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{privileges.Privileges[0].Luid, 0}}};
-    PrivilegeCheck(token, &set, &held);
-  }
-  CloseHandle(token);
-  return held != 0;
 }
 
 TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrEmptyRefusedWhenItHoldsAnything) {
@@ -474,7 +496,6 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrEmptyRefusedWh
   bool restore_was = Privilege("SeRestorePrivilege", 1), take_was = Privilege("SeTakeOwnershipPrivilege", 0);
   std::string at_fetch = "<no fetch>";
   host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(empty_folder); };
-  host_.error.clear();
   {
     InstallSequence sequence(host_);
     sequence.Run();
