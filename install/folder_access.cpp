@@ -151,8 +151,7 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
   }
   if (verdict == kFolderRefused)
     LogPrint("Install folder %s: its volume keeps no access lists (flags 0x%x)\r\n", NarrowName(folder).text, flags);
-  if (verdict == kFolderNotEmpty)
-    LogPrint("Install folder %s is another account's and not empty: refused\r\n", NarrowName(folder).text);
+  // Another account's that holds anything: its first entry is in the log.
   if (verdict != kFolderToLock) return verdict == kFolderLeft;
   LogPrint("Install folder %s is not the administrators' alone: locking it\r\n", NarrowName(folder).text);
   return TakeOver(folder);

@@ -9,8 +9,8 @@
 // step; when it exists by then it is judged: the administrators' alone is
 // used as it is, another account's is taken over only while it holds
 // nothing (checked before and after). False, with a log line saying why,
-// when the volume keeps no lists, the folder is a link, holds anything,
-// or cannot be made theirs: the folder is then left as it was found.
+// when the volume keeps no lists, the folder is a link, holds anything
+// (then it is left as it was found), or cannot be made theirs.
 bool PrepareInstallFolder(const wchar_t* folder, bool locked);
 
 // What the folder itself, a folder in it and a file in it are given:

