@@ -36,7 +36,7 @@ bool SwitchTakeover(HANDLE token, TakeoverPrivileges* to, TakeoverPrivileges* be
 // always change it). Opened as itself: a link is changed, never followed,
 // and refused.
 bool SecureFolder(const wchar_t* path) {
-  PSECURITY_DESCRIPTOR descriptor = NewSecuredDescriptor(kSecuredFolder);
+  PSECURITY_DESCRIPTOR descriptor = NewSecuredDescriptor();
   if (!descriptor) return false;
   static const DWORD kSteps[2][2] = {{WRITE_OWNER, OWNER_SECURITY_INFORMATION}, {WRITE_DAC, DACL_SECURITY_INFORMATION}};
   DWORD error = 0;
@@ -123,7 +123,7 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
   if (verdict == kFolderLeft) {
     // Made with the locked list in one step: it never stands with the
     // parent's. Only when it exists already is it judged.
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewSecuredDescriptor(kSecuredFolder), FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewSecuredDescriptor(), FALSE};
     BOOL made = attributes.lpSecurityDescriptor && CreateDirectoryW(folder, &attributes);
     DWORD error = made ? 0 : GetLastError();
     LocalFree(attributes.lpSecurityDescriptor);
@@ -157,9 +157,4 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
   return TakeOver(folder);
 }
 
-PSECURITY_DESCRIPTOR NewSecuredDescriptor(SecuredKind kind) {
-  // The folder's own list is protected from its parent's; what it holds
-  // gets the same entries as inherited ones, as the platform passes them on.
-  if (kind == kSecuredFolder) return NewLockedDescriptor("O:BAD:PAI", "OICI");
-  return NewLockedDescriptor("O:BAD:AI", kind == kHeldFolder ? "OICIID" : "ID");
-}
+PSECURITY_DESCRIPTOR NewSecuredDescriptor() { return NewLockedDescriptor("O:BAD:PAI", "OICI"); }

@@ -13,9 +13,7 @@
 // (then it is left as it was found), or cannot be made theirs.
 bool PrepareInstallFolder(const wchar_t* folder, bool locked);
 
-// What the folder itself, a folder in it and a file in it are given:
-// Administrators as owner; the locked list, protected on the folder and
-// inherited below it. Null when it cannot be made; the caller frees it
-// with LocalFree.
-enum SecuredKind { kSecuredFolder, kHeldFolder, kHeldFile };
-PSECURITY_DESCRIPTOR NewSecuredDescriptor(SecuredKind kind);
+// What the folder is made with or given: Administrators as owner and the
+// locked list, protected from its parent's and passed on to what it will
+// hold. Null when it cannot be made; the caller frees it with LocalFree.
+PSECURITY_DESCRIPTOR NewSecuredDescriptor();
