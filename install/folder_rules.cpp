@@ -82,7 +82,8 @@ bool IsAdministratorsFolder(const unsigned char* sd, size_t size) {
   return true;
 }
 
-FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size) {
+FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size, bool holds) {
   if (!(volume_flags & kPersistentAccessLists)) return kFolderRefused;
-  return !descriptor || IsAdministratorsFolder(descriptor, size) ? kFolderLeft : kFolderToLock;
+  if (!descriptor || IsAdministratorsFolder(descriptor, size)) return kFolderLeft;
+  return holds ? kFolderNotEmpty : kFolderToLock;
 }

@@ -18,6 +18,8 @@ static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site"
 static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
 static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
+static const char kFolderFailure[] = "Can't install into %s";
+static const char kDiskFull[] = "Not enough disk space to install Update";
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false), fetch_secure_failure_(false) {
@@ -51,12 +53,10 @@ static bool IsBelowProgramFiles(const char* folder) {
 // program-files folders anyone may have made it beforehand: it must be the
 // administrators' before anything is fetched into it or started from it.
 static bool EnterWorkingFolder(const char* folder) {
-  bool outside = !IsBelowProgramFiles(folder);
-  if (outside && !SecureInstallFolder(folder)) return false;
-  if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
-    LogWithError("CreateDirectory %s failed 0x%x\r\n", folder);
+  wchar_t wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH) ||
+      !PrepareInstallFolder(wide, !IsBelowProgramFiles(folder)))
     return false;
-  }
   if (!SetCurrentDirectoryA(folder)) {
     LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", folder);
     return false;
@@ -104,11 +104,13 @@ void InstallSequence::Run() {
   WorkingFolder(install_folder_, folder, sizeof folder);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    if (!IsCancelRequested()) host_.SetErrorLine(kStartFailure);
+    char line[MAX_PATH + sizeof kFolderFailure];
+    if (!IsCancelRequested() && FormatText(line, sizeof line, kFolderFailure, folder) >= 0) host_.SetErrorLine(line);
     CommonEnd();
     return;
   }
 
+  ClearDiskFull();
   const char* updater = GetUpdaterPath();
   if (!updater[0]) {
     CommonEnd();
@@ -136,7 +138,10 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
+    // A file cut by a full disk fails its checks; the user is told of the disk.
+    bool full = DiskFullNoted();
+    if (full) LogPrint("Disk full in %s\r\n", folder);
+    host_.SetErrorLine(full ? kDiskFull : refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
   }
   CommonEnd();
 }
