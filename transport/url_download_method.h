@@ -23,10 +23,6 @@ class CURLDownLoadMethod : public DownloadMethod {
   bool GetFile(const char* path, const char* local_file) override;
 
  private:
-  // Waits for the download's thread, passing its counts to the progress
-  // sink; false when the thread was left (Cancel or time-out).
-  bool WaitForDownload(HANDLE thread, UrlDownloadCallback& callback);
-
   HostConnection& host_;
 };
 

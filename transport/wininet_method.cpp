@@ -8,6 +8,7 @@
 
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
+#include "transport/abandonable_call.h"
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
 #include "transport/http_response.h"
@@ -47,8 +48,6 @@ const char kUnit[] = "WinInetMethod";
 const DWORD kTestSendLimitMs = 20000;
 // How long one read may wait for its bytes.
 const DWORD kTransferLimitMs = 40000;
-// How often a wait looks at the cancel flag.
-const DWORD kWaitSliceMs = 200;
 // The cache is never read (every request reloads): writing it would only
 // leave a copy of each download in the user's profile, and cost time.
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
@@ -58,11 +57,6 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 // Proxy credentials are read back in buffers as long as the prompt's fields
 // (999 characters): a longer name fails the read and is stored empty.
 const DWORD kReadBackSize = 1000;
-
-// Once the request handle is closed, Wine's pending call keeps waiting for
-// an answer that may never come; the caller waits this much longer, then
-// leaves the thread to finish on its own. Short, as a Cancel comes this way.
-const DWORD kCallEndGraceMs = 200;
 
 // The proxy credentials the user last gave in this process, and the proxy
 // settings of the session they were given for: another connection behind
@@ -82,67 +76,47 @@ __attribute__((noinline)) HeldCredentials& Held() {
   return *held;
 }
 
-// What the request's call thread and its caller share: one call at a time,
-// handed over with two events. The last of the two to let go frees it, so a
-// thread left inside a call never touches freed memory.
-struct CallJob {
-  HttpSendRequestFn send;
-  InternetReadFileFn read;
-  InternetQueryDataAvailableFn available;
+// The request's blocking library calls, each run on a thread of the
+// request's own (see AbandonableCall). A call left after its limit or a
+// Cancel closes the request handle; the thread then makes no further call
+// on it, whose value the library may already have given to another request.
+class WinInetJob final : public AbandonableCall {
+ public:
   HINTERNET request;
-  HANDLE go;    // the caller has put a call in place (or quit)
-  HANDLE done;  // the call has ended
-  HMODULE pin;  // keeps the library mapped while the thread is inside it
   bool reading;
-  volatile bool quit;
   BOOL result;
   DWORD error;
   DWORD count;
   char buffer[4096];
-  volatile LONG holders;
-};
 
-void ReleaseJob(CallJob* job) {
-  if (InterlockedDecrement(&job->holders) != 0) return;
-  if (job->go) CloseHandle(job->go);
-  if (job->done) CloseHandle(job->done);
-  if (job->pin) FreeLibrary(job->pin);
-  delete job;
-}
-
-DWORD WINAPI CallThread(void* argument) {
-  CallJob* job = static_cast<CallJob*>(argument);
-  while (WaitForSingleObject(job->go, INFINITE) == WAIT_OBJECT_0 && !job->quit) {
-    job->count = 0;
+ private:
+  void Work() override {
+    count = 0;
     // A read waits until its buffer is full: it asks only for what has come,
     // so a body that trickles in keeps the wait alive. Nothing more to come
     // (or no answer) asks for the whole buffer, which tells the end or the error.
     DWORD size = 0;
-    if (job->reading && (!job->available(job->request, &size, 0, 0) || size == 0 || size > sizeof job->buffer))
-      size = sizeof job->buffer;
-    job->result = job->reading ? job->read(job->request, job->buffer, size, &job->count)
-                               : job->send(job->request, nullptr, 0, nullptr, 0);
-    job->error = job->result ? 0 : GetLastError();
-    SetEvent(job->done);
+    if (reading && (!Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable)(request, &size, 0, 0) ||
+                    size == 0 || size > sizeof buffer))
+      size = sizeof buffer;
+    if (Left()) return;
+    result = reading ? Entry<InternetReadFileFn>(kInternetReadFile)(request, buffer, size, &count)
+                     : Entry<HttpSendRequestFn>(kHttpSendRequestA)(request, nullptr, 0, nullptr, 0);
+    error = result ? 0 : GetLastError();
   }
-  ReleaseJob(job);
-  return 0;
-}
+  // Closing the request ends the pending call on Windows; Wine's goes on.
+  void Leaving() override { Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request); }
+};
 
 }  // namespace
 
-// The request's blocking library calls, each run on a thread of the
-// request's own while the caller waits in slices: a wait ends on Cancel and
-// after its limit, whatever the library does. A call that does not end is
-// left to the thread with the request handle closed; no later call is made.
+// Runs the send and the reads of one request, bounded: a wait ends on
+// Cancel and after its limit, whatever the library does.
 class WinInetCalls {
  public:
   explicit WinInetCalls(HINTERNET& request) : request_(request), job_(nullptr) {}
   ~WinInetCalls() {
-    if (!job_) return;
-    job_->quit = true;
-    SetEvent(job_->go);
-    ReleaseJob(job_);
+    if (job_) job_->Release();
   }
   WinInetCalls(const WinInetCalls&) = delete;
   WinInetCalls& operator=(const WinInetCalls&) = delete;
@@ -150,70 +124,42 @@ class WinInetCalls {
   // The send or one read of up to 4096 bytes, as many as have come (into
   // Buffer(), Count() long).
   // False when the call failed, with its own error, or was left after the
-  // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED).
+  // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED); a left
+  // call has closed the request and set it to null.
   bool Send(DWORD limit_ms) { return Call(false, limit_ms); }
   bool Read() { return Call(true, kTransferLimitMs); }
   const char* Buffer() const { return job_->buffer; }
   DWORD Count() const { return job_->count; }
 
  private:
-  bool Start() {
-    job_ = new (std::nothrow) CallJob();
-    if (!job_) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return false;
-    }
-    job_->send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
-    job_->read = Entry<InternetReadFileFn>(kInternetReadFile);
-    job_->available = Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable);
-    job_->holders = 1;
-    job_->go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    job_->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    // The thread may outlive this transport and its library handle.
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(job_->send), &job_->pin);
-    HANDLE thread = job_->go && job_->done ? CreateThread(nullptr, 0, CallThread, job_, 0, nullptr) : nullptr;
-    if (!thread) {
-      // No bounded call possible: the download fails.
-      DWORD error = GetLastError();
-      ReleaseJob(job_);
-      job_ = nullptr;
-      SetLastError(error);
-      return false;
-    }
-    InterlockedIncrement(&job_->holders);
-    CloseHandle(thread);
-    return true;
-  }
-
   bool Call(bool reading, DWORD limit_ms) {
     if (!request_) {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    if (!job_ && !Start()) return false;
+    if (!job_) {
+      job_ = new (std::nothrow) WinInetJob();
+      // The thread may outlive this transport and its library handle.
+      if (!job_ || !job_->Start(g_library.entries[kHttpSendRequestA])) {
+        // No bounded call possible: the download fails.
+        if (job_) job_->Release();
+        job_ = nullptr;
+        return false;
+      }
+    }
     job_->reading = reading;
     job_->request = request_;
-    SetEvent(job_->go);
-    DWORD start = GetTickCount(), wait;
-    while ((wait = WaitForSingleObject(job_->done, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
-           GetTickCount() - start < limit_ms) {
+    if (!job_->Run(limit_ms)) {
+      request_ = nullptr;
+      return false;
     }
-    if (wait == WAIT_OBJECT_0) {
-      // The call's own error, so that the caller's diagnostic line shows it.
-      SetLastError(job_->error);
-      return job_->result != FALSE;
-    }
-    // A failed wait counts as a time-out: the call may still be running.
-    // Closing the request ends the pending call on Windows; Wine's goes on.
-    Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request_);
-    request_ = nullptr;
-    WaitForSingleObject(job_->done, kCallEndGraceMs);
-    SetLastError(IsCancelRequested() ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
-    return false;
+    // The call's own error, so that the caller's diagnostic line shows it.
+    SetLastError(job_->error);
+    return job_->result != FALSE;
   }
 
   HINTERNET& request_;
-  CallJob* job_;
+  WinInetJob* job_;
 };
 
 namespace {

@@ -41,7 +41,7 @@ void RunTlsTable(int group, const TlsCase* cases, size_t count) {
                       HttpReply::Status(302, "Found", "", "Location: https://" + front + "/d/a.txt\r\n"));
     plain.ServeFile("/d/a.txt", body);
 
-    HostConnection connection(front.c_str(), nullptr, "/d/", HostConnection::NoTransports(), "https");
+    HostConnection connection(front.c_str(), nullptr, "/d/", "https");
     Transport method(connection);
     std::string file = folder.File("out" + std::to_string(i));
     ASSERT_TRUE(WriteWholeFile(file, "older content"));

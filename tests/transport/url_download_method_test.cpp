@@ -27,7 +27,7 @@ namespace {
 
 std::unique_ptr<HostConnection> Connection(const std::string& address) {
   return std::unique_ptr<HostConnection>(
-      new HostConnection(address.c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+      new HostConnection(address.c_str(), nullptr, "/d/"));
 }
 
 // Points the URL-moniker record at an entry its library does not have, for

@@ -118,7 +118,7 @@ class WinInetMethodTest : public ::testing::Test {
   std::unique_ptr<HostConnection> Connection(const std::string& address, bool connected = false,
                                              HWND owner = nullptr) {
     std::unique_ptr<HostConnection> connection(
-        new HostConnection(address.c_str(), owner, "/d/", HostConnection::NoTransports()));
+        new HostConnection(address.c_str(), owner, "/d/"));
     connection->connected = connected;
     return connection;
   }
