@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "base/cancel_flag.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
@@ -61,6 +62,8 @@ bool g_last_send_failed = false;
 typedef BOOL(WINAPI* SendFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 typedef BOOL(WINAPI* SetOptionFn)(HINTERNET, DWORD, LPVOID, DWORD);
 typedef BOOL(WINAPI* QueryFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetCloseFn)(HINTERNET);
 
 BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID optional, DWORD optional_length) {
   g_last_send_failed = ++g_script.sends <= g_script.sends_to_fail;
@@ -106,6 +109,38 @@ void UseScriptedDialog(CWinInetMethod& method) {
   library.entries[kHttpSendRequestA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedSend));
   library.entries[kHttpQueryInfoA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Status407));
   library.entries[kInternetErrorDlg] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedDialog));
+}
+
+// Stand-ins that watch one request handle: the size query before a read
+// asks for Cancel and returns only once the caller has closed the handle,
+// as a call that outlives its caller's wait does.
+struct WatchedRequest {
+  HINTERNET handle = nullptr;
+  volatile LONG reads = 0, closes = 0;
+  HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  FARPROC read = nullptr, close = nullptr;
+};
+WatchedRequest* g_watched = nullptr;
+
+BOOL WINAPI AvailableAfterCaller(HINTERNET request, LPDWORD size, DWORD, DWORD_PTR) {
+  g_watched->handle = request;
+  SetCancelRequested(true);
+  WaitForSingleObject(g_watched->closed, 10000);
+  *size = 5;
+  SetEvent(g_watched->returned);
+  return TRUE;
+}
+BOOL WINAPI CountedRead(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD count) {
+  if (request == g_watched->handle) InterlockedIncrement(&g_watched->reads);
+  return reinterpret_cast<InternetReadFileFn>(reinterpret_cast<void*>(g_watched->read))(request, buffer, size, count);
+}
+BOOL WINAPI CountedClose(HINTERNET handle) {
+  if (handle == g_watched->handle) {
+    InterlockedIncrement(&g_watched->closes);
+    SetEvent(g_watched->closed);
+  }
+  return reinterpret_cast<InternetCloseFn>(reinterpret_cast<void*>(g_watched->close))(handle);
 }
 
 class WinInetMethodTest : public ::testing::Test {
@@ -466,6 +501,39 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
+}
+
+// A read left on Cancel while its first call is still in the library: that
+// call returns after the caller closed the request, and nothing more is
+// asked of the handle, whose value the library may have given to another.
+TEST_F(WinInetMethodTest, ALeftReadMakesNoFurtherCallOnItsHandle) {
+  HttpTestServer server(20, 12);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address(), true);
+  CWinInetMethod method(*connection);
+  ASSERT_TRUE(method.OpenSession());
+  WatchedRequest watched;
+  g_watched = &watched;
+  TransportLibrary& library = WinInetLibrary();
+  watched.read = library.entries[kInternetReadFile];
+  watched.close = library.entries[kInternetCloseHandle];
+  library.entries[kInternetQueryDataAvailable] =
+      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(AvailableAfterCaller));
+  library.entries[kInternetReadFile] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CountedRead));
+  library.entries[kInternetCloseHandle] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CountedClose));
+  LogCapture log;
+  std::string file = folder_.File("a.txt");
+  EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+  SetCancelRequested(false);
+  EXPECT_TRUE(log.Contains("InternetReadFile,WinInetMethod 199, 0x4c7\r\n")) << log.Text();
+  // The size query came back after the close; give the thread time for a
+  // read it must not make.
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watched.returned, 10000));
+  Sleep(300);
+  EXPECT_EQ(0, watched.reads);
+  EXPECT_EQ(1, watched.closes);
+  EXPECT_FALSE(FileExists(file));
 }
 
 // Over TLS the platform judges the certificate: each fault fails with its
