@@ -90,32 +90,13 @@ bool MakeAttemptFile(const char* local_file, char* name) {
   return GetTempFileNameA(folder, "dl", 0, name) != 0;
 }
 
-// The moniker names every certificate fault alike; a session it could not
-// make (no common protocol, say) it reports as a plain download failure,
-// which is not known to be a secure one.
-HostConnection::Failure UrlDownloadFailure(HRESULT result, bool secure) {
-  if (result == INET_E_INVALID_CERTIFICATE || result == INET_E_SECURITY_PROBLEM) return HostConnection::kSecureFailure;
-  if (secure && result == INET_E_DOWNLOAD_FAILURE) return HostConnection::kNotAttempted;
-  return HostConnection::kOtherFailure;
-}
-
-// Whether the finished download is the file: over TLS an answer from an
-// https URL to its end, a whole 200 answer, its length compared; a failure
-// prints its line and tells the connection its kind.
-bool JudgeDownload(DownloadJob& job, HostConnection& host) {
+// Whether the finished download is the file: a whole 200 answer, its
+// length compared; a failure prints its line.
+bool JudgeDownload(DownloadJob& job) {
   UrlDownloadCallback& callback = *job.callback;
-  // A redirect that left TLS fails, and so does a stored answer whose final
-  // URL was never read as https.
-  if (host.IsSecure() && (callback.LeftTls() || (job.result >= 0 && !callback.FinalUrlSecure()))) {
-    SetLastError(static_cast<DWORD>(job.result));
-    LogTransportStep("Secure", kUnit, 46);
-    host.failure = HostConnection::kSecureFailure;
-    return false;
-  }
   if (job.result < 0) {
     SetLastError(static_cast<DWORD>(job.result));
     LogTransportStep("URLDownloadToFile", kUnit, 43);
-    host.failure = UrlDownloadFailure(job.result, host.IsSecure());
     return false;
   }
   // The platform stores an error page and reports success: the status
@@ -152,6 +133,14 @@ CURLDownLoadMethod::~CURLDownLoadMethod() {
 }
 
 bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
+  // The platform's service follows a redirect by itself and tells of it only
+  // once the next request is on its way: one from https to http would send
+  // it in the clear. An https URL is left to WinInet.
+  if (host_.IsSecure()) {
+    LogPrint("URL download refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    host_.failure = HostConnection::kNotAttempted;
+    return false;
+  }
   if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "URLMON.DLL")) {
     LogTransportStep("IsOK", kUnit, 41);
     return false;
@@ -163,7 +152,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
     LogTransportStep("URLDownloadToFile", kUnit, 43);
     return false;
   }
-  UrlDownloadCallback* callback = new (std::nothrow) UrlDownloadCallback(host_.IsSecure());
+  UrlDownloadCallback* callback = new (std::nothrow) UrlDownloadCallback();
   DownloadJob* job = callback ? new (std::nothrow) DownloadJob(callback, host_.progress) : nullptr;
   if (!job) {
     if (callback) callback->Release();
@@ -182,7 +171,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
   bool ended = job->Run(host_.connected ? kTransferLimitMs : kTestLimitMs);
   job->Since(0);
   if (!ended) LogTransportStep(GetLastError() == ERROR_CANCELLED ? "Cancelled" : "Time-out", kUnit, 45);
-  bool stored = ended && JudgeDownload(*job, host_);
+  bool stored = ended && JudgeDownload(*job);
   if (stored && !MoveFileExA(job->file, local_file, MOVEFILE_REPLACE_EXISTING)) {
     LogTransportStep("MoveFile", kUnit, 47);
     stored = false;

@@ -8,6 +8,7 @@
 
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
+#include "base/text.h"
 #include "transport/abandonable_call.h"
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
@@ -36,6 +37,7 @@ typedef HINTERNET(WINAPI* HttpOpenRequestFn)(HINTERNET, LPCSTR, LPCSTR, LPCSTR, 
 typedef HINTERNET(WINAPI* InternetConnectFn)(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
                                              DWORD_PTR);
 typedef BOOL(WINAPI* HttpQueryInfoFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetCrackUrlFn)(LPCSTR, DWORD, DWORD, LPURL_COMPONENTSA);
 
 template <typename Fn>
 Fn Entry(WinInetEntry slot) {
@@ -57,6 +59,8 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 // Proxy credentials are read back in buffers as long as the prompt's fields
 // (999 characters): a longer name fails the read and is stored empty.
 const DWORD kReadBackSize = 1000;
+// Redirects followed over TLS before the download fails.
+const int kRedirectLimit = 3;
 
 // The proxy credentials the user last gave in this process, and the proxy
 // settings of the session they were given for: another connection behind
@@ -318,26 +322,82 @@ void ForgetHeldProxyCredentials() {
   Held().password.Release();
 }
 
+void* CWinInetMethod::OpenRequest(void* server, const char* full_path, bool site) {
+  // Over TLS the platform judges the certificate; no flag waives a fault.
+  // Nor does it follow a redirect: one to http would send the request in
+  // the clear before anything could refuse the answer.
+  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+  HINTERNET request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(server, "GET", full_path, nullptr, nullptr,
+                                                                  nullptr, flags, 0);
+  if (!request) {
+    LogTransportStep("HttpOpenRequest", kUnit, 182);
+    return nullptr;
+  }
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
+  // The site's own credentials never go to another server.
+  if (site) {
+    SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
+    SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
+  }
+  return request;
+}
+
+bool CWinInetMethod::FollowRedirect(void*& request, void*& server) {
+  // The target must fit the program's URL buffer and name an https server.
+  char url[kUrlBufferSize], host_name[kUrlBufferSize], path[kUrlBufferSize], extra[kUrlBufferSize];
+  DWORD size = sizeof url - 1;
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host_name;
+  parts.dwHostNameLength = sizeof host_name;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof path;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof extra;
+  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_LOCATION, url, &size, nullptr) ||
+      !Entry<InternetCrackUrlFn>(kInternetCrackUrlA)(url, size, 0, &parts)) {
+    LogTransportStep("Redirect", kUnit, 195);
+    return false;
+  }
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    LogTransportStep("Secure", kUnit, 194);
+    host_.failure = HostConnection::kSecureFailure;
+    return false;
+  }
+  // Path and query joined; both fit the URL they came from.
+  AppendText(path, sizeof path, extra);
+  InternetCloseHandleFn close = Entry<InternetCloseHandleFn>(kInternetCloseHandle);
+  close(request);
+  request = nullptr;
+  if (server) close(server);
+  server = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_name, parts.nPort, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, 0);
+  if (!server) {
+    LogTransportStep("InternetConnect", kUnit, 67);
+    return false;
+  }
+  request = OpenRequest(server, path, false);
+  return request != nullptr;
+}
+
 bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   if (!OpenSession()) return false;
   LogPrint("CWinInetMethod::GetFile %s, %s\n", host_.base_path.Text(), path);
 
   const char* full_path = host_.FullPath(path);
-  HINTERNET request = nullptr;
   if (!full_path) {
     // Over-long: refused rather than sent cut.
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
   }
-  // Over TLS the platform judges the certificate; no flag waives a fault.
-  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE : 0);
-  request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(connection_, "GET", full_path, nullptr, nullptr, nullptr,
-                                                        flags, 0);
-  if (!request) {
-    LogTransportStep("HttpOpenRequest", kUnit, 182);
-    return false;
-  }
+  // A redirect's server, when the answer came from another; closed last.
+  HINTERNET server = nullptr;
+  RequestScope server_scope(server);
+  HINTERNET request = OpenRequest(connection_, full_path, true);
+  if (!request) return false;
   RequestScope request_scope(request);
   // Any failure from here on deletes the file.
   DownloadFile output(local_file);
@@ -346,15 +406,20 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     return false;
   }
 
-  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
-  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
-  SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
-  SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
-
   // Declared after the output file: on the way out the call thread is let go first.
   WinInetCalls calls(request);
   DWORD status = 0;
-  if (!SendAnsweringProxy(calls, request, &status)) return false;
+  // Over TLS this program follows a redirect itself, a few at most, and
+  // only to https.
+  for (int hops = 0;; ++hops) {
+    if (!SendAnsweringProxy(calls, request, &status)) return false;
+    if (!host_.IsSecure() || status / 100 != 3) break;
+    if (hops == kRedirectLimit) {
+      LogPrint("Redirects %d,%s\r\n", hops, kUnit);
+      return false;
+    }
+    if (!FollowRedirect(request, server)) return false;
+  }
   if (host_.IsSecure() && !StillSecure(request)) return false;
   // An error page or a part is not the file, whatever the library made of it.
   if (!IsWholeFileStatus(static_cast<int>(status))) {
@@ -432,8 +497,7 @@ bool CWinInetMethod::SendAnsweringProxy(WinInetCalls& calls, void*& request, DWO
 }
 
 bool CWinInetMethod::StillSecure(void* request) {
-  // The library follows redirects by itself; one to an http URL would hand
-  // over the file in the clear. The answer must have come over TLS.
+  // Whatever the library did, the answer must have come over TLS.
   DWORD flags = 0, size = sizeof flags;
   if (Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
       (flags & SECURITY_FLAG_SECURE))

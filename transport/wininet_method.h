@@ -74,8 +74,16 @@ class CWinInetMethod : public DownloadMethod {
   bool UseHeldCredentials(void* request);
   // The session's proxy settings as text (the key of held credentials).
   bool SessionProxy(char* text, size_t cap);
+  // A GET request for full_path on server with the proxy's credentials, and
+  // the site's when site; null (with its diagnostic line) when none opens.
+  void* OpenRequest(void* server, const char* full_path, bool site);
+  // Over TLS, after a redirect's answer: request replaced by one for its
+  // https target (server then that target's connection, closed by the
+  // caller). False when the target cannot be read, is not https (a secure
+  // failure) or cannot be opened.
+  bool FollowRedirect(void*& request, void*& server);
   // Over TLS, after the send: true when the answer came over a secure
-  // session (no redirect left TLS); otherwise false, as a secure failure.
+  // session; otherwise false, as a secure failure.
   bool StillSecure(void* request);
 
   void* Session() const { return session_; }
