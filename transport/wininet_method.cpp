@@ -13,6 +13,7 @@
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
 #include "transport/http_response.h"
+#include "transport/proxy_credentials.h"
 
 namespace {
 
@@ -61,24 +62,6 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 const DWORD kReadBackSize = 1000;
 // Redirects followed over TLS before the download fails.
 const int kRedirectLimit = 3;
-
-// The proxy credentials the user last gave in this process, and the proxy
-// settings of the session they were given for: another connection behind
-// the same proxy uses them instead of asking again. Worker thread only.
-// Made in place on first use and never destroyed: a global with a destructor
-// would need the C runtime's exit work, which the program does without.
-// Not inlined: its first-use check would be copied into each of its callers.
-struct HeldCredentials {
-  ByteString proxy;
-  ByteString user;
-  ByteString password;
-};
-__attribute__((noinline)) HeldCredentials& Held() {
-  alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
-  static HeldCredentials* held = nullptr;
-  if (!held) held = new (storage) HeldCredentials();
-  return *held;
-}
 
 // The request's blocking library calls, each run on a thread of the
 // request's own (see AbandonableCall). A call left after its limit or a
@@ -267,16 +250,25 @@ bool CWinInetMethod::SessionProxy(char* text, size_t cap) {
   return true;
 }
 
+bool CWinInetMethod::RequestProxy(void* request, char* text, size_t cap) {
+  // The platform tells whether this request went through a proxy; which one
+  // is known only when the session's setting names a single one (not a
+  // list by scheme, not an automatic configuration).
+  DWORD flags = 0, size = sizeof flags;
+  return Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) &&
+         (flags & INTERNET_REQFLAG_VIA_PROXY) && SessionProxy(text, cap) && text[0] && !strpbrk(text, " ;=");
+}
+
 bool CWinInetMethod::UseHeldCredentials(void* request) {
   char proxy[kProxyKeySize];
-  if (!Held().user.IsPresent() || !SessionProxy(proxy, sizeof proxy) || strcmp(proxy, Held().proxy.Text()) != 0)
-    return false;
+  const ProxyCredentials* held = RequestProxy(request, proxy, sizeof proxy) ? HeldProxyCredentials(proxy) : nullptr;
+  if (!held) return false;
   // Those the request already carried were refused: only the user can help.
-  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), Held().user.Text()) == 0 &&
-      strcmp(host_.proxy_password.Text() ? host_.proxy_password.Text() : "", Held().password.Text()) == 0)
+  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), held->user.Text()) == 0 &&
+      strcmp(host_.proxy_password.Text(), held->password.Text()) == 0)
     return false;
-  host_.proxy_user.Assign(Held().user.Text());
-  host_.proxy_password.Assign(Held().password.Text());
+  host_.proxy_user.Assign(held->user.Text());
+  host_.proxy_password.Assign(held->password.Text());
   SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
   SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
   LogPrint("Proxy credentials held\r\n");
@@ -306,20 +298,11 @@ bool CWinInetMethod::AskProxyCredentials(void* request, DWORD send_error) {
   if (!query(request, INTERNET_OPTION_PROXY_PASSWORD, text, &length)) text[0] = '\0';
   host_.proxy_password.Assign(text);
 
-  // Held for the other connections behind the same proxy.
+  // Held for later requests through the same proxy, when it is known.
   char proxy[kProxyKeySize];
-  if (SessionProxy(proxy, sizeof proxy)) {
-    Held().proxy.Assign(proxy);
-    Held().user.Assign(host_.proxy_user.Text());
-    Held().password.Assign(host_.proxy_password.Text());
-  }
+  if (RequestProxy(request, proxy, sizeof proxy))
+    HoldProxyCredentials(proxy, host_.proxy_user.Text(), host_.proxy_password.Text());
   return true;
-}
-
-void ForgetHeldProxyCredentials() {
-  Held().proxy.Release();
-  Held().user.Release();
-  Held().password.Release();
 }
 
 void* CWinInetMethod::OpenRequest(void* server, const char* full_path, bool site) {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/cancel_flag.h"
 #include "tests/support/http_test_server.h"
@@ -15,6 +16,7 @@
 #include "tests/transport/log_capture.h"
 #include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
+#include "transport/proxy_credentials.h"
 
 using testing_support::FileExists;
 using testing_support::HttpReply;
@@ -109,6 +111,32 @@ void UseScriptedDialog(CWinInetMethod& method) {
   library.entries[kHttpSendRequestA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedSend));
   library.entries[kHttpQueryInfoA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Status407));
   library.entries[kInternetErrorDlg] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedDialog));
+}
+
+// A stand-in for the option query that reports the request as sent through
+// a proxy, with g_proxy as the session's setting (empty for an automatic
+// configuration); while g_via_proxy is false, the real answers.
+std::string g_proxy;
+bool g_via_proxy = false;
+FARPROC g_real_query_option = nullptr;
+typedef BOOL(WINAPI* QueryOptionFn)(HINTERNET, DWORD, LPVOID, LPDWORD);
+
+BOOL WINAPI ProxyQuery(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD length) {
+  if (g_via_proxy && option == INTERNET_OPTION_REQUEST_FLAGS) {
+    *static_cast<DWORD*>(buffer) = INTERNET_REQFLAG_VIA_PROXY;
+    return TRUE;
+  }
+  if (g_via_proxy && option == INTERNET_OPTION_PROXY) {
+    INTERNET_PROXY_INFO* info = static_cast<INTERNET_PROXY_INFO*>(buffer);
+    char* text = reinterpret_cast<char*>(info + 1);
+    memcpy(text, g_proxy.c_str(), g_proxy.size() + 1);
+    info->dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+    info->lpszProxy = reinterpret_cast<LPCTSTR>(text);
+    info->lpszProxyBypass = nullptr;
+    return TRUE;
+  }
+  return reinterpret_cast<QueryOptionFn>(reinterpret_cast<void*>(g_real_query_option))(handle, option, buffer,
+                                                                                         length);
 }
 
 // Stand-ins that watch one request handle: the size query before a read
@@ -501,6 +529,51 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
+}
+
+// Credentials typed for one proxy go to that proxy alone: a request through
+// another, or through one the platform does not name, asks the user again.
+TEST_F(WinInetMethodTest, HeldProxyCredentialsGoOnlyToTheirProxy) {
+  HttpTestServer server(20, 13);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  std::string file = folder_.File("a.txt");
+  const char kA[] = "127.0.0.1:3128";
+  const char kList[] = "http=127.0.0.1:3128 https=127.0.0.1:3128";
+  struct Row {
+    const char* name;
+    const char* proxy;
+    const char* typed;  // the name typed in the dialog (password "p"), or null: declined
+    int dialogs;
+    const char* sent;  // the proxy name put on the request, or null: none, not fetched
+  } rows[] = {
+      {"typed for A", kA, "u", 1, "u"},
+      {"A again: held", kA, nullptr, 0, "u"},
+      {"B: asked", "127.0.0.2:3128", nullptr, 1, nullptr},
+      {"a list: typed, not held", kList, "v", 1, "v"},
+      {"the list again: asked", kList, nullptr, 1, nullptr},
+      {"automatic: typed, not held", "", "w", 1, "w"},
+      {"automatic again: asked", "", nullptr, 1, nullptr},
+      {"A still held", kA, nullptr, 0, "u"},
+  };
+  for (const Row& row : rows) {
+    g_script = DialogScript();
+    g_script.answer = row.typed ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+    g_script.user = row.typed ? row.typed : "";
+    g_script.password = "p";
+    g_proxy = row.proxy;
+    g_via_proxy = true;
+    auto connection = Connection(server.Address(), true);
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    g_real_query_option = WinInetLibrary().entries[kInternetQueryOptionA];
+    WinInetLibrary().entries[kInternetQueryOptionA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ProxyQuery));
+    EXPECT_EQ(row.sent != nullptr, method.GetFile("a.txt", file.c_str())) << row.name;
+    EXPECT_EQ(row.dialogs, g_script.dialogs) << row.name;
+    EXPECT_STREQ(row.sent, connection->proxy_user.IsPresent() ? connection->proxy_user.Text() : nullptr) << row.name;
+    if (row.sent) EXPECT_STREQ("p", connection->proxy_password.Text()) << row.name;
+  }
+  g_via_proxy = false;
 }
 
 // A read left on Cancel while its first call is still in the library: that
