@@ -35,10 +35,16 @@ bool AbandonableCall::Start(FARPROC code) {
 
 DWORD WINAPI AbandonableCall::Thread(void* self) {
   AbandonableCall* call = static_cast<AbandonableCall*>(self);
-  while (WaitForSingleObject(call->go_, INFINITE) == WAIT_OBJECT_0 && !call->Left()) {
-    call->Work();
-    if (InterlockedCompareExchange(&call->state_, kIdle, kRunning) == kLeft) call->EndedAlone();
-    SetEvent(call->done_);
+  // A run put in place is taken even when its caller has left by now (the
+  // two signals may have come as one): its calls are not made, but what it
+  // leaves behind is cleaned up.
+  while (WaitForSingleObject(call->go_, INFINITE) == WAIT_OBJECT_0) {
+    if (InterlockedExchange(&call->pending_, 0)) {
+      if (!call->Left()) call->Work();
+      if (InterlockedCompareExchange(&call->state_, kIdle, kRunning) == kLeft) call->EndedAlone();
+      SetEvent(call->done_);
+    }
+    if (call->quit_) break;
   }
   call->Drop();
   return 0;
@@ -46,6 +52,7 @@ DWORD WINAPI AbandonableCall::Thread(void* self) {
 
 bool AbandonableCall::Run(DWORD limit_ms) {
   InterlockedExchange(&state_, kRunning);
+  InterlockedExchange(&pending_, 1);
   SetEvent(go_);
   DWORD start = GetTickCount(), wait;
   while ((wait = WaitForSingleObject(done_, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
@@ -66,6 +73,7 @@ bool AbandonableCall::Run(DWORD limit_ms) {
 
 void AbandonableCall::Release() {
   InterlockedExchange(&state_, kLeft);
+  InterlockedExchange(&quit_, 1);
   if (go_) SetEvent(go_);
   Drop();
 }

@@ -10,7 +10,8 @@
 // the next request.
 class AbandonableCall {
  public:
-  AbandonableCall() : go_(nullptr), done_(nullptr), pin_(nullptr), state_(kIdle), holders_(1) {}
+  AbandonableCall()
+      : go_(nullptr), done_(nullptr), pin_(nullptr), state_(kIdle), pending_(0), quit_(0), holders_(1) {}
   AbandonableCall(const AbandonableCall&) = delete;
   AbandonableCall& operator=(const AbandonableCall&) = delete;
 
@@ -46,5 +47,7 @@ class AbandonableCall {
   HANDLE done_;
   HMODULE pin_;
   volatile LONG state_;
+  volatile LONG pending_;  // a run is put in place and not yet taken
+  volatile LONG quit_;     // the caller has let go for good
   volatile LONG holders_;
 };
