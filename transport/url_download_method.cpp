@@ -32,8 +32,14 @@ const DWORD kTransferLimitMs = 40000;
 // server ends it, however long that is, so the caller only waits for it.
 class DownloadJob final : public AbandonableCall {
  public:
+  // The entry is taken now: the thread may outlive the transport, whose
+  // release clears the library's entry table.
   DownloadJob(UrlDownloadCallback* c, TransferProgress* sink)
-      : callback(c), progress(sink), result(E_FAIL), reported(0) {
+      : download(reinterpret_cast<URLDownloadToFileFn>(reinterpret_cast<void*>(g_library.entries[0]))),
+        callback(c),
+        progress(sink),
+        result(E_FAIL),
+        reported(0) {
     file[0] = '\0';
   }
   // The wait counts from the last bytes; the counts pass to the sink on the
@@ -45,6 +51,7 @@ class DownloadJob final : public AbandonableCall {
     return callback->LastBytes();
   }
 
+  const URLDownloadToFileFn download;
   UrlDownloadCallback* const callback;
   TransferProgress* const progress;
   HRESULT result;
@@ -57,9 +64,7 @@ class DownloadJob final : public AbandonableCall {
   void Work() override {
     // The URL download is a COM service: an apartment of the thread's own.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (!Left())
-      result = reinterpret_cast<URLDownloadToFileFn>(reinterpret_cast<void*>(g_library.entries[0]))(
-          nullptr, url, file, 0, static_cast<IBindStatusCallback*>(callback));
+    if (!Left()) result = download(nullptr, url, file, 0, static_cast<IBindStatusCallback*>(callback));
     if (SUCCEEDED(com)) CoUninitialize();
   }
   // The next notification stops the download.

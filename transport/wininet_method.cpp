@@ -69,6 +69,17 @@ const int kRedirectLimit = 3;
 // on it, whose value the library may already have given to another request.
 class WinInetJob final : public AbandonableCall {
  public:
+  // Taken when the job is made: the thread may outlive the transport, whose
+  // release clears the library's entry table.
+  WinInetJob()
+      : send(Entry<HttpSendRequestFn>(kHttpSendRequestA)),
+        read(Entry<InternetReadFileFn>(kInternetReadFile)),
+        available(Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable)),
+        close(Entry<InternetCloseHandleFn>(kInternetCloseHandle)) {}
+  const HttpSendRequestFn send;
+  const InternetReadFileFn read;
+  const InternetQueryDataAvailableFn available;
+  const InternetCloseHandleFn close;
   HINTERNET request;
   bool reading;
   BOOL result;
@@ -83,16 +94,13 @@ class WinInetJob final : public AbandonableCall {
     // so a body that trickles in keeps the wait alive. Nothing more to come
     // (or no answer) asks for the whole buffer, which tells the end or the error.
     DWORD size = 0;
-    if (reading && (!Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable)(request, &size, 0, 0) ||
-                    size == 0 || size > sizeof buffer))
-      size = sizeof buffer;
+    if (reading && (!available(request, &size, 0, 0) || size == 0 || size > sizeof buffer)) size = sizeof buffer;
     if (Left()) return;
-    result = reading ? Entry<InternetReadFileFn>(kInternetReadFile)(request, buffer, size, &count)
-                     : Entry<HttpSendRequestFn>(kHttpSendRequestA)(request, nullptr, 0, nullptr, 0);
+    result = reading ? read(request, buffer, size, &count) : send(request, nullptr, 0, nullptr, 0);
     error = result ? 0 : GetLastError();
   }
   // Closing the request ends the pending call on Windows; Wine's goes on.
-  void Leaving() override { Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request); }
+  void Leaving() override { close(request); }
 };
 
 }  // namespace
