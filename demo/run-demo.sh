@@ -241,7 +241,8 @@ if [ "$mode" = download ]; then
   cp demo/download/handler.sh "$native_maker" "$prefix/download/"
   bash "$certs/sign-file.sh" signer "$setup_exe" "$prefix/download/Setup.exe" || fail "signing Setup.exe failed"
   chmod -R a+rX "$prefix/download"
-  setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s tcp:127.0.0.1:9000 \
+  install -d -m 700 -o nobody -g nogroup "$prefix/run"
+  setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s "unix:$prefix/run/fcgi.sock" \
     >"$demo/fcgiwrap.log" 2>&1 &
   fcgiwrap_pid=$!
 fi
@@ -254,7 +255,7 @@ if [ "$mode" = down ]; then
 else
   # A copy in the prefix: its includes and certificate paths are relative to
   # the configuration's own folder.
-  cp demo/nginx.conf "$prefix/nginx.conf"
+  sed "s|@prefix@|$prefix|g" demo/nginx.conf >"$prefix/nginx.conf"
   nginx -p "$prefix/" -c "$prefix/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
     { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
   nginx_started=1

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # The download handler (a CGI program, run by fcgiwrap behind nginx): a copy
 # of the signed Setup.exe stamped with the download link's parameters,
 #   GET /download/Setup.exe?Partner=acme&Campaign=winter
@@ -21,6 +21,12 @@ answer() {  # answer STATUS TEXT
   exit 0
 }
 refuse() { answer "400 Bad Request" "$1"; }
+# Each key of the list compared whole: "Partner Campaign" is no key.
+known() {
+  local k IFS=' '
+  for k in $keys; do [ "$k" = "$1" ] && return 0; done
+  return 1
+}
 
 [ "${REQUEST_METHOD:-}" = GET ] || [ "${REQUEST_METHOD:-}" = HEAD ] || answer "405 Method Not Allowed" "GET only"
 [ -n "$dir" ] && [ -f "$dir/Setup.exe" ] && [ -x "$dir/maker" ] || answer "500 Internal Server Error" "not set up"
@@ -34,7 +40,7 @@ for entry in $query; do
     *=*) key=${entry%%=*} value=${entry#*=} ;;
     *) refuse "an entry without a value" ;;
   esac
-  case $keys in *" $key "*) ;; *) refuse "unknown key" ;; esac
+  known "$key" || refuse "unknown key"
   case $seen in *" $key "*) refuse "a key given twice" ;; esac
   case $value in "" | *[!A-Za-z0-9._-]*) refuse "values take letters, digits, -, _ and . only" ;; esac
   seen="$seen$key "

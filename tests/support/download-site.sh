@@ -34,15 +34,16 @@ cp "$repo/demo/download/handler.sh" "$maker" "$prefix/download/"
 cp "$setup" "$prefix/download/Setup.exe"
 chmod -R a+rX "$prefix/site" "$prefix/download"
 chmod a+x "$prefix"
-sed "s/127\.0\.0\.1/$address/g" "$repo/demo/nginx.conf" >"$work/nginx.conf"
-# The handler's user: nobody, as nginx's worker.
-setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s "tcp:$address:9000" \
+sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" "$repo/demo/nginx.conf" >"$work/nginx.conf"
+# The handler's user: nobody, as nginx's worker; the socket's folder is theirs alone.
+install -d -m 700 -o nobody -g nogroup "$prefix/run"
+setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s "unix:$prefix/run/fcgi.sock" \
   >"$work/fcgiwrap.log" 2>&1 &
 echo $! >"$work/fcgiwrap.pid"
 nginx -p "$prefix/" -c "$work/nginx.conf" -e logs/error.log >"$work/nginx-start.log" 2>&1 ||
   { cat "$work/nginx-start.log"; stop; exit 1; }
 for _ in $(seq 50); do
-  (exec 3<>"/dev/tcp/$address/9000") 2>/dev/null && exit 0
+  [ -S "$prefix/run/fcgi.sock" ] && exit 0
   sleep 0.1
 done
 echo "fcgiwrap did not start:" >&2

@@ -16,19 +16,30 @@
 #   twonames      common names "<publisher>" and "Mallory Ltd", code signing, issued by ca
 #   fullwidth     "Ｂｒａｎｎｏｃｋ" (full-width letters), code signing, issued by ca
 #   selfsigned    "<publisher>", code signing, its own issuer
+#   webinter      an authority issued by ca, limited to server authentication
+#   webonly       "<publisher>", code signing, issued by webinter
 # sign: sign-file.sh in this folder signs IN into OUT with a NAME's chain.
 set -eu
 out=$1
 publisher=${2:-Brannock}
-[ -f "$out/done" ] && [ -f "$out/fullwidth.pem" ] && exit 0
+[ -f "$out/done" ] && [ -f "$out/webonly.pem" ] && exit 0
 mkdir -p "$out"
 cd "$out"
+# A folder made before webonly was added keeps its keys (builds pin them).
+older=""
+[ -f done ] && [ -f fullwidth.pem ] && older=1
 
 cat >ext.cnf <<'EOF'
 [codesign]
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature
 extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+[webinter]
+basicConstraints=critical,CA:TRUE
+keyUsage=critical,keyCertSign,cRLSign
+extendedKeyUsage=serverAuth
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 [nousage]
@@ -51,6 +62,7 @@ leaf() {  # name common-name issuer extension-section
   rm -f "$1.csr"
 }
 
+if [ -z "$older" ]; then
 authority ca "Tamsu Test Authority"
 authority untrusted-ca "Untrusted Test Authority"
 authority other-ca "Other Test Authority"
@@ -67,6 +79,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -keyout selfsigned.
 cp selfsigned.pem selfsigned.chain.pem
 openssl x509 -in ca.pem -outform DER -out ca.der
 openssl x509 -in other-ca.pem -outform DER -out other-ca.der
+fi
+leaf webinter "Web Test Authority" ca webinter
+leaf webonly "$publisher" webinter codesign
 
 cat >sign-file.sh <<'EOF'
 #!/bin/bash

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "install/parameter_merge.h"
 #include "install/signer_rules.h"
 #include "package/appended_blocks.h"
@@ -125,10 +126,7 @@ bool WriteAll(const std::string& path, const std::string& bytes, std::string* er
 
 const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
 
-uint32_t Read32(const std::string& bytes, size_t at) {
-  const unsigned char* p = Data(bytes) + at;
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t Read32(const std::string& bytes, size_t at) { return ReadLe32(Data(bytes) + at); }
 
 std::string Offset32(uint32_t value) {
   std::string out(4, '\0');
@@ -153,13 +151,6 @@ bool ReadImage(const std::string& path, std::string* bytes, std::string* error) 
 
 bool EndsWithParameterBlock(const std::string& bytes) {
   return BlockEndingAt(Data(bytes), static_cast<uint32_t>(bytes.size())).kind == kParameterBlock;
-}
-
-std::string ParameterBlock(const std::string& text) {
-  // The text ends at position 258 with its zero at 259; position 0 stays zero.
-  std::string block(260, '\0');
-  block.replace(259 - text.size(), text.size(), text);
-  return block + "Cookies";
 }
 
 // A non-zero security directory entry: the file carries a signature, sound
@@ -265,14 +256,14 @@ int Stamp(const std::vector<std::string>& args) {
     // the signature stays valid, also under the strict check.
     CertificateTable table;
     if (!ReadCertificateTable(bytes, &table, &error) ||
-        !StampInSignature(&bytes, table, ParameterBlock(text), &replaced, &error))
+        !StampInSignature(&bytes, table, MakeParameterBlock(text), &replaced, &error))
       return Fail("\"" + target.input + "\" is signed, but " + error +
                   "; sign it again, or give --drop-signature to stamp it unsigned");
     where = " in the signature, as its signer's unsigned attribute (the signature stays valid)";
   } else {
     replaced = EndsWithParameterBlock(bytes);
     if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
-    bytes += ParameterBlock(text);
+    bytes += MakeParameterBlock(text);
     UpdatePeChecksum(&bytes);
   }
   if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
@@ -424,7 +415,7 @@ const char* FailureText(TrustFailure failure) {
     case kTrusted: return "trusted";
     case kNoTrustLibrary: return "the system's trust library is missing";
     case kPlatformVerdict: return "the platform refuses the signature (none, or the file changed after signing)";
-    case kChainNotTrusted: return "the certificate chain does not end in a trusted root";
+    case kChainNotTrusted: return "the certificate chain does not end in a trusted root, or is not for code signing";
     case kNoCodeSigning: return "the certificate is not for code signing";
     case kOtherPublisher: return "signed by another publisher";
     case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
