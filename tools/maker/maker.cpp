@@ -19,6 +19,7 @@
 #include "install/signer_rules.h"
 #include "package/appended_blocks.h"
 #include "tools/maker/cabinet_writer.h"
+#include "tools/maker/download_service.h"
 #include "tools/maker/maker_platform.h"
 #include "tools/maker/signed_image.h"
 
@@ -47,7 +48,16 @@ const char kUsage[] =
     "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
     "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with).\n"
     "      Trusted roots: natively the --ca files (PEM), else the system's bundle;\n"
-    "      on Windows the machine's own (--ca is refused there)\n";
+    "      on Windows the machine's own (--ca is refused there)\n"
+    "  maker serve SIGNED [--keys KEY,KEY...] [--max-age SECONDS] [--name FILENAME] [--socket PATH]\n"
+    "              [--log FILE]\n"
+    "      (native tool) a FastCGI responder: GET or HEAD of the download link gets\n"
+    "      a copy of SIGNED stamped in memory with the link's parameters: only the\n"
+    "      keys (default Partner,Campaign), each once, values of letters, digits,\n"
+    "      - _ and ., at most 258 characters; anything else is a 400. Its listening\n"
+    "      socket is standard input (spawn-fcgi), or PATH. SIGHUP reads SIGNED\n"
+    "      again between requests; SIGTERM ends it after the request in hand.\n"
+    "      Its messages go to FILE, else to standard error\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -598,6 +608,11 @@ int main(int argc, char** argv) {
   if (command == "embed") return Embed(args);
   if (command == "show") return Show(args);
   if (command == "verify") return Verify(args);
+#if SETUP_MAKER_SERVE
+  if (command == "serve") return ServeDownloads(args);
+#else
+  if (command == "serve") return Fail("serve is a command of the native tool (it needs the FastCGI library)");
+#endif
   if (command == "help" || command == "--help" || command == "-h") {
     printf("%s", kUsage);
     return 0;
