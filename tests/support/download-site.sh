@@ -4,7 +4,8 @@
 # maker serve under spawn-fcgi, both as nobody.
 #   download-site.sh start WORK ADDRESS MAKER SIGNED_SETUP
 #   download-site.sh stop WORK
-# RESPONDERS (default 2) service processes, WORKERS (default 1) nginx workers.
+# RESPONDERS (default 2) service processes, WORKERS (default 1) nginx workers,
+# CACHE=off nginx without its cache.
 # WORK holds the prefix (nginx/), the logs and the PIDs (service.pid: one
 # line per responder); both are stopped by their PIDs. The signed file is
 # served from nginx/download/Setup.exe: replace it there and send the
@@ -36,7 +37,9 @@ cp "$setup" "$prefix/download/Setup.exe"
 chmod -R a+rX "$prefix/site" "$prefix/download"
 chmod a+x "$prefix" "$work"
 chown nobody:nogroup "$prefix/cache"
-sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" \
+nocache=""
+[ "${CACHE:-on}" = off ] && nocache=/fastcgi_cache/d
+sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" -e "$nocache" \
   -e "s/^worker_processes 1;/worker_processes ${WORKERS:-1};/" -e "s/worker_connections 64;/worker_connections 1024;/" \
   "$repo/demo/nginx.conf" >"$work/nginx.conf"
 # The service's log: spawn-fcgi sends its standard error to /dev/null.

@@ -1,8 +1,10 @@
 #!/bin/bash
 # Stamped downloads through nginx, timed with wrk on the host, in a network
 # namespace of its own (127.0.0.1):
-#   distinct: every request a new link, stamped by maker serve (no cache)
+#   distinct: every request a new link, stamped by maker serve, through the
+#             cache (every one a miss)
 #   cached:   one link again and again, answered from nginx's cache
+#   uncached: every request a new link, nginx without its cache
 #   static:   a plain file of the stamped copy's size, for comparison
 # and whole-process "maker stamp SIGNED -o -" runs per second. The tool is
 # the release build (build/maker-release); the input the signed shipped
@@ -58,6 +60,12 @@ unshare --net bash -c '
     " "$work/$1.txt"
   }
   run distinct -s "$work/distinct.lua" http://127.0.0.1
+  # In the cache first: a first burst waits on the cache lock (nginx looks again every 500 ms).
+  for _ in 1 2; do curl -s -o /dev/null "http://127.0.0.1/download/Setup.exe?Partner=acme&Campaign=winter"; done
   run cached "http://127.0.0.1/download/Setup.exe?Partner=acme&Campaign=winter"
   run static http://127.0.0.1/static.exe
+  bash tests/support/download-site.sh stop "$work/site"
+  CACHE=off RESPONDERS=$responders WORKERS=2 bash tests/support/download-site.sh start "$work/site" 127.0.0.1 "$maker" "$work/Signed.exe"
+  run uncached -s "$work/distinct.lua" http://127.0.0.1
+  echo "load average after: $(cut -d" " -f1-3 /proc/loadavg)"
 ' "$work" "$maker" "$seconds" "$connections" "$responders"
