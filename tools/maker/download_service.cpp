@@ -58,8 +58,9 @@ bool LoadBase(const std::string& path, Base* base, std::string* error) {
     return false;
   }
   std::string image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad() || image.size() > 0xffffffffu) {
-    *error = "cannot read \"" + path + "\", or it is 4 GiB or larger";
+  // Answers are written in one call that counts in int.
+  if (file.bad() || image.size() > (1u << 30)) {
+    *error = "cannot read \"" + path + "\", or it is 1 GiB or larger";
     return false;
   }
   CertificateTable table;
