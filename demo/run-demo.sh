@@ -241,10 +241,9 @@ if [ "$mode" = download ]; then
   # The download service: the signed Setup.exe beside the site, stamped per
   # link by maker serve, as nobody (nginx's worker) on a socket only nobody
   # may use; nginx caches the copies.
-  mkdir -p "$prefix/download" "$prefix/run" "$prefix/cache"
+  mkdir -p "$prefix/download" "$prefix/run"
   bash "$certs/sign-file.sh" signer "$setup_exe" "$prefix/download/Setup.exe" || fail "signing Setup.exe failed"
   chmod -R a+rX "$prefix/download"
-  chown nobody:nogroup "$prefix/cache"
   install -m 644 -o nobody -g nogroup /dev/null "$demo/service.log"
   spawn-fcgi -s "$prefix/run/download.sock" -M 0600 -U nobody -G nogroup -u nobody -g nogroup -F 2 \
     -P "$demo/service.pid" -- "$native_maker" serve "$prefix/download/Setup.exe" --log "$demo/service.log" \

@@ -32,11 +32,10 @@ if [ "$action" = stop ]; then stop; exit 0; fi
 address=$3 maker=$4 setup=$5
 stop
 rm -rf "$prefix"
-mkdir -p "$prefix/logs" "$prefix/tmp" "$prefix/cache" "$prefix/site" "$prefix/download" "$prefix/run"
+mkdir -p "$prefix/logs" "$prefix/tmp" "$prefix/site" "$prefix/download" "$prefix/run"
 cp "$setup" "$prefix/download/Setup.exe"
 chmod -R a+rX "$prefix/site" "$prefix/download"
 chmod a+x "$prefix" "$work"
-chown nobody:nogroup "$prefix/cache"
 nocache=""
 [ "${CACHE:-on}" = off ] && nocache=/fastcgi_cache/d
 sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" -e "$nocache" \
