@@ -49,7 +49,7 @@ spawn-fcgi -s "$prefix/run/download.sock" -M 0600 -U nobody -G nogroup -u nobody
   { cat "$work/spawn-fcgi.log" "$work/service.log"; stop; exit 1; }
 nginx -p "$prefix/" -c "$work/nginx.conf" -e logs/error.log >"$work/nginx-start.log" 2>&1 ||
   { cat "$work/nginx-start.log"; stop; exit 1; }
-for _ in $(seq 50); do
+for _ in $(seq 200); do  # the sanitizer build starts slowly on a busy machine
   [ "$(grep -c ready "$work/service.log")" = "${RESPONDERS:-2}" ] && exit 0
   sleep 0.1
 done
