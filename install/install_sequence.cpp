@@ -19,6 +19,8 @@ static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_
 static const char kStartFailure[] = "Failed to start Update";
 static const wchar_t kPendingName[] = L"NewUpdate.exe";
 static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
+static const char kFolderFailure[] = "Can't install into %s";
+static const char kDiskFull[] = "Not enough disk space to install Update";
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false), fetch_secure_failure_(false) {
@@ -53,20 +55,14 @@ static bool IsBelowProgramFiles(const char* folder) {
 // program-files folders anyone may have made it beforehand: it must be the
 // administrators' before anything is fetched into it or started from it.
 static bool EnterWorkingFolder(const wchar_t* folder) {
-  char log[2 * MAX_PATH];
-  if (LogIsOn()) LogTextOf(folder, log, sizeof log);
-  // The folder rules and the securing still read narrow paths: a folder
-  // with no narrow form counts as outside and cannot be secured, so it is
-  // refused rather than entered unchecked.
+  // The program-files rule reads narrow paths: a folder with no narrow form
+  // counts as outside, so it is made locked and judged as such.
   char narrow[MAX_PATH];
-  bool named = NarrowPath(folder, narrow, sizeof narrow);
-  bool outside = !named || !IsBelowProgramFiles(narrow);
-  if (outside && (!named || !SecureInstallFolder(narrow))) return false;
-  if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
-    LogWithError("CreateDirectory %s failed 0x%x\r\n", log);
-    return false;
-  }
+  bool below = NarrowPath(folder, narrow, sizeof narrow) && IsBelowProgramFiles(narrow);
+  if (!PrepareInstallFolder(folder, !below)) return false;
   if (!SetCurrentDirectoryW(folder)) {
+    char log[2 * MAX_PATH];
+    if (LogIsOn()) LogTextOf(folder, log, sizeof log);
     LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", log);
     return false;
   }
@@ -117,11 +113,15 @@ void InstallSequence::Run() {
   WorkingFolder(install_folder_, folder, MAX_PATH);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    if (!IsCancelRequested()) host_.SetErrorLine(kStartFailure);
+    // The line is narrow: a character outside the code page shows as '?'.
+    char named[2 * MAX_PATH], line[2 * MAX_PATH + sizeof kFolderFailure];
+    LogTextOf(folder, named, sizeof named);
+    if (!IsCancelRequested() && FormatText(line, sizeof line, kFolderFailure, named) >= 0) host_.SetErrorLine(line);
     CommonEnd();
     return;
   }
 
+  ClearDiskFull();
   const wchar_t* updater = GetUpdaterPath();
   if (!updater[0]) {
     CommonEnd();
@@ -149,7 +149,14 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
+    // A file cut by a full disk fails its checks; the user is told of the disk.
+    bool full = DiskFullNoted();
+    if (full && LogIsOn()) {
+      char log[2 * MAX_PATH];
+      LogTextOf(folder, log, sizeof log);
+      LogPrint("Disk full in %s\r\n", log);
+    }
+    host_.SetErrorLine(full ? kDiskFull : refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
   }
   CommonEnd();
 }
