@@ -207,6 +207,24 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
   EXPECT_EQ(expected_start, host_.events);
 }
 
+// A folder named outside the code page: entered, fetched into and started
+// from by its wide name, and stored whole for the next run.
+TEST_F(InstallSequenceTest, FolderNamedInAnotherScriptInstallsAndIsStoredWhole) {
+  host_.dialog_folder = folder_.Path() + "\\\xe4\xb8\x8b\xe8\xbd\xbd\\";  // "下载"
+  std::wstring wide = WidePath(host_.dialog_folder);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("", host_.error);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_FALSE(WaitForUpdaterLog().empty()) << "the updater did not start";
+  wchar_t stored[MAX_PATH] = L"";
+  EXPECT_TRUE(RegGetPath(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, L"InstallDir", stored, MAX_PATH));
+  EXPECT_EQ(wide, stored);
+  SetCurrentDirectoryA(cwd_);
+  EXPECT_TRUE(DeleteFileW((wide + L"Update.exe").c_str()));
+  for (int i = 0; i < 100 && !RemoveDirectoryW(wide.c_str()); ++i) Sleep(50);
+}
+
 TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
   MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
