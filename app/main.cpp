@@ -4,6 +4,7 @@
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
 #include "base/diagnostic_log.h"
+#include "base/file_utils.h"
 #include "base/text.h"
 #include "install/product.h"
 #include "install/install_sequence.h"
@@ -23,9 +24,8 @@ static void LoadSystemLibrariesSafely() {
 
 // The executable's own package, or none when it carries no valid one.
 static EmbeddedPackage* OpenOwnPackage() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return nullptr;
+  wchar_t path[MAX_PATH];
+  if (!OwnPath(path, MAX_PATH)) return nullptr;
   EmbeddedPackage* package = new EmbeddedPackage(path);
   if (package && !package->IsOpen()) {
     delete package;
@@ -39,15 +39,19 @@ static EmbeddedPackage* OpenOwnPackage() {
 // support. The program runs elevated, so the file is always made new: never
 // an existing file, never through a link planted at the name.
 static void OpenSupportLog() {
-  char path[MAX_PATH];
-  DWORD folder = GetTempPathA(sizeof path, path);
-  if (folder == 0 || folder >= sizeof path) return;
+  // Wide: the temporary folder may lie in a profile named in any script.
+  wchar_t path[MAX_PATH];
+  DWORD folder = GetTempPathW(MAX_PATH, path);
+  if (folder == 0 || folder >= MAX_PATH) return;
   for (int i = 1; i < 100; ++i) {
+    char name[64];
+    wchar_t wide[64];
+    path[folder] = 0;
     // A name that does not fit the path leaves the log closed.
-    if (FormatText(path + folder, sizeof path - folder, i == 1 ? "%s Setup.log" : "%s Setup (%d).log",
-                   SETUP_PRODUCT_NAME, i) < 0)
+    if (FormatText(name, sizeof name, i == 1 ? "%s Setup.log" : "%s Setup (%d).log", SETUP_PRODUCT_NAME, i) < 0 ||
+        !MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 64) || !AppendPath(path, MAX_PATH, wide))
       return;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       LogSetSink(file);

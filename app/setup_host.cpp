@@ -35,12 +35,12 @@ UpdaterFetcher* SetupHost::ContactSite(const char* family) {
 
 bool SetupHost::SecureContactFailed() { return site_ && site_->SecureConnectionFailed(); }
 
-int SetupHost::RunDriveDialog(char* folder, size_t cap) {
+int SetupHost::RunDriveDialog(wchar_t* folder, size_t cap) {
   DriveDialog dialog(instance_);
   if (dialog.Run() != 1) return 2;
-  // The dialog's folder is a path: it fits any path buffer; refuse rather
-  // than cut otherwise.
-  return CopyText(folder, cap, dialog.Folder()) ? 1 : 2;
+  // The dialog's folder is a path in the code page's form: it fits any path
+  // buffer; refuse rather than cut otherwise.
+  return MultiByteToWideChar(CP_ACP, 0, dialog.Folder(), -1, folder, static_cast<int>(cap)) > 0 ? 1 : 2;
 }
 
 void SetupHost::MergeLaunchParameters() { ::MergeLaunchParameters(); }

@@ -24,7 +24,7 @@ class SetupHost : public InstallHost {
   // until the process ends (the sequence holds on to the fetcher).
   UpdaterFetcher* ContactSite(const char* family) override;
   bool SecureContactFailed() override;
-  int RunDriveDialog(char* folder, size_t cap) override;
+  int RunDriveDialog(wchar_t* folder, size_t cap) override;
   void MergeLaunchParameters() override;
 
  protected:

@@ -1,6 +1,7 @@
 #include "base/file_utils.h"
 
 #include <sddl.h>
+#include <string.h>
 
 #include "base/diagnostic_log.h"
 #include "base/text.h"
@@ -13,6 +14,47 @@ bool IsDirectoryPath(const char* path) {
 bool IsFilePath(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDirectoryPath(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFilePath(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool AppendPath(wchar_t* out, size_t cap, const wchar_t* text) {
+  size_t used = lstrlenW(out), length = lstrlenW(text);
+  if (used + length >= cap) return false;
+  memcpy(out + used, text, (length + 1) * sizeof *text);
+  return true;
+}
+
+// A UTF-8 code page takes every character and refuses the flag and the
+// question of a stand-in.
+static int ToCodePage(const wchar_t* path, char* out, size_t cap, BOOL* stand_in) {
+  if (GetACP() == CP_UTF8) stand_in = nullptr;
+  return WideCharToMultiByte(CP_ACP, stand_in ? WC_NO_BEST_FIT_CHARS : 0, path, -1, out, static_cast<int>(cap),
+                             nullptr, stand_in);
+}
+
+bool NarrowPath(const wchar_t* path, char* out, size_t cap) {
+  BOOL stand_in = FALSE;
+  if (ToCodePage(path, out, cap, &stand_in) > 0 && !stand_in) return true;
+  if (cap) out[0] = 0;
+  return false;
+}
+
+void LogTextOf(const wchar_t* path, char* out, size_t cap) {
+  if (ToCodePage(path, out, cap, nullptr) <= 0 && cap) out[0] = 0;
+}
+
+bool OwnPath(wchar_t* out, DWORD cap) {
+  DWORD length = GetModuleFileNameW(nullptr, out, cap);
+  return length > 0 && length < cap;
 }
 
 DWORD FileSizeOf(const char* path) {
@@ -47,22 +89,34 @@ PSECURITY_DESCRIPTOR NewLockedDescriptor(const char* head, const char* inheritan
 // inherit each entry.
 PSECURITY_DESCRIPTOR NewLockedFolderDescriptor() { return NewLockedDescriptor("D:P", "OICI"); }
 
-bool CreateFolder(const char* path, bool locked) {
-  if (!locked) return CreateDirectoryA(path, nullptr) != 0;
+bool CreateFolder(const wchar_t* path, bool locked) {
+  if (!locked) return CreateDirectoryW(path, nullptr) != 0;
   // Given at creation, so the folder never stands with the parent's list.
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, NewLockedFolderDescriptor(), FALSE};
   if (!attributes.lpSecurityDescriptor) return false;
-  BOOL created = CreateDirectoryA(path, &attributes);
+  BOOL created = CreateDirectoryW(path, &attributes);
   LocalFree(attributes.lpSecurityDescriptor);
   return created != 0;
 }
 
+bool CreateFolder(const char* path, bool locked) {
+  wchar_t wide[MAX_PATH];
+  return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) > 0 && CreateFolder(wide, locked);
+}
+
 ByteString MakeTempFileName() {
-  char folder[MAX_PATH + 1];
-  DWORD n = GetTempPathA(sizeof folder, folder);
-  char name[MAX_PATH + 1];
-  if (n == 0 || n >= sizeof folder || GetTempFileNameA(folder, "TMP", 0, name) == 0) return ByteString("");
-  return ByteString(name);
+  wchar_t folder[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  wchar_t name[MAX_PATH + 1];
+  if (n == 0 || n > MAX_PATH || GetTempFileNameW(folder, L"TMP", 0, name) == 0) return ByteString("");
+  char narrow[MAX_PATH + 1];
+  if (NarrowPath(name, narrow, sizeof narrow)) return ByteString(narrow);
+  wchar_t short_name[MAX_PATH + 1];
+  n = GetShortPathNameW(name, short_name, MAX_PATH + 1);
+  if (n > 0 && n <= MAX_PATH && NarrowPath(short_name, narrow, sizeof narrow)) return ByteString(narrow);
+  // No name the transports could open: the file is not left behind.
+  DeleteFileW(name);
+  return ByteString("");
 }
 
 void FileHandle::Open(const char* path, DWORD disposition, bool readOnly) {
@@ -104,6 +158,18 @@ MappedFile::MappedFile(const char* path, bool readOnly, DWORD size)
   file_ = CreateFileA(path, readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                       readOnly ? OPEN_EXISTING : CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL,
                       nullptr);
+  Map(readOnly, size);
+}
+
+MappedFile::MappedFile(const wchar_t* path, bool readOnly, DWORD size)
+    : view_(nullptr), mapping_(nullptr), file_(INVALID_HANDLE_VALUE) {
+  file_ = CreateFileW(path, readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                      readOnly ? OPEN_EXISTING : CREATE_ALWAYS, FILE_FLAG_RANDOM_ACCESS | FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  Map(readOnly, size);
+}
+
+void MappedFile::Map(bool readOnly, DWORD size) {
   if (file_ == INVALID_HANDLE_VALUE) return;
   mapping_ = CreateFileMappingA(file_, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0, size, nullptr);
   if (!mapping_) return;

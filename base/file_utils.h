@@ -5,9 +5,28 @@
 
 bool IsDirectoryPath(const char* path);
 bool IsFilePath(const char* path);
+// Paths the user or the system named (the program's own, the install folder,
+// the temporary folder) may hold any script, so they are wide.
+bool IsDirectoryPath(const wchar_t* path);
+bool IsFilePath(const wchar_t* path);
+// Appends text to the wide text in out (cap characters with the zero);
+// false, out unchanged, when it does not fit: a path is never cut.
+bool AppendPath(wchar_t* out, size_t cap, const wchar_t* text);
+// The code page's form of a wide path, for what only takes narrow paths;
+// false (out empty) when a character has no exact form there or it does not
+// fit: a stand-in character could name another file.
+bool NarrowPath(const wchar_t* path, char* out, size_t cap);
+// For log lines: a character without a narrow form shows as '?'.
+void LogTextOf(const wchar_t* path, char* out, size_t cap);
+// The running program's own path; false when it does not fit cap characters
+// (then nothing of it is used: a cut path names another file).
+bool OwnPath(wchar_t* out, DWORD cap);
 // Low 32 bits of the first entry matching path (wildcards honoured); 0 when none.
 DWORD FileSizeOf(const char* path);
-// A new empty file in the temporary folder; the empty text when none can be made.
+// A new empty file in the temporary folder, by a name the narrow functions
+// of the transports reach: the folder may lie in a profile named in any
+// script, so its short form stands in when the long one has no narrow form.
+// The empty text when neither has one or no file can be made.
 ByteString MakeTempFileName();
 // Loads file_name from the system directory only, never from the program's
 // or the current folder, where a download could have planted one. None when
@@ -16,6 +35,7 @@ HMODULE LoadSystemLibrary(const char* file_name);
 // Creates one folder level. locked: with the access list below; when that
 // list cannot be made, no folder is created.
 bool CreateFolder(const char* path, bool locked);
+bool CreateFolder(const wchar_t* path, bool locked);
 // The access list of the program-files folder: Administrators and SYSTEM
 // full control, Users read and execute, all passed on to what is put inside,
 // nothing inherited from the parent. Null when it cannot be made; the caller
@@ -62,6 +82,7 @@ class FileHandle {
 class MappedFile {
  public:
   MappedFile(const char* path, bool readOnly, DWORD size);
+  MappedFile(const wchar_t* path, bool readOnly, DWORD size);
   virtual ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
@@ -72,6 +93,7 @@ class MappedFile {
   DWORD Size() const;
 
  private:
+  void Map(bool readOnly, DWORD size);
   void* view_;
   HANDLE mapping_;
   HANDLE file_;

@@ -40,3 +40,28 @@ LONG RegSetString(HKEY root, const char* keyPath, const char* valueName, const c
   RegCloseKey(key);
   return status;
 }
+
+bool RegGetPath(HKEY root, const char* keyPath, const wchar_t* valueName, wchar_t* out, size_t cap) {
+  out[0] = 0;
+  HKEY key;
+  if (RegOpenKeyA(root, keyPath, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = static_cast<DWORD>(cap * sizeof *out);
+  LONG status = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(out), &size);
+  RegCloseKey(key);
+  size_t n = size / sizeof *out;
+  // A value stored without its zero gets one when there is room.
+  bool whole = status == ERROR_SUCCESS && type == REG_SZ && (n < cap || out[n - 1] == 0);
+  if (whole && n < cap) out[n] = 0;
+  if (!whole) out[0] = 0;
+  return whole;
+}
+
+LONG RegSetPath(HKEY root, const char* keyPath, const wchar_t* valueName, const wchar_t* path) {
+  HKEY key;
+  LONG status = RegCreateKeyA(root, keyPath, &key);
+  if (status != ERROR_SUCCESS) return status;
+  status = RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                          static_cast<DWORD>((lstrlenW(path) + 1) * sizeof *path));
+  RegCloseKey(key);
+  return status;
+}

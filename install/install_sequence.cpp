@@ -17,6 +17,7 @@
 static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
 static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_FAMILY_NAME " site";
 static const char kStartFailure[] = "Failed to start Update";
+static const wchar_t kPendingName[] = L"NewUpdate.exe";
 static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
 static const char kFolderFailure[] = "Can't install into %s";
 static const char kDiskFull[] = "Not enough disk space to install Update";
@@ -28,9 +29,10 @@ InstallSequence::InstallSequence(InstallHost& host)
   pending_path_[0] = 0;
 }
 
-static void WorkingFolder(const char* install_folder, char* out, size_t cap) {
-  CopyText(out, cap, install_folder);
-  size_t n = strlen(out);
+static void WorkingFolder(const wchar_t* install_folder, wchar_t* out, size_t cap) {
+  out[0] = 0;
+  AppendPath(out, cap, install_folder);
+  size_t n = lstrlenW(out);
   if (n) out[n - 1] = 0;  // drop the trailing backslash
 }
 
@@ -52,16 +54,27 @@ static bool IsBelowProgramFiles(const char* folder) {
 // fetcher's temporary files land in the current folder. Outside the
 // program-files folders anyone may have made it beforehand: it must be the
 // administrators' before anything is fetched into it or started from it.
-static bool EnterWorkingFolder(const char* folder) {
-  wchar_t wide[MAX_PATH];
-  if (!MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH) ||
-      !PrepareInstallFolder(wide, !IsBelowProgramFiles(folder)))
-    return false;
-  if (!SetCurrentDirectoryA(folder)) {
-    LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", folder);
+static bool EnterWorkingFolder(const wchar_t* folder) {
+  // The program-files rule reads narrow paths: a folder with no narrow form
+  // counts as outside, so it is made locked and judged as such.
+  char narrow[MAX_PATH];
+  bool below = NarrowPath(folder, narrow, sizeof narrow) && IsBelowProgramFiles(narrow);
+  if (!PrepareInstallFolder(folder, !below)) return false;
+  if (!SetCurrentDirectoryW(folder)) {
+    char log[2 * MAX_PATH];
+    if (LogIsOn()) LogTextOf(folder, log, sizeof log);
+    LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", log);
     return false;
   }
   return true;
+}
+
+// The folder as stored, with its trailing backslash; a folder that does not
+// fit or no longer exists is asked for again.
+static void StoredInstallFolder(wchar_t* out, size_t cap) {
+  size_t n = RegGetPath(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, L"InstallDir", out, cap) ? lstrlenW(out) : 0;
+  if (n && out[n - 1] != L'\\' && !AppendPath(out, cap, L"\\")) n = 0;
+  if (!n || !IsDirectoryPath(out)) out[0] = 0;
 }
 
 void InstallSequence::Run() {
@@ -83,64 +96,66 @@ void InstallSequence::Run() {
     return;
   }
 
-  ByteString stored = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "");
-  CopyText(install_folder_, sizeof install_folder_, stored.Text());
-  if (!EndWithBackslash(install_folder_, sizeof install_folder_) || !IsDirectoryPath(install_folder_)) {
-    install_folder_[0] = 0;
-  }
+  StoredInstallFolder(install_folder_, MAX_PATH);
 
   if (!install_folder_[0]) {
-    char chosen[MAX_PATH] = "";
-    if (host_.RunDriveDialog(chosen, sizeof chosen) != 1) {
+    wchar_t chosen[MAX_PATH] = L"";
+    if (host_.RunDriveDialog(chosen, MAX_PATH) != 1) {
       // Closes the window when the main window's Cancel came meanwhile.
       CommonEnd();
       return;
     }
-    CopyText(install_folder_, sizeof install_folder_, chosen);
+    AppendPath(install_folder_, MAX_PATH, chosen);
     folder_chosen_ = true;
   }
 
-  char folder[MAX_PATH];
-  WorkingFolder(install_folder_, folder, sizeof folder);
+  wchar_t folder[MAX_PATH];
+  WorkingFolder(install_folder_, folder, MAX_PATH);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    char line[MAX_PATH + sizeof kFolderFailure];
-    if (!IsCancelRequested() && FormatText(line, sizeof line, kFolderFailure, folder) >= 0) host_.SetErrorLine(line);
+    // The line is narrow: a character outside the code page shows as '?'.
+    char named[2 * MAX_PATH], line[2 * MAX_PATH + sizeof kFolderFailure];
+    LogTextOf(folder, named, sizeof named);
+    if (!IsCancelRequested() && FormatText(line, sizeof line, kFolderFailure, named) >= 0) host_.SetErrorLine(line);
     CommonEnd();
     return;
   }
 
   ClearDiskFull();
-  const char* updater = GetUpdaterPath();
+  const wchar_t* updater = GetUpdaterPath();
   if (!updater[0]) {
     CommonEnd();
     return;
   }
-  WorkingFolder(install_folder_, folder, sizeof folder);
+  WorkingFolder(install_folder_, folder, MAX_PATH);
 
   host_.MergeLaunchParameters();
 
-  char arguments[600];
-  StartOutcome start = ComposeArguments(arguments, sizeof arguments) ? StartCheckedProcess(updater, arguments, folder)
-                                                                     : kNotStarted;
+  wchar_t arguments[600];
+  StartOutcome start = ComposeArguments(arguments, 600) ? StartCheckedProcess(updater, arguments, folder)
+                                                        : kNotStarted;
   bool refused = start == kNotTrusted;
   if (start != kStarted && updater_present_ && !IsCancelRequested()) {
     // The updater that was already there would not start or was not signed:
     // replace it with a fresh copy and try once more.
-    DeleteFileA(updater_path_);
+    DeleteFileW(updater_path_);
     if (FetchUpdater()) start = StartCheckedProcess(updater, arguments, folder);
     refused = refused || start == kNotTrusted;
   }
   bool started = start == kStarted;
 
   if (started) {
-    if (folder_chosen_) RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", install_folder_);
+    if (folder_chosen_) RegSetPath(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, L"InstallDir", install_folder_);
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
     // A file cut by a full disk fails its checks; the user is told of the disk.
     bool full = DiskFullNoted();
-    if (full) LogPrint("Disk full in %s\r\n", folder);
+    if (full && LogIsOn()) {
+      char log[2 * MAX_PATH];
+      LogTextOf(folder, log, sizeof log);
+      LogPrint("Disk full in %s\r\n", log);
+    }
     host_.SetErrorLine(full ? kDiskFull : refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
   }
   CommonEnd();
@@ -163,41 +178,49 @@ void InstallSequence::ContactFailure() {
   host_.EnableInstallButton();
 }
 
-bool InstallSequence::ComposeArguments(char* out, size_t cap) {
-  bool ok = FormatText(out, cap, "/Setup=%s", SETUP_PRODUCT_NAME) >= 0;
+bool InstallSequence::ComposeArguments(wchar_t* out, size_t cap) {
+  // The product name and the codes are narrow texts; the setup's own path
+  // after "/Bulk=" may be named in any script.
+  char narrow[600];
+  bool ok = FormatText(narrow, sizeof narrow, "/Setup=%s", SETUP_PRODUCT_NAME) >= 0;
   ByteString codes = fetcher_->GetCodes();
   // Quoted when a credential holds a blank or a quote, so the updater reads
   // exactly the four credentials and no option of their making.
-  if (ok && codes.IsPresent()) ok = AppendText(out, cap, " /Codes=") && AppendArgumentValue(out, cap, codes.Text());
+  if (ok && codes.IsPresent())
+    ok = AppendText(narrow, sizeof narrow, " /Codes=") && AppendArgumentValue(narrow, sizeof narrow, codes.Text());
+  ok = ok && MultiByteToWideChar(CP_ACP, 0, narrow, -1, out, static_cast<int>(cap)) > 0;
   if (ok && host_.HasEmbeddedPackage()) {
-    char self[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    ok = n > 0 && n < sizeof self && AppendFormat(out, cap, " /Bulk=\"%s\"", self);
+    wchar_t self[MAX_PATH];
+    ok = OwnPath(self, MAX_PATH) && AppendPath(out, cap, L" /Bulk=\"") && AppendPath(out, cap, self) &&
+         AppendPath(out, cap, L"\"");
   }
-  if (!ok) LogPrint("Updater arguments do not fit %d bytes\r\n", static_cast<int>(cap));
+  if (!ok) LogPrint("Updater arguments do not fit %d characters\r\n", static_cast<int>(cap));
   return ok;
 }
 
-const char* InstallSequence::GetUpdaterPath() {
+const wchar_t* InstallSequence::GetUpdaterPath() {
   // Both always fit (see the header); a path longer than the platform takes
   // then fails to fetch or start, and the user sees "Failed to start Update".
   updater_present_ = false;
-  FormatText(updater_path_, sizeof updater_path_, "%s%s", install_folder_, "Update.exe");
-  FormatText(pending_path_, sizeof pending_path_, "%s%s", install_folder_, "NewUpdate.exe");
+  updater_path_[0] = pending_path_[0] = 0;
+  AppendPath(updater_path_, MAX_PATH + 16, install_folder_);
+  AppendPath(updater_path_, MAX_PATH + 16, L"Update.exe");
+  AppendPath(pending_path_, MAX_PATH + 16, install_folder_);
+  AppendPath(pending_path_, MAX_PATH + 16, kPendingName);
 
   if (IsFilePath(pending_path_)) {
-    DeleteFileA(updater_path_);
-    // MoveFileA's own flag: one import serves every move.
-    MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED);
+    DeleteFileW(updater_path_);
+    // MoveFile's own flag: one import serves every move.
+    MoveFileExW(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED);
   }
   if (IsFilePath(updater_path_)) {
     updater_present_ = true;
-    return IsCancelRequested() ? "" : updater_path_;
+    return IsCancelRequested() ? L"" : updater_path_;
   }
   FetchUpdater();
   if (IsCancelRequested()) {
-    DeleteFileA(updater_path_);
-    return "";
+    DeleteFileW(updater_path_);
+    return L"";
   }
   return updater_path_;
 }
@@ -206,10 +229,12 @@ bool InstallSequence::FetchUpdater() {
   // The status line follows the transfer and is empty again after it.
   ProgressLine progress(host_);
   fetch_secure_failure_ = false;
-  if (!fetcher_->GetCompressedFile("Update.exe", pending_path_, &progress)) {
+  // Named in the current folder, which is the install folder: the fetcher
+  // takes narrow names, and the folder's own name may have no narrow form.
+  if (!fetcher_->GetCompressedFile("Update.exe", "NewUpdate.exe", &progress)) {
     fetch_secure_failure_ = fetcher_->SecureConnectionFailed();
     return false;
   }
-  DeleteFileA(updater_path_);
-  return MoveFileExA(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED) != 0;
+  DeleteFileW(updater_path_);
+  return MoveFileExW(pending_path_, updater_path_, MOVEFILE_COPY_ALLOWED) != 0;
 }

@@ -37,8 +37,8 @@ class InstallHost {
   // for the secure connection alone.
   virtual bool SecureContactFailed() = 0;
   // Runs the drive dialog modally; 1 with the chosen folder (ending in a
-  // backslash) in folder, anything else when cancelled.
-  virtual int RunDriveDialog(char* folder, size_t cap) = 0;
+  // backslash) in folder (cap characters), anything else when cancelled.
+  virtual int RunDriveDialog(wchar_t* folder, size_t cap) = 0;
   // Merges the executable's parameter block into the stored web parameters.
   virtual void MergeLaunchParameters() = 0;
 };
@@ -53,23 +53,24 @@ class InstallSequence {
   // The updater path, fetching the updater when it is missing; the empty text
   // when the cancel flag is set. Settled afresh at every call (once a run), so
   // a failed fetch is tried again by the next run.
-  const char* GetUpdaterPath();
+  const wchar_t* GetUpdaterPath();
 
  private:
   // Brings the updater to the paths GetUpdaterPath settled.
   bool FetchUpdater();
   void ContactFailure();
   void CommonEnd();
-  bool ComposeArguments(char* out, size_t cap);
+  bool ComposeArguments(wchar_t* out, size_t cap);
 
   InstallHost& host_;
   UpdaterFetcher* fetcher_;
-  char install_folder_[MAX_PATH];
+  // Paths are wide: the folder may be named in any script.
+  wchar_t install_folder_[MAX_PATH];
   bool folder_chosen_;
   // The folder (at most 259 characters) plus "NewUpdate.exe" always fits, so
   // these paths are never cut.
-  char updater_path_[MAX_PATH + 16];
-  char pending_path_[MAX_PATH + 16];
+  wchar_t updater_path_[MAX_PATH + 16];
+  wchar_t pending_path_[MAX_PATH + 16];
   bool updater_present_;
   // The last fetch of the updater failed for the secure connection alone.
   bool fetch_secure_failure_;

@@ -17,7 +17,7 @@ ByteString StoredWebParameters() {
   return joined;
 }
 
-void MergeLaunchParametersFrom(const char* path) {
+void MergeLaunchParametersFrom(const wchar_t* path) {
   MappedFile file(path, true, 0);
   const unsigned char* data = static_cast<const unsigned char*>(file.View());
   if (!data) return;
@@ -34,9 +34,7 @@ void MergeLaunchParametersFrom(const char* path) {
 }
 
 void MergeLaunchParameters() {
-  char path[MAX_PATH];
+  wchar_t path[MAX_PATH];
   // A path that does not fit is not read at all rather than read cut.
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return;
-  MergeLaunchParametersFrom(path);
+  if (OwnPath(path, MAX_PATH)) MergeLaunchParametersFrom(path);
 }

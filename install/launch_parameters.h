@@ -5,7 +5,7 @@
 // executable into the family's stored "WWWParams".
 void MergeLaunchParameters();
 // The same for the executable at path (tests stamp copies).
-void MergeLaunchParametersFrom(const char* path);
+void MergeLaunchParametersFrom(const wchar_t* path);
 // The family's "WWWParams" followed directly by the product's.
 ByteString StoredWebParameters();
 // Entries are the same when equal up to and including their first "=", or

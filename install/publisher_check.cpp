@@ -136,19 +136,24 @@ static void ReadKeyHashes(void** entries, const CRYPT_PROVIDER_SGNR* signer, Sig
 }
 
 bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
+  WCHAR wide[MAX_PATH + 16];
+  // A path that does not convert is never checked under another name; no
+  // signer found refuses it.
+  if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, sizeof wide / sizeof wide[0])) wide[0] = 0;
+  return InspectSignature(file, wide, report);
+}
+
+bool InspectSignature(HANDLE file, const wchar_t* path, SignerReport* report) {
   ZeroMemory(report, sizeof *report);
   void* entries[kEntryCount];
   if (!LoadEntries(entries)) return false;
   VerifyTrustFunction verify = reinterpret_cast<VerifyTrustFunction>(entries[kVerifyTrust]);
+  if (!path[0]) return true;
 
-  WCHAR wide[MAX_PATH + 16];
-  // A path that does not convert is never checked under another name; no
-  // signer found refuses it.
-  if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, sizeof wide / sizeof wide[0])) return true;
   WINTRUST_FILE_INFO info;
   ZeroMemory(&info, sizeof info);
   info.cbStruct = sizeof info;
-  info.pcwszFilePath = wide;
+  info.pcwszFilePath = path;
   info.hFile = file;
   WINTRUST_DATA data;
   ZeroMemory(&data, sizeof data);
@@ -185,6 +190,11 @@ bool InspectSignature(HANDLE file, const char* path, SignerReport* report) {
 }
 
 TrustFailure CheckPublisher(HANDLE file, const char* path, const SignerPolicy& policy, SignerReport* report) {
+  if (!InspectSignature(file, path, report)) return kNoTrustLibrary;
+  return JudgeSigner(*report, policy);
+}
+
+TrustFailure CheckPublisher(HANDLE file, const wchar_t* path, const SignerPolicy& policy, SignerReport* report) {
   if (!InspectSignature(file, path, report)) return kNoTrustLibrary;
   return JudgeSigner(*report, policy);
 }

@@ -11,7 +11,7 @@
 static const wchar_t kUnnamed[] = L"Unnamed";
 static const ULONG kCopyChunk = 64 * 1024;
 
-PackageByteSource::PackageByteSource(const char* path) : file_(path, true, 0), start_(0), found_(false) {
+PackageByteSource::PackageByteSource(const wchar_t* path) : file_(path, true, 0), start_(0), found_(false) {
   memset(&description_, 0, sizeof description_);
   description_.pwcsName = const_cast<wchar_t*>(kUnnamed);
   BY_HANDLE_FILE_INFORMATION info;
@@ -142,7 +142,7 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination, Tra
   return ok && copied == size;
 }
 
-EmbeddedPackage::EmbeddedPackage(const char* path) : root_(nullptr), source_(path) {
+EmbeddedPackage::EmbeddedPackage(const wchar_t* path) : root_(nullptr), source_(path) {
   if (!source_.Found()) return;
   IStorage* root = nullptr;
   HRESULT hr = StgOpenStorageOnILockBytes(&source_, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &root);

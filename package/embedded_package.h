@@ -10,7 +10,7 @@
 // exactly as long as its EmbeddedPackage, which outlives every storage on it.
 class PackageByteSource : public ILockBytes {
  public:
-  explicit PackageByteSource(const char* path);
+  explicit PackageByteSource(const wchar_t* path);
   virtual ~PackageByteSource() {}
   PackageByteSource(const PackageByteSource&) = delete;
   PackageByteSource& operator=(const PackageByteSource&) = delete;
@@ -59,7 +59,7 @@ class PackageFolder {
 // The compound file appended to the executable at path, opened read-only.
 class EmbeddedPackage {
  public:
-  explicit EmbeddedPackage(const char* path);
+  explicit EmbeddedPackage(const wchar_t* path);
   virtual ~EmbeddedPackage();
   EmbeddedPackage(const EmbeddedPackage&) = delete;
   EmbeddedPackage& operator=(const EmbeddedPackage&) = delete;

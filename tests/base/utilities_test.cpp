@@ -64,6 +64,48 @@ TEST_F(Registry, OverLongOrUnterminatedDataYieldsTheDefault) {
   EXPECT_STREQ("xyz", RegGetString(HKEY_LOCAL_MACHINE, kKey, "Short", "dflt").Text());
 }
 
+// A folder named outside the code page is kept whole: through the code page
+// it would come back with '?' and name no folder, or another one.
+TEST_F(Registry, PathsKeepEveryScriptAndRefuseWhatDoesNotFit) {
+  std::wstring other = WidePath("C:\\\xe4\xb8\x8b\xe8\xbd\xbd\\");  // "C:\下载\"
+  EXPECT_EQ(0, RegSetPath(HKEY_LOCAL_MACHINE, kKey, L"InstallDir", other.c_str()));
+  wchar_t out[MAX_PATH] = L"x";
+  EXPECT_TRUE(RegGetPath(HKEY_LOCAL_MACHINE, kKey, L"InstallDir", out, MAX_PATH));
+  EXPECT_EQ(other, out);
+  // What the narrow writer stored reads the same through the wide reader.
+  RegSetString(HKEY_LOCAL_MACHINE, kKey, "Narrow", "C:\\X\\");
+  EXPECT_TRUE(RegGetPath(HKEY_LOCAL_MACHINE, kKey, L"Narrow", out, MAX_PATH));
+  EXPECT_STREQ(L"C:\\X\\", out);
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::wstring data;  // stored without a zero
+    size_t cap;
+    const wchar_t* expected;  // null: refused
+  } cases[] = {
+      {"Fits", REG_SZ, std::wstring(259, L'a'), MAX_PATH, nullptr},
+      {"Unterminated", REG_SZ, L"C:\\Y", 8, L"C:\\Y"},
+      {"Full", REG_SZ, std::wstring(8, L'b'), 8, nullptr},
+      {"Missing", REG_SZ, L"", 0, nullptr},
+      {"Number", REG_DWORD, L"ab", 8, nullptr},
+  };
+  cases[0].data.push_back(L'\0');
+  cases[0].expected = cases[0].data.c_str();
+  for (const Case& c : cases) {
+    if (c.cap) {
+      HKEY key;
+      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, kKey, &key));
+      RegSetValueExW(key, WidePath(c.name).c_str(), 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                     static_cast<DWORD>(c.data.size() * sizeof(wchar_t)));
+      RegCloseKey(key);
+    }
+    wchar_t buffer[MAX_PATH] = L"old";
+    bool read = RegGetPath(HKEY_LOCAL_MACHINE, kKey, WidePath(c.name).c_str(), buffer, c.cap ? c.cap : MAX_PATH);
+    EXPECT_EQ(c.expected != nullptr, read) << c.name;
+    EXPECT_STREQ(c.expected ? c.expected : L"", buffer) << c.name;
+  }
+}
+
 TEST(FileUtilities, PathQuestionsAndSizes) {
   ScratchFolder folder;
   std::string file = folder.File("f.bin");
@@ -149,6 +191,31 @@ TEST(FileUtilities, TemporaryFileIsDeletedOnEveryPath) {
     DWORD n = 0;
     EXPECT_FALSE(temp.Read(&c, 1, &n));
   }
+  // A temporary folder named outside the code page (a profile in another
+  // script): the name still reaches the file through the narrow functions.
+  ScratchFolder scratch;
+  std::wstring other = WidePath(scratch.Path() + "\\\xe4\xb8\x8b\xe8\xbd\xbd");  // "下载"
+  ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+  wchar_t old_tmp[MAX_PATH] = L"";
+  DWORD had_tmp = GetEnvironmentVariableW(L"TMP", old_tmp, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", other.c_str());
+  std::string name;
+  DWORD size_seen = 0;
+  {
+    TemporaryFile temp;
+    name = temp.Name();
+    EXPECT_TRUE(WriteWholeFile(name, "written by name"));
+    WIN32_FIND_DATAW entry;
+    HANDLE found = FindFirstFileW((other + L"\\TMP*").c_str(), &entry);
+    if (found != INVALID_HANDLE_VALUE) {
+      size_seen = entry.nFileSizeLow;
+      FindClose(found);
+    }
+  }
+  SetEnvironmentVariableW(L"TMP", had_tmp ? old_tmp : nullptr);
+  EXPECT_FALSE(name.empty());
+  EXPECT_EQ(15u, size_seen) << "no file written by the name " << name << " in the temporary folder";
+  EXPECT_TRUE(RemoveDirectoryW(other.c_str())) << "the file was left behind";
 }
 
 TEST(FileUtilities, LockedFolderAccessList) {

@@ -174,10 +174,12 @@ SetupRun::SetupRun(const std::string& setup_exe, const std::string& host_address
   SetEnvironmentVariableA("SETUP_E2E_ADDRESSES", host_addresses.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_LOG", updater_log.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_CLOSE", "0");
-  std::string line = "\"" + setup_exe + "\"" + (arguments.empty() ? "" : " " + arguments);
-  STARTUPINFOA startup = {};
+  // Wide: the setup may lie in a folder named in any script.
+  std::wstring line =
+      testing_support::WidePath(Quoted(setup_exe) + (arguments.empty() ? "" : " " + arguments));
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
     ADD_FAILURE() << "cannot start " << setup_exe << ": error " << GetLastError();
     process_ = PROCESS_INFORMATION();
   }

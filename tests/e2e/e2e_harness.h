@@ -62,6 +62,7 @@ struct UpdaterReport {
 // a log of the run's own; the environment names the host table.
 class SetupRun {
  public:
+  // setup_exe and arguments in UTF-8.
   SetupRun(const std::string& setup_exe, const std::string& host_addresses, const std::string& updater_log,
            const std::string& arguments = "");
   ~SetupRun();  // ends the process if it still runs

@@ -474,33 +474,60 @@ TEST(EndToEnd, FullDiskSaysSoStartsNothingAndLeavesNothing) {
 }  // namespace
 
 // The native maker's tool: its package (another compound-file writer's
-// layout) and its stamp, as the program reads and installs them.
+// layout) and its stamp, as the program reads and installs them; run from
+// the folder it was made in and from one named outside the code page, where
+// the program must still find its own file.
 TEST(EndToEnd, PackageAndStampOfTheNativeToolInstall) {
-  CleanMachine machine;
-  LoopbackSite web(89);
-  ScratchFolder scratch;
-  for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
-    web.area.RemovePath(path);
-  std::string setup = scratch.File("Setup.exe"), output;
-  using testing_support::UnixPath;
-  ASSERT_EQ(0, testing_support::RunOnHost({SETUP_NATIVE_MAKER, "embed", UnixPath(e2e::SetupProgram()), "-o",
-                                           UnixPath(setup), "--updater",
-                                           UnixPath(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))},
-                                          &output))
-      << output;
-  ASSERT_EQ(0, testing_support::RunOnHost(
-                   {SETUP_NATIVE_MAKER, "stamp", "--in-place", UnixPath(setup), "Partner=acme&Campaign=winter"}, &output))
-      << output;
-  std::string log = scratch.File("updater.log");
-  std::string folder = e2e::DefaultInstallFolder();
-  {
-    SetupRun run(setup, web.HostAddresses(), log);
-    ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+  for (const char* folder_name : {"", "\xe4\xb8\x8b\xe8\xbd\xbd"}) {  // "下载"
+    SCOPED_TRACE(std::string("run from \"") + folder_name + "\"");
+    CleanMachine machine;
+    LoopbackSite web(89);
+    ScratchFolder scratch;
+    for (const char* path : {"/pellomar/test_pattern.txt", "/pellomar/Update.exe", "/pellomar/Update.exe_uncompressed"})
+      web.area.RemovePath(path);
+    std::string setup = scratch.File("Setup.exe"), output;
+    using testing_support::UnixPath;
+    ASSERT_EQ(0, testing_support::RunOnHost({SETUP_NATIVE_MAKER, "embed", UnixPath(e2e::SetupProgram()), "-o",
+                                             UnixPath(setup), "--updater",
+                                             UnixPath(e2e::BuildFile("tools/demo_updater/demo_updater.exe"))},
+                                            &output))
+        << output;
+    ASSERT_EQ(0, testing_support::RunOnHost(
+                     {SETUP_NATIVE_MAKER, "stamp", "--in-place", UnixPath(setup), "Partner=acme&Campaign=winter"},
+                     &output))
+        << output;
+    // The bench's narrow helpers cannot name the folder: it is made and
+    // removed here.
+    struct OtherScriptFolder {
+      std::wstring folder, setup;
+      ~OtherScriptFolder() {
+        if (!setup.empty()) DeleteFileW(setup.c_str());
+        if (!folder.empty()) RemoveDirectoryW(folder.c_str());
+      }
+    } moved;
+    if (folder_name[0]) {
+      std::wstring name = testing_support::WidePath(folder_name);
+      BOOL stand_in = FALSE;
+      char narrow[16];
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, narrow, sizeof narrow, nullptr, &stand_in);
+      ASSERT_TRUE(stand_in) << "the prefix's code page holds the folder's name: the run would prove nothing";
+      moved.folder = testing_support::WidePath(scratch.Path()) + L"\\" + name;
+      ASSERT_TRUE(CreateDirectoryW(moved.folder.c_str(), nullptr));
+      moved.setup = moved.folder + L"\\Setup.exe";
+      ASSERT_TRUE(MoveFileW(testing_support::WidePath(setup).c_str(), moved.setup.c_str()));
+      setup = scratch.Path() + "\\" + folder_name + "\\Setup.exe";
+    }
+    std::string log = scratch.File("updater.log");
+    std::string folder = e2e::DefaultInstallFolder();
+    {
+      SetupRun run(setup, web.HostAddresses(), log);
+      ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
+    }
+    UpdaterReport report = e2e::WaitForUpdater(log, 20000);
+    ASSERT_TRUE(report.started) << "the updater was not started";
+    EXPECT_EQ(report.Line("/Bulk="), setup);
+    EXPECT_EQ(web.area.ConnectionCount(), 0) << "the download area was asked";
+    EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
+    EXPECT_EQ(StoredValue("WWWParams"), "&Partner=acme&Campaign=winter" + std::string(1, '\0'));
   }
-  UpdaterReport report = e2e::WaitForUpdater(log, 20000);
-  ASSERT_TRUE(report.started) << "the updater was not started";
-  EXPECT_EQ(report.Line("/Bulk="), setup);
-  EXPECT_EQ(web.area.ConnectionCount(), 0) << "the download area was asked";
-  EXPECT_TRUE(testing_support::ReadWholeFile(folder + "\\Update.exe") == web.updater);
-  EXPECT_EQ(StoredValue("WWWParams"), "&Partner=acme&Campaign=winter" + std::string(1, '\0'));
 }

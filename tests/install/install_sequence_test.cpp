@@ -75,10 +75,11 @@ class FakeHost : public InstallHost {
     return contact_ok ? &fetcher : nullptr;
   }
   bool SecureContactFailed() override { return false; }
-  int RunDriveDialog(char* folder, size_t cap) override {
+  int RunDriveDialog(wchar_t* folder, size_t cap) override {
     ++dialog_runs;
     if (during_dialog) during_dialog();
-    if (dialog_result == 1 && dialog_folder.size() < cap) memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    std::wstring wide = WidePath(dialog_folder);
+    if (dialog_result == 1 && wide.size() < cap) memcpy(folder, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
     return dialog_result;
   }
   void MergeLaunchParameters() override { events.push_back("merge"); }
@@ -189,7 +190,8 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
   sequence.Run();
   EXPECT_EQ(1, host_.dialog_runs);
   ASSERT_EQ(1u, host_.fetcher.calls.size());
-  EXPECT_EQ("Update.exe -> " + install_ + "NewUpdate.exe", host_.fetcher.calls[0]);
+  // Named in the install folder, which is current by then.
+  EXPECT_EQ("Update.exe -> NewUpdate.exe", host_.fetcher.calls[0]);
   EXPECT_TRUE(FileExists(Updater()));
   EXPECT_FALSE(FileExists(install_ + "NewUpdate.exe"));
   std::string record = WaitForUpdaterLog();
@@ -203,6 +205,24 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
                                              "status:Contacting Pellomar site. Please wait ...",
                                              "contact:Pellomar", "status:", "merge", "status:"};
   EXPECT_EQ(expected_start, host_.events);
+}
+
+// A folder named outside the code page: entered, fetched into and started
+// from by its wide name, and stored whole for the next run.
+TEST_F(InstallSequenceTest, FolderNamedInAnotherScriptInstallsAndIsStoredWhole) {
+  host_.dialog_folder = folder_.Path() + "\\\xe4\xb8\x8b\xe8\xbd\xbd\\";  // "下载"
+  std::wstring wide = WidePath(host_.dialog_folder);
+  InstallSequence sequence(host_);
+  sequence.Run();
+  EXPECT_EQ("", host_.error);
+  EXPECT_EQ(1, host_.close_posts);
+  EXPECT_FALSE(WaitForUpdaterLog().empty()) << "the updater did not start";
+  wchar_t stored[MAX_PATH] = L"";
+  EXPECT_TRUE(RegGetPath(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, L"InstallDir", stored, MAX_PATH));
+  EXPECT_EQ(wide, stored);
+  SetCurrentDirectoryA(cwd_);
+  EXPECT_TRUE(DeleteFileW((wide + L"Update.exe").c_str()));
+  for (int i = 0; i < 100 && !RemoveDirectoryW(wide.c_str()); ++i) Sleep(50);
 }
 
 TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
@@ -592,12 +612,13 @@ TEST(SecuredFolder, DescriptorsGivenAndTheDecisionOnThePlatformsOwn) {
 }
 
 TEST(StartProcess, ComposesTheQuotedCommandLineOrRefuses) {
-  char line[64];
-  EXPECT_TRUE(ComposeCommandLine(line, sizeof line, "C:\\Program Files\\Pellomar\\Update.exe", "/Setup=Tamsu"));
-  EXPECT_STREQ("\"C:\\Program Files\\Pellomar\\Update.exe\" /Setup=Tamsu", line);
-  char small[16];
-  EXPECT_FALSE(ComposeCommandLine(small, sizeof small, "C:\\Update.exe", "/Setup=Tamsu"));
-  EXPECT_STREQ("", small);
+  wchar_t line[64];
+  EXPECT_TRUE(ComposeCommandLine(line, 64, L"C:\\Program Files\\Pellomar\\Update.exe", L"/Setup=Tamsu"));
+  EXPECT_STREQ(L"\"C:\\Program Files\\Pellomar\\Update.exe\" /Setup=Tamsu", line);
+  wchar_t small[16];
+  EXPECT_FALSE(ComposeCommandLine(small, 16, L"C:\\Update.exe", L"/Setup=Tamsu"));
+  EXPECT_STREQ(L"", small);
   ScratchFolder folder;
-  EXPECT_FALSE(StartProcess((folder.Path() + "\\missing.exe").c_str(), "/Setup=Tamsu", folder.Path().c_str()));
+  EXPECT_FALSE(StartProcess(WidePath(folder.Path() + "\\missing.exe").c_str(), L"/Setup=Tamsu",
+                            WidePath(folder.Path()).c_str()));
 }

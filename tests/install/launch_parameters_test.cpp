@@ -40,7 +40,7 @@ class LaunchParameters : public ::testing::Test {
     char own[MAX_PATH];
     GetModuleFileNameA(nullptr, own, sizeof own);
     ASSERT_TRUE(WriteWholeFile(exe, ReadWholeFile(own) + tail));
-    MergeLaunchParametersFrom(exe.c_str());
+    MergeLaunchParametersFrom(testing_support::WidePath(exe).c_str());
   }
 
   ScratchFolder scratch_;
@@ -84,11 +84,11 @@ TEST_F(LaunchParameters, NoMarkerOrNoFileChangesNothing) {
   MergeFrom("");
   MergeFrom(std::string(260, 'a') + "cookies");
   EXPECT_EQ("&keep=1", Stored(kFamily));
-  MergeLaunchParametersFrom(scratch_.File("missing.exe").c_str());
+  MergeLaunchParametersFrom(testing_support::WidePath(scratch_.File("missing.exe")).c_str());
   // Shorter than a block, though it ends in the marker.
   std::string tiny = scratch_.File("tiny.exe");
   ASSERT_TRUE(WriteWholeFile(tiny, "a=1Cookies"));
-  MergeLaunchParametersFrom(tiny.c_str());
+  MergeLaunchParametersFrom(testing_support::WidePath(tiny).c_str());
   EXPECT_EQ("&keep=1", Stored(kFamily));
   // The test program itself carries no block.
   MergeLaunchParameters();

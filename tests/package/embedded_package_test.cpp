@@ -53,7 +53,7 @@ TEST_F(EmbeddedPackageTest, ExtractsFromPackageAloneAndStacked) {
   AppendParameters(stacked, "a=1&b=2");
   for (const std::string& bytes : {alone, stacked}) {
     std::string exe = Write("setup.exe", bytes);
-    EmbeddedPackage package(exe.c_str());
+    EmbeddedPackage package(testing_support::WidePath(exe).c_str());
     ASSERT_TRUE(package.IsOpen());
     std::unique_ptr<PackageFolder> folder(package.OpenFolder("Pellomar"));
     ASSERT_TRUE(folder);
@@ -74,7 +74,7 @@ TEST_F(EmbeddedPackageTest, MissingFoldersAndStreams) {
   std::string bytes = image_;
   AppendPackage(bytes, compound_);
   std::string exe = Write("setup.exe", bytes);
-  EmbeddedPackage package(exe.c_str());
+  EmbeddedPackage package(testing_support::WidePath(exe).c_str());
   ASSERT_TRUE(package.IsOpen());
   EXPECT_EQ(nullptr, package.OpenFolder("Tamsu"));
   EXPECT_EQ(nullptr, package.OpenFolder(nullptr));
@@ -94,29 +94,29 @@ TEST_F(EmbeddedPackageTest, MissingFoldersAndStreams) {
 
 TEST_F(EmbeddedPackageTest, NotOpenWithoutAValidPackage) {
   std::string plain = Write("plain.exe", image_);
-  EXPECT_FALSE(EmbeddedPackage(plain.c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(plain).c_str()).IsOpen());
 
   std::string junk = image_;
   AppendPackage(junk, std::string(4096, 'j'));
   std::string junk_exe = Write("junk.exe", junk);
-  EXPECT_FALSE(EmbeddedPackage(junk_exe.c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(junk_exe).c_str()).IsOpen());
 
   // Markers are compared with case.
   std::string lower = image_;
   AppendPackage(lower, compound_);
   lower.replace(lower.size() - 14, 4, "bulk");
   std::string lower_exe = Write("lower.exe", lower);
-  EXPECT_FALSE(EmbeddedPackage(lower_exe.c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(lower_exe).c_str()).IsOpen());
 
   // Only a parameter block: stepped over to the bare image.
   std::string only_params = image_;
   AppendParameters(only_params, "a=1");
   std::string params_exe = Write("params.exe", only_params);
-  EXPECT_FALSE(EmbeddedPackage(params_exe.c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(params_exe).c_str()).IsOpen());
 
-  EXPECT_FALSE(EmbeddedPackage(scratch_.File("missing.exe").c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(scratch_.File("missing.exe")).c_str()).IsOpen());
   std::string empty = Write("empty.exe", "");
-  EXPECT_FALSE(EmbeddedPackage(empty.c_str()).IsOpen());
+  EXPECT_FALSE(EmbeddedPackage(testing_support::WidePath(empty).c_str()).IsOpen());
 }
 
 TEST_F(EmbeddedPackageTest, CutPackageFailsTheExtraction) {
@@ -127,7 +127,7 @@ TEST_F(EmbeddedPackageTest, CutPackageFailsTheExtraction) {
   std::string bytes = image_;
   AppendPackage(bytes, compound_.substr(0, at));
   std::string exe = Write("cut.exe", bytes);
-  EmbeddedPackage package(exe.c_str());
+  EmbeddedPackage package(testing_support::WidePath(exe).c_str());
   ASSERT_TRUE(package.IsOpen());
   std::unique_ptr<PackageFolder> folder(package.OpenFolder("Pellomar"));
   ASSERT_TRUE(folder);
@@ -145,7 +145,7 @@ TEST_F(ByteSourceTest, ReadsStayInsideThePackage) {
   AppendPackage(bytes, compound_);
   AppendParameters(bytes, "a=1");
   std::string exe = Write("setup.exe", bytes);
-  PackageByteSource source(exe.c_str());
+  PackageByteSource source(testing_support::WidePath(exe).c_str());
   ASSERT_TRUE(source.Found());
   EXPECT_EQ(image_.size(), source.Start());
   EXPECT_EQ(compound_.size(), source.Size());
@@ -196,7 +196,7 @@ TEST_F(ByteSourceTest, DescriptionAndInterfaces) {
   std::string bytes = image_;
   AppendPackage(bytes, compound_);
   std::string exe = Write("setup.exe", bytes);
-  PackageByteSource source(exe.c_str());
+  PackageByteSource source(testing_support::WidePath(exe).c_str());
   ASSERT_TRUE(source.Found());
 
   STATSTG named;
@@ -234,7 +234,7 @@ TEST_F(ByteSourceTest, DescriptionAndInterfaces) {
 
 TEST_F(ByteSourceTest, NoPackageRefusesReads) {
   std::string exe = Write("plain.exe", image_);
-  PackageByteSource source(exe.c_str());
+  PackageByteSource source(testing_support::WidePath(exe).c_str());
   EXPECT_FALSE(source.Found());
   char buffer[4];
   ULONG read = 99;

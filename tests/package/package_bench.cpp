@@ -34,7 +34,7 @@ int Child(const std::string& mode, const std::string& source, const std::string&
   QueryPerformanceCounter(&start);
   bool ok;
   if (mode == "extract") {
-    EmbeddedPackage package(source.c_str());
+    EmbeddedPackage package(testing_support::WidePath(source).c_str());
     std::unique_ptr<PackageFolder> folder(package.IsOpen() ? package.OpenFolder("Pellomar") : nullptr);
     ok = folder && folder->ExtractFile("Update.exe", target.c_str());
   } else {

@@ -200,7 +200,7 @@ class PackageFetchTest : public FileFetcherTest {
                                            const std::string& folder = SETUP_FAMILY_NAME) {
     std::string path = folder_.File("Setup.exe");
     EXPECT_TRUE(fetcher_testing::WritePackageExecutable(path, folder, streams));
-    std::unique_ptr<EmbeddedPackage> package(new EmbeddedPackage(path.c_str()));
+    std::unique_ptr<EmbeddedPackage> package(new EmbeddedPackage(testing_support::WidePath(path).c_str()));
     EXPECT_TRUE(package->IsOpen());
     return package;
   }

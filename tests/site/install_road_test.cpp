@@ -96,7 +96,7 @@ TEST_F(InstallRoadTest, PackageInstallNeedsTheGatewayButNotTheArea) {
   std::string setup = folder_.File("Setup.exe");
   ASSERT_TRUE(fetcher_testing::WritePackageExecutable(setup, SETUP_FAMILY_NAME,
                                                       {{"Update.exe", Cabinet("updater.cab")}}));
-  EmbeddedPackage package(setup.c_str());
+  EmbeddedPackage package(testing_support::WidePath(setup).c_str());
   ASSERT_TRUE(package.IsOpen());
 
   LoopbackSiteHost host(loopback.site.Address(), &package);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "install/install_sequence.h"
+#include "tests/support/test_support.h"
 #include "package/embedded_package.h"
 #include "site/file_fetcher.h"
 #include "site/product_query.h"
@@ -38,10 +39,11 @@ class LoopbackSiteHost : public InstallHost {
   bool SecureContactFailed() override { return site && site->SecureConnectionFailed(); }
   // Answers with dialog_folder; without one (or when it does not fit), as if
   // cancelled.
-  int RunDriveDialog(char* folder, size_t cap) override {
+  int RunDriveDialog(wchar_t* folder, size_t cap) override {
     ++dialog_runs;
-    if (dialog_folder.empty() || dialog_folder.size() >= cap) return 2;
-    memcpy(folder, dialog_folder.c_str(), dialog_folder.size() + 1);
+    std::wstring wide = testing_support::WidePath(dialog_folder);
+    if (wide.empty() || wide.size() >= cap) return 2;
+    memcpy(folder, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
     return 1;
   }
   void MergeLaunchParameters() override {}

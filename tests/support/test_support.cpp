@@ -84,6 +84,13 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::wstring WidePath(const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? n - 1 : 0);
+  return wide;
+}
+
 std::string ProgramFolder() {
   char path[MAX_PATH];
   GetModuleFileNameA(nullptr, path, sizeof path);

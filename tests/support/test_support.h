@@ -31,6 +31,9 @@ std::string ReadMachineValueBytes(const char* key, const char* value);
 std::string ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// A UTF-8 path (the tests' own texts; the bench's narrow paths are ASCII)
+// in the wide form the program takes.
+std::wstring WidePath(const std::string& utf8);
 // Folder of the running test program, no trailing backslash.
 std::string ProgramFolder();
 // Runs a program and waits for it; the exit code, or -1.

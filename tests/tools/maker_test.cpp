@@ -106,7 +106,7 @@ class MakerTest : public ::testing::Test {
   void TearDown() override { DeleteMachineKey(SETUP_FAMILY_KEY); }
 
   std::string Extract(const std::string& exe, const char* stream, const char* folder_name = "Pellomar") {
-    EmbeddedPackage package(exe.c_str());
+    EmbeddedPackage package(testing_support::WidePath(exe).c_str());
     if (!package.IsOpen()) return "<not open>";
     std::unique_ptr<PackageFolder> folder(package.OpenFolder(folder_name));
     if (!folder) return "<no folder>";
@@ -117,7 +117,7 @@ class MakerTest : public ::testing::Test {
 
   std::string Merged(const std::string& exe) {
     DeleteMachineKey(SETUP_FAMILY_KEY);
-    MergeLaunchParametersFrom(exe.c_str());
+    MergeLaunchParametersFrom(testing_support::WidePath(exe).c_str());
     return ReadMachineValueBytes(SETUP_FAMILY_KEY, "WWWParams").c_str();
   }
 

@@ -41,12 +41,19 @@ bool ReadCodes(char* out, size_t cap) {
 }
 
 void BuildReport() {
-  const char* command_line = GetCommandLineA();
+  // Read wide and reported in UTF-8: the setup's path and the folder may be
+  // named in any script.
+  char command_line[3 * UpdaterArguments::kFieldSize];
+  if (!WideCharToMultiByte(CP_UTF8, 0, GetCommandLineW(), -1, command_line, sizeof command_line, nullptr, nullptr))
+    CopyText(command_line, sizeof command_line, "(too long)");
   UpdaterArguments args;
   bool ok = ParseUpdaterArguments(command_line, &args);
-  char folder[MAX_PATH] = "";
-  DWORD n = GetCurrentDirectoryA(sizeof folder, folder);
-  if (n == 0 || n >= sizeof folder) CopyText(folder, sizeof folder, "(unknown)");
+  wchar_t wide_folder[MAX_PATH];
+  char folder[3 * MAX_PATH] = "";
+  DWORD n = GetCurrentDirectoryW(MAX_PATH, wide_folder);
+  if (n == 0 || n >= MAX_PATH ||
+      !WideCharToMultiByte(CP_UTF8, 0, wide_folder, -1, folder, sizeof folder, nullptr, nullptr))
+    CopyText(folder, sizeof folder, "(unknown)");
 
   g_report[0] = '\0';
   AddLine("Command line: ", command_line);

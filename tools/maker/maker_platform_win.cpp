@@ -109,7 +109,7 @@ bool BuildCompoundFile(const std::string& folder, const std::vector<PackageStrea
 
 void ShowPackage(const std::string& path, const std::string&, uint32_t, uint32_t) {
   // Read as Setup.exe reads it.
-  PackageByteSource source(path.c_str());
+  PackageByteSource source(Wide(path).c_str());
   IStorage* root = nullptr;
   HRESULT hr = StgOpenStorageOnILockBytes(&source, nullptr, STGM_SHARE_EXCLUSIVE, nullptr, 0, &root);
   if (FAILED(hr) || !root) {
