@@ -19,6 +19,10 @@ if [ -z "$run_only" ]; then
   bash scripts/build.sh
   cmake -S . -B build/native -G Ninja >build/native-configure.log 2>&1 || { cat build/native-configure.log; exit 1; }
   cmake --build build/native
+  # The release build of the maker's tool, which the demo's download service runs.
+  cmake -S . -B build/maker-release -G Ninja -DSETUP_SANITIZE=OFF -DSETUP_TESTS=OFF -DCMAKE_BUILD_TYPE=Release \
+    >build/maker-release-configure.log 2>&1 || { cat build/maker-release-configure.log; exit 1; }
+  cmake --build build/maker-release --target maker
   # The 32-bit bench's downloads (once; the tests run where no network is).
   bash tests/support/wine32-bench.sh fetch build/win32 || echo "note: the win32 tests will fail: no 32-bit Wine"
   if unshare --net true 2>/dev/null; then

@@ -68,14 +68,15 @@ osslsigncode remove-signature -in "$tools/demo_updater.exe" -out "$out/unsigned.
   cp "$tools/demo_updater.exe" "$out/unsigned.exe"
 "$build/certs/sign-file.sh" signer "$out/unsigned.exe" "$signed" || { echo "cannot sign the updater"; exit 1; }
 
-serve() {  # gateway answer file
+serve() {  # gateway answer
   local site=$out/nginx/site
   mkdir -p "$out/nginx/logs" "$out/nginx/tmp" "$out/cab"
   cp -r "$repo/demo/site" "$site"
+  mv "$site/area" "$site/pellomar"
   cp "$signed" "$out/cab/NewUpdate.exe"
   (cd "$out/cab" && gcab -c -z "$site/pellomar/Update.exe" NewUpdate.exe) || return 1
   cp "$signed" "$site/pellomar/Update.exe_uncompressed"
-  cp "$1" "$site/secure/gateway_new.php"
+  printf '%s' "$1" >"$site/secure/gateway_new.php"
   chmod -R a+rX "$site"
   nginx -p "$out/nginx/" -c "$repo/demo/nginx.conf" -e logs/error.log >"$out/nginx-start.log" 2>&1
 }
@@ -101,7 +102,7 @@ folder='C:\Program Files (x86)\Pellomar'
 
 case $mode in
 web)
-  serve "$repo/demo/site/secure/gateway_new.php" || { cat "$out/nginx-start.log"; exit 1; }
+  serve http://www.brannock.test/pellomar/ || { cat "$out/nginx-start.log"; exit 1; }
   drive "$(winpath "$build/Setup.exe")" 10
   check "the drive dialog was answered" has "$out/driver.log" "pressed OK"
   check "the setup ended with exit code 0" has "$out/driver.log" "setup ended with exit code 0"
@@ -129,7 +130,7 @@ web)
 package)
   # The gateway names 127.0.0.3, where nothing listens: the updater can only
   # come from the package. The maker's tool is the i686 one.
-  serve "$repo/demo/gateway_package_mode.txt" || { cat "$out/nginx-start.log"; exit 1; }
+  serve http://127.0.0.3/pellomar/ || { cat "$out/nginx-start.log"; exit 1; }
   maker=$(winpath "$build/tools/maker/maker.exe")
   setup='C:\Downloads\Setup.exe'
   "$WINE" "$maker" embed "$(winpath "$build/Setup.exe")" -o "$setup" --updater "$(winpath "$signed")" \
