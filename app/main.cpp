@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
+#include "base/ui_language.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
 
@@ -32,6 +33,10 @@ static EmbeddedPackage* OpenOwnPackage() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LoadSystemLibrariesSafely();
+  // The user's language before any window: a language written right to left
+  // mirrors every window the program makes.
+  LoadUiLanguage();
+  if (UiRightToLeft()) SetProcessDefaultLayout(LAYOUT_RTL);
   SetupDialog dialog(instance, OpenOwnPackage());
   SetupHost host(instance, dialog);
   InstallSequence sequence(host);

@@ -13,11 +13,10 @@
 #include "install/command_line.h"
 #include "base/registry.h"
 #include "base/text.h"
+#include "base/ui_language.h"
 
-static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
-static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_FAMILY_NAME " site";
-static const char kStartFailure[] = "Failed to start Update";
-static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
+#define SETUP_WIDE_(text) L##text
+#define SETUP_WIDE(text) SETUP_WIDE_(text)
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false), fetch_secure_failure_(false) {
@@ -67,9 +66,9 @@ static bool EnterWorkingFolder(const char* folder) {
 void InstallSequence::Run() {
   // The cancel flag was cleared by the Install command; clearing it here
   // would lose a Cancel pressed before this first step.
-  host_.SetStatusLine("Please wait...");
+  host_.SetStatusLine(UiLine(kUiPleaseWait).Text());
   host_.ClearErrorLine();
-  host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
+  host_.SetStatusLine(UiLine(kUiContacting).Text());
 
   // The host may have ended the fetcher of an earlier run.
   fetcher_ = host_.ContactSite(SETUP_FAMILY_NAME);
@@ -77,7 +76,7 @@ void InstallSequence::Run() {
     ContactFailure();
     return;
   }
-  host_.SetStatusLine("");
+  host_.SetStatusLine(L"");
   if (IsCancelRequested()) {
     CommonEnd();
     return;
@@ -104,7 +103,7 @@ void InstallSequence::Run() {
   WorkingFolder(install_folder_, folder, sizeof folder);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    if (!IsCancelRequested()) host_.SetErrorLine(kStartFailure);
+    if (!IsCancelRequested()) host_.SetErrorLine(UiLine(kUiStartFailed).Text());
     CommonEnd();
     return;
   }
@@ -136,24 +135,28 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
+    host_.SetErrorLine(UiLine(refused                 ? kUiNotSigned
+                              : fetch_secure_failure_ ? kUiSecureFailed
+                                                      : kUiStartFailed,
+                              SETUP_WIDE(SETUP_UPDATER_SIGNER))
+                           .Text());
   }
   CommonEnd();
 }
 
 void InstallSequence::CommonEnd() {
-  host_.SetStatusLine("");
+  host_.SetStatusLine(L"");
   host_.EnableInstallButton();
   if (IsCancelRequested()) host_.PostCloseCommand();
 }
 
 void InstallSequence::ContactFailure() {
-  host_.SetStatusLine("");
-  const char* text = host_.SecureContactFailed() ? kSecureFailure : kContactFailure;
+  host_.SetStatusLine(L"");
+  UiLine text(host_.SecureContactFailed() ? kUiSecureFailed : kUiContactFailed);
   if (IsCancelRequested()) {
-    host_.SetStatusLine(text);
+    host_.SetStatusLine(text.Text());
   } else {
-    host_.SetErrorLine(text);
+    host_.SetErrorLine(text.Text());
   }
   host_.EnableInstallButton();
 }

@@ -328,26 +328,38 @@ TEST_F(SetupDialogTest, PaletteMessages) {
 
 TEST_F(SetupDialogTest, LinesFromTheWorkerAndTheFirstErrorStays) {
   OnWorker([&] {
-    dialog_.SetStatusLine("Please wait...");
-    dialog_.SetErrorLine("first");
-    dialog_.SetErrorLine("second");
+    dialog_.SetStatusLine(L"Please wait...");
+    dialog_.SetErrorLine(L"first");
+    dialog_.SetErrorLine(L"second");
   });
   EXPECT_EQ("Please wait...", ItemText(window_, IDC_STATUS_LINE));
   EXPECT_EQ("first", ItemText(window_, IDC_ERROR_LINE));
   OnWorker([&] {
     dialog_.ClearErrorLine();
-    dialog_.SetStatusLine("");
+    dialog_.SetStatusLine(L"");
   });
   EXPECT_EQ("", ItemText(window_, IDC_ERROR_LINE));
   EXPECT_EQ("", ItemText(window_, IDC_STATUS_LINE));
-  OnWorker([&] { dialog_.SetErrorLine("third"); });
+  // Texts outside the system's code page arrive whole.
+  const wchar_t kOther[] = L"\x0423\x0441\x0442\x0430\x043d\x043e\x0432\x043a\x0430 \x65e5\x672c \x0625\x0639\x062f\x0627\x062f";
+  OnWorker([&] {
+    dialog_.SetStatusLine(kOther);
+    dialog_.SetErrorLine(kOther);
+  });
+  wchar_t shown[64] = L"";
+  GetDlgItemTextW(window_, IDC_STATUS_LINE, shown, 64);
+  EXPECT_STREQ(kOther, shown);
+  GetDlgItemTextW(window_, IDC_ERROR_LINE, shown, 64);
+  EXPECT_STREQ(kOther, shown);
+  OnWorker([&] { dialog_.ClearErrorLine(); });
+  OnWorker([&] { dialog_.SetErrorLine(L"third"); });
   EXPECT_EQ("third", ItemText(window_, IDC_ERROR_LINE));
 }
 
 TEST_F(SetupDialogTest, CancelWhileWorkingThenTheWorkerCloses) {
   std::atomic<bool> saw_cancel(false);
   steered_.body = [&] {
-    dialog_.SetStatusLine("working");
+    dialog_.SetStatusLine(L"working");
     while (!IsCancelRequested() && !release_) Sleep(10);
     saw_cancel = IsCancelRequested();
     dialog_.EnableInstallButton();

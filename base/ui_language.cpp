@@ -1,0 +1,127 @@
+#include "base/ui_language.h"
+
+#include <string.h>
+
+namespace {
+
+// The chosen language's texts, set once; a second loader that lost the race
+// keeps its own copy, which is as good.
+wchar_t* volatile g_texts = nullptr;
+size_t g_length = 0;
+bool g_right_to_left = false;
+
+// The most a language's texts may unpack to: far above the few kilobytes they
+// take, far below what a damaged size could ask for.
+const DWORD kMaxPackSize = 16384;
+
+// The texts of language id, unpacked and widened; null when the program
+// carries none for it or they are damaged.
+wchar_t* UnpackTexts(LANGID id, size_t* length) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"TEXTS");
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const BYTE* resource = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  DWORD size = found ? SizeofResource(module, found) : 0;
+  DWORD declared;
+  if (!resource || size <= sizeof declared) return nullptr;
+  memcpy(&declared, resource, sizeof declared);
+  if (!declared || declared > kMaxPackSize) return nullptr;
+  // ntdll is in every process; looked up, as the import libraries of older
+  // systems lack the function.
+  typedef LONG(WINAPI * Decompress)(USHORT, BYTE*, ULONG, const BYTE*, ULONG, ULONG*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  Decompress decompress =
+      ntdll ? reinterpret_cast<Decompress>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDecompressBuffer")))
+            : nullptr;
+  char* utf8 = decompress ? new char[declared + 1] : nullptr;
+  if (!utf8) return nullptr;
+  // One byte more than declared: a pack that unpacks to any other length is
+  // refused whole.
+  ULONG unpacked = 0;
+  wchar_t* texts = nullptr;
+  if (decompress(2 /* COMPRESSION_FORMAT_LZNT1 */, reinterpret_cast<BYTE*>(utf8), declared + 1,
+                 resource + sizeof declared, size - sizeof declared, &unpacked) >= 0 &&
+      unpacked == declared) {
+    int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), nullptr, 0);
+    texts = wide > 0 ? new wchar_t[wide] : nullptr;
+    if (texts && MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), texts, wide) == wide &&
+        PackText(texts, static_cast<size_t>(wide), kUiTextCount - 1)) {
+      *length = static_cast<size_t>(wide);
+    } else {
+      delete[] texts;
+      texts = nullptr;
+    }
+  }
+  delete[] utf8;
+  return texts;
+}
+
+// The texts for a language the user reads: its own form first (Simplified
+// Chinese is carried for its country alone), then the language as such.
+bool TryLanguage(LANGID id) {
+  size_t length = 0;
+  wchar_t* texts = UnpackTexts(id, &length);
+  if (!texts) texts = UnpackTexts(PRIMARYLANGID(id), &length);
+  if (!texts) return false;
+  g_length = length;
+  g_right_to_left = PRIMARYLANGID(id) == LANG_ARABIC;
+  if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_texts), texts, nullptr)) delete[] texts;
+  return true;
+}
+
+// Four hex digits, as the preferred languages come.
+LANGID ParseLanguage(const wchar_t* text) {
+  LANGID id = 0;
+  for (int i = 0; i < 4; ++i) {
+    wchar_t c = text[i];
+    int digit = c >= L'0' && c <= L'9' ? c - L'0' : (c | 0x20) >= L'a' && (c | 0x20) <= L'f' ? (c | 0x20) - L'a' + 10 : -1;
+    if (digit < 0) return 0;
+    id = static_cast<LANGID>(id << 4 | digit);
+  }
+  return text[4] ? 0 : id;
+}
+
+}  // namespace
+
+void LoadUiLanguage() {
+  if (g_texts) return;
+  // Looked up: older systems have only the user's default.
+  typedef BOOL(WINAPI * PreferredLanguages)(DWORD, ULONG*, wchar_t*, ULONG*);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  PreferredLanguages preferred = kernel ? reinterpret_cast<PreferredLanguages>(reinterpret_cast<void*>(
+                                              GetProcAddress(kernel, "GetUserPreferredUILanguages")))
+                                        : nullptr;
+  // A list longer than the buffer is not read; the user's default follows.
+  wchar_t list[128];
+  ULONG count = 0, size = sizeof list / sizeof list[0];
+  if (preferred && preferred(0x4 /* MUI_LANGUAGE_ID */, &count, list, &size) && size <= sizeof list / sizeof list[0]) {
+    list[sizeof list / sizeof list[0] - 1] = 0;
+    for (const wchar_t* p = list; *p; p += wcslen(p) + 1) {
+      LANGID id = ParseLanguage(p);
+      if (id && TryLanguage(id)) return;
+    }
+  }
+  if (TryLanguage(GetUserDefaultUILanguage())) return;
+  TryLanguage(MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL));
+}
+
+bool UiRightToLeft() {
+  LoadUiLanguage();
+  return g_right_to_left;
+}
+
+const wchar_t* UiPattern(UiText id) {
+  LoadUiLanguage();
+  const wchar_t* text = g_texts ? PackText(g_texts, g_length, id) : nullptr;
+  return text ? text : L"";
+}
+
+UiLine::UiLine(UiText id, const wchar_t* value1, const wchar_t* value2, const wchar_t* value3) {
+  const wchar_t* values[kUiValueCount] = {value1, value2, value3};
+  const wchar_t* pattern = UiPattern(id);
+  if (!FillUiText(text_, kUiLineCap, pattern, values, kUiValueCount)) FillUiText(text_, kUiLineCap, pattern, nullptr, 0);
+}
+
+void SetUiText(HWND window, UiText id) { SetWindowTextW(window, UiLine(id).Text()); }
+
+void SetDlgItemUiText(HWND dialog, int item, UiText id) { SetUiText(GetDlgItem(dialog, item), id); }
