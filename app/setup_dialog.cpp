@@ -160,6 +160,8 @@ void SetupDialog::Initialise() {
   error_line_ = GetDlgItem(window_, IDC_ERROR_LINE);
   HWND thanks = GetDlgItem(window_, IDC_THANKS);
   SetUiText(thanks, kUiThanks);
+  SetUiReading(status_line_);
+  SetUiReading(error_line_);
 
   // The lines keep the height the template's font gave them.
   RECT line;

@@ -122,6 +122,15 @@ UiLine::UiLine(UiText id, const wchar_t* value1, const wchar_t* value2, const wc
   if (!FillUiText(text_, kUiLineCap, pattern, values, kUiValueCount)) FillUiText(text_, kUiLineCap, pattern, nullptr, 0);
 }
 
-void SetUiText(HWND window, UiText id) { SetWindowTextW(window, UiLine(id).Text()); }
+void SetUiReading(HWND window) {
+  if (!UiRightToLeft()) return;
+  LONG_PTR extended = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  SetWindowLongPtrW(window, GWL_EXSTYLE, extended | WS_EX_RTLREADING);
+}
+
+void SetUiText(HWND window, UiText id) {
+  SetUiReading(window);
+  SetWindowTextW(window, UiLine(id).Text());
+}
 
 void SetDlgItemUiText(HWND dialog, int item, UiText id) { SetUiText(GetDlgItem(dialog, item), id); }

@@ -29,6 +29,11 @@ class UiLine {
   wchar_t text_[kUiLineCap];
 };
 
-// Shows a text of the chosen language as a window's (or a dialog item's) text.
+// Gives a window that shows texts of the chosen language its reading order:
+// right to left for a language written so (names and numbers in it then
+// stand where its readers expect them).
+void SetUiReading(HWND window);
+// Shows a text of the chosen language as a window's (or a dialog item's)
+// text, in its reading order.
 void SetUiText(HWND window, UiText id);
 void SetDlgItemUiText(HWND dialog, int item, UiText id);

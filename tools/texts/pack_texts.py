@@ -14,6 +14,7 @@ placeholders) and writes into <out-folder>:
 A language that lacks a key, has one en.txt lacks, or whose placeholders differ
 from English's is refused.
 """
+import hashlib
 import os
 import re
 import struct
@@ -78,6 +79,7 @@ def main():
         if code not in LANGUAGES:
             sys.exit("%s.txt: no language id for %s" % (code, code))
     rc = ["// Made by tools/texts/pack_texts.py from resources/texts: do not edit."]
+    digest = hashlib.sha256()
     total = 0
     for code in found:
         texts = english if code == "en" else read_texts(os.path.join(source, code + ".txt"))
@@ -100,7 +102,11 @@ def main():
             with open(path, "wb") as f:
                 f.write(blob)
         rc.append('%d TEXTS "%s"' % (LANGUAGES[code], path.replace("\\", "/")))
+        digest.update(blob)
         total += len(blob)
+    # The packs' digest: the script changes with them, so every program that
+    # compiles it is rebuilt (the build sees the script, not the files it names).
+    rc.insert(1, "// packs %s" % digest.hexdigest())
     header = ["// Made by tools/texts/pack_texts.py from resources/texts/en.txt: do not edit.", "#pragma once",
               "enum UiText {"]
     for key in english:
