@@ -35,8 +35,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   LoadSystemLibrariesSafely();
   // The user's language before any window: a language written right to left
   // mirrors every window the program makes.
-  LoadUiLanguage();
-  if (UiRightToLeft()) SetProcessDefaultLayout(LAYOUT_RTL);
+  UseUiLanguage();
   SetupDialog dialog(instance, OpenOwnPackage());
   SetupHost host(instance, dialog);
   InstallSequence sequence(host);

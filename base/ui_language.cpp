@@ -105,6 +105,11 @@ void LoadUiLanguage() {
   TryLanguage(MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL));
 }
 
+void UseUiLanguage() {
+  LoadUiLanguage();
+  if (g_right_to_left) SetProcessDefaultLayout(LAYOUT_RTL);
+}
+
 bool UiRightToLeft() {
   LoadUiLanguage();
   return g_right_to_left;

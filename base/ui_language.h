@@ -6,8 +6,11 @@
 // The language of the user's interface: the platform's preferred UI languages
 // in order, then the user's default, then English; the first one the program
 // carries texts for. Its texts are unpacked once and kept for the process.
-// Called at start, before any window; the calls below load on first use too.
+// The calls below load on first use.
 void LoadUiLanguage();
+// At start, before any window: loads the language and, for one written right
+// to left, has every window the process makes mirrored.
+void UseUiLanguage();
 // The chosen language is written right to left: its windows are mirrored.
 bool UiRightToLeft();
 // A text of the chosen language as packed (marks unfilled); never null.
