@@ -4,21 +4,23 @@
 
 namespace {
 
-// The chosen language's texts, set once; a second loader that lost the race
-// keeps its own copy, which is as good.
+// Every language's texts, unpacked once: the language ids (four hex digits
+// each), an empty text, then each language's texts in the order of the ids.
+// g_first is the index of the chosen language's first text. Set once; a
+// second loader that lost the race keeps its own copy, which is as good.
 wchar_t* volatile g_texts = nullptr;
 size_t g_length = 0;
+size_t g_first = 0;
 bool g_right_to_left = false;
 
-// The most a language's texts may unpack to: far above the few kilobytes they
-// take, far below what a damaged size could ask for.
-const DWORD kMaxPackSize = 16384;
+// The most the texts may unpack to: well above the ten kilobytes they take,
+// far below what a damaged size could ask for.
+const DWORD kMaxPackSize = 65536;
 
-// The texts of language id, unpacked and widened; null when the program
-// carries none for it or they are damaged.
-wchar_t* UnpackTexts(LANGID id, size_t* length) {
+// The texts, unpacked and widened; null when damaged.
+wchar_t* UnpackTexts(size_t* length) {
   HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), L"TEXTS");
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), L"TEXTS");
   HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
   const BYTE* resource = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
   DWORD size = found ? SizeofResource(module, found) : 0;
@@ -44,8 +46,7 @@ wchar_t* UnpackTexts(LANGID id, size_t* length) {
       unpacked == declared) {
     int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), nullptr, 0);
     texts = wide > 0 ? new wchar_t[wide] : nullptr;
-    if (texts && MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), texts, wide) == wide &&
-        PackText(texts, static_cast<size_t>(wide), kUiTextCount - 1)) {
+    if (texts && MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), texts, wide) == wide) {
       *length = static_cast<size_t>(wide);
     } else {
       delete[] texts;
@@ -56,20 +57,7 @@ wchar_t* UnpackTexts(LANGID id, size_t* length) {
   return texts;
 }
 
-// The texts for a language the user reads: its own form first (Simplified
-// Chinese is carried for its country alone), then the language as such.
-bool TryLanguage(LANGID id) {
-  size_t length = 0;
-  wchar_t* texts = UnpackTexts(id, &length);
-  if (!texts) texts = UnpackTexts(PRIMARYLANGID(id), &length);
-  if (!texts) return false;
-  g_length = length;
-  g_right_to_left = PRIMARYLANGID(id) == LANG_ARABIC;
-  if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_texts), texts, nullptr)) delete[] texts;
-  return true;
-}
-
-// Four hex digits, as the preferred languages come.
+// Four hex digits, as the preferred languages and the pack's ids come.
 LANGID ParseLanguage(const wchar_t* text) {
   LANGID id = 0;
   for (int i = 0; i < 4; ++i) {
@@ -81,10 +69,25 @@ LANGID ParseLanguage(const wchar_t* text) {
   return text[4] ? 0 : id;
 }
 
-}  // namespace
+// Where the pack holds texts for a language the user reads: its own form
+// first (Simplified Chinese is carried for its country alone), then the
+// language as such. Sets the chosen language; false when none is carried.
+bool TryLanguage(const wchar_t* texts, size_t length, size_t languages, LANGID id) {
+  const LANGID forms[] = {id, static_cast<LANGID>(PRIMARYLANGID(id))};
+  for (LANGID wanted : forms) {
+    for (size_t i = 0; i < languages; ++i) {
+      if (ParseLanguage(PackText(texts, length, static_cast<int>(i))) != wanted) continue;
+      g_first = languages + 1 + i * kUiTextCount;
+      g_right_to_left = PRIMARYLANGID(id) == LANG_ARABIC;
+      return true;
+    }
+  }
+  return false;
+}
 
-void LoadUiLanguage() {
-  if (g_texts) return;
+// Picks the language; false when the pack carries none of the user's, nor
+// English.
+bool ChooseLanguage(const wchar_t* texts, size_t length, size_t languages) {
   // Looked up: older systems have only the user's default.
   typedef BOOL(WINAPI * PreferredLanguages)(DWORD, ULONG*, wchar_t*, ULONG*);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -98,11 +101,33 @@ void LoadUiLanguage() {
     list[sizeof list / sizeof list[0] - 1] = 0;
     for (const wchar_t* p = list; *p; p += wcslen(p) + 1) {
       LANGID id = ParseLanguage(p);
-      if (id && TryLanguage(id)) return;
+      if (id && TryLanguage(texts, length, languages, id)) return true;
     }
   }
-  if (TryLanguage(GetUserDefaultUILanguage())) return;
-  TryLanguage(MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL));
+  return TryLanguage(texts, length, languages, GetUserDefaultUILanguage()) ||
+         TryLanguage(texts, length, languages, MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL));
+}
+
+}  // namespace
+
+void LoadUiLanguage() {
+  if (g_texts) return;
+  size_t length = 0;
+  wchar_t* texts = UnpackTexts(&length);
+  if (!texts) return;
+  size_t languages = 0;
+  while (const wchar_t* id = PackText(texts, length, static_cast<int>(languages))) {
+    if (!*id) break;
+    ++languages;
+  }
+  // Every language's last text must be there.
+  if (!PackText(texts, length, static_cast<int>(languages + languages * kUiTextCount)) ||
+      !ChooseLanguage(texts, length, languages)) {
+    delete[] texts;
+    return;
+  }
+  g_length = length;
+  if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_texts), texts, nullptr)) delete[] texts;
 }
 
 void UseUiLanguage() {
@@ -117,7 +142,7 @@ bool UiRightToLeft() {
 
 const wchar_t* UiPattern(UiText id) {
   LoadUiLanguage();
-  const wchar_t* text = g_texts ? PackText(g_texts, g_length, id) : nullptr;
+  const wchar_t* text = g_texts ? PackText(g_texts, g_length, static_cast<int>(g_first + id)) : nullptr;
   return text ? text : L"";
 }
 

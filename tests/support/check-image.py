@@ -10,8 +10,8 @@ code and data make (no .tls or .CRT of the C runtime's start-up, no unwind
 sections on i686); ASLR with its relocations and NX are on; its header keeps
 the program's values: file alignment 512, subsystem version 4.0 (x64: 5.2),
 a 2 MB stack reserve, no terminal-server awareness. With max-bytes, it is at
-most that large. It also prints the bytes of each language's texts (the TEXTS
-resources, named by language id).
+most that large. It also prints the bytes of the language texts (the TEXTS
+resource; tools/texts/pack_texts.py tells what each language adds).
 """
 import struct
 import sys
@@ -127,8 +127,7 @@ def main():
                 for _, leaf in entries(languages):
                     packs.append((name, struct.unpack_from("<I", data, base + leaf + 4)[0]))
         need(packs, "no language texts (TEXTS resources)")
-        print("language texts: %d bytes in %d languages (%s)" % (
-            sum(size for _, size in packs), len(packs), ", ".join("%#06x %d" % p for p in packs)))
+        print("language texts (TEXTS resources): %d bytes" % sum(size for _, size in packs))
 
     if limit is not None:
         need(len(data) <= limit, "larger than %d bytes" % limit)
