@@ -123,13 +123,22 @@ void DibPicture::BuildPalette() {
   palette_ = CreatePalette(reinterpret_cast<LOGPALETTE*>(&palette));
 }
 
-void DibPicture::Draw(HDC dc, int x, int y) const {
+void DibPicture::Draw(HDC dc, int x, int y, UINT dpi) const {
   if (!data_) return;
   HPALETTE old = nullptr;
   if (palette_) {
     old = SelectPalette(dc, palette_, TRUE);
     RealizePalette(dc);
   }
-  SetDIBitsToDevice(dc, x, y, width_, height_, 0, 0, 0, height_, bits_, Info(), DIB_RGB_COLORS);
+  // Scaled with the halftone filter, which averages the source's pixels:
+  // plain stretching would double some pixels and not others, and the
+  // outline would come out jagged.
+  int mode = SetStretchBltMode(dc, dpi == 96 ? COLORONCOLOR : HALFTONE);
+  POINT origin;
+  SetBrushOrgEx(dc, 0, 0, &origin);
+  StretchDIBits(dc, x, y, MulDiv(width_, dpi, 96), MulDiv(height_, dpi, 96), 0, 0, width_, height_, bits_, Info(),
+                DIB_RGB_COLORS, SRCCOPY);
+  SetBrushOrgEx(dc, origin.x, origin.y, nullptr);
+  SetStretchBltMode(dc, mode);
   if (old) SelectPalette(dc, old, TRUE);
 }

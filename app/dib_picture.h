@@ -24,7 +24,8 @@ class DibPicture {
   const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(data_); }
   int ColourCount() const { return colours_; }
 
-  void Draw(HDC dc, int x, int y) const;
+  // Draws the picture at x,y, scaled to dpi (96 draws it pixel for pixel).
+  void Draw(HDC dc, int x, int y, UINT dpi = 96) const;
 
  private:
   void Load(const BYTE* packed, DWORD packed_size);

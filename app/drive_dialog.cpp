@@ -436,6 +436,9 @@ void DriveDialog::Initialise() {
   SendMessageA(list, CB_SETCURSEL, found, 0);
 
   UpdateFreeSpace();
+  // Focus shows from the start, not only after the first key, for those who
+  // never use the mouse.
+  SendMessageA(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
   CentreInWorkArea(window_);
 }
 

@@ -34,11 +34,14 @@ SetupDialog::SetupDialog(HINSTANCE instance, EmbeddedPackage* package)
       status_line_(nullptr),
       error_line_(nullptr),
       target_(nullptr),
-      erasing_(false) {}
+      erasing_(false),
+      dpi_(96),
+      line_font_(nullptr) {}
 
 SetupDialog::~SetupDialog() {
   if (window_) DestroyWindow(window_);
   if (font_) DeleteObject(font_);
+  if (line_font_) DeleteObject(line_font_);
   // The package stays open: a worker may still read it until the process ends.
 }
 
@@ -101,7 +104,7 @@ INT_PTR SetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       erasing_ = false;
       // A mirrored window keeps the picture the right way round.
       if (UiRightToLeft()) SetLayout(reinterpret_cast<HDC>(wparam), LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
-      picture_.Draw(reinterpret_cast<HDC>(wparam), 3, 3);
+      picture_.Draw(reinterpret_cast<HDC>(wparam), MulDiv(3, dpi_, 96), MulDiv(3, dpi_, 96), dpi_);
       return Answer(window_, erased);
     }
     case WM_CTLCOLORSTATIC: {
@@ -132,6 +135,9 @@ INT_PTR SetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case kEnableInstall:
       EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
       return TRUE;
+    case WM_DPICHANGED:
+      ChangeDpi(HIWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return TRUE;
   }
   return FALSE;
 }
@@ -152,42 +158,129 @@ void CentreInWorkArea(HWND window) {
   SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Looked up: older systems lack these.
+static FARPROC User32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  return user32 ? GetProcAddress(user32, name) : nullptr;
+}
+
+UINT WindowDpi(HWND window) {
+  typedef UINT(WINAPI * DpiForWindow)(HWND);
+  DpiForWindow dpi_for_window =
+      reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(User32Function("GetDpiForWindow")));
+  UINT dpi = dpi_for_window ? dpi_for_window(window) : 0;
+  if (!dpi) {
+    HDC screen = GetDC(nullptr);
+    dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+  }
+  return dpi ? dpi : 96;
+}
+
 void SetupDialog::Initialise() {
   SetUiText(window_, kUiTitle);
   if (icon_) SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
 
   status_line_ = GetDlgItem(window_, IDC_STATUS_LINE);
   error_line_ = GetDlgItem(window_, IDC_ERROR_LINE);
-  HWND thanks = GetDlgItem(window_, IDC_THANKS);
-  SetUiText(thanks, kUiThanks);
+  SetUiText(GetDlgItem(window_, IDC_THANKS), kUiThanks);
   SetUiReading(status_line_);
   SetUiReading(error_line_);
+  // The layout is in pixels of the window's DPI and is redone here when the
+  // DPI changes; the dialog manager's own rescaling would undo it.
+  typedef BOOL(WINAPI * DpiBehaviour)(HWND, int, int);
+  DpiBehaviour behaviour =
+      reinterpret_cast<DpiBehaviour>(reinterpret_cast<void*>(User32Function("SetDialogDpiChangeBehavior")));
+  if (behaviour) behaviour(window_, 1 /* DDC_DISABLE_ALL */, 1);
+  dpi_ = WindowDpi(window_);
 
   // The lines keep the height the template's font gave them.
   RECT line;
   GetWindowRect(status_line_, &line);
-  MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&line), 2);
-  int h = line.bottom - line.top;
-  MoveWindow(status_line_, 10, 195, 296, h, FALSE);
-  MoveWindow(error_line_, 10, 195 + h, 296, h, FALSE);
-  MoveWindow(thanks, 125, 4, 170, 153, FALSE);
-
-  RECT outer, client;
-  GetWindowRect(window_, &outer);
-  GetClientRect(window_, &client);
-  int width = 300 + (outer.right - outer.left) - (client.right - client.left);
-  int height = 199 + 2 * h + (outer.bottom - outer.top) - (client.bottom - client.top);
-  SetWindowPos(window_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-
-  LOGFONTA face;
-  ZeroMemory(&face, sizeof face);
-  face.lfHeight = -12;
-  face.lfWeight = FW_BOLD;
-  CopyText(face.lfFaceName, sizeof face.lfFaceName, "Verdana");
-  font_ = CreateFontIndirectA(&face);
-  if (font_) SendMessageA(thanks, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-
+  Layout(line.bottom - line.top);
   CentreInWorkArea(window_);
+}
+
+// Places the lines and the thank-you text and sizes the window for dpi_,
+// and makes the thank-you text's font for it. The layout is that of 96 DPI
+// scaled, but for the lines, which are one line of their font high.
+void SetupDialog::Layout(int h) {
+  HWND thanks = GetDlgItem(window_, IDC_THANKS);
+  int x = MulDiv(10, dpi_, 96);
+  int y = MulDiv(195, dpi_, 96);
+  int width = MulDiv(296, dpi_, 96);
+  MoveWindow(status_line_, x, y, width, h, FALSE);
+  MoveWindow(error_line_, x, y + h, width, h, FALSE);
+  MoveWindow(thanks, MulDiv(125, dpi_, 96), MulDiv(4, dpi_, 96), MulDiv(170, dpi_, 96), MulDiv(153, dpi_, 96),
+             FALSE);
+
+  RECT client = {0, 0, MulDiv(300, dpi_, 96), MulDiv(199, dpi_, 96) + 2 * h};
+  RECT outer, now;
+  GetWindowRect(window_, &outer);
+  GetClientRect(window_, &now);
+  SetWindowPos(window_, nullptr, 0, 0, client.right + (outer.right - outer.left) - now.right,
+               client.bottom + (outer.bottom - outer.top) - now.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+  // Verdana has Latin, Greek and Cyrillic; a text in another script takes
+  // the shell's dialog font, whose font linking serves every script. A text
+  // longer than the buffer is judged by its start.
+  wchar_t text[512];
+  int length = GetWindowTextW(thanks, text, 512);
+  bool verdana = true;
+  for (int i = 0; i < length; ++i) {
+    if (text[i] > 0x4FF) verdana = false;
+  }
+  HFONT dialog_font = reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0));
+  LOGFONTA face;
+  if (verdana || !dialog_font || !GetObjectA(dialog_font, sizeof face, &face)) {
+    ZeroMemory(&face, sizeof face);
+    CopyText(face.lfFaceName, sizeof face.lfFaceName, "Verdana");
+  }
+  face.lfHeight = -MulDiv(12, dpi_, 96);
+  face.lfWeight = FW_BOLD;
+  HFONT font = CreateFontIndirectA(&face);
+  if (font) {
+    SendMessageA(thanks, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (font_) DeleteObject(font_);
+    font_ = font;
+  }
+}
+
+// Moved to a monitor of another scale: the suggested place, the lines' font
+// and the layout for the new DPI, and everything painted again.
+void SetupDialog::ChangeDpi(UINT dpi, const RECT* suggested) {
+  if (!dpi || dpi == dpi_) return;
+  HFONT current = reinterpret_cast<HFONT>(SendMessageA(status_line_, WM_GETFONT, 0, 0));
+  LOGFONTA face;
+  int h = 0;
+  if (current && GetObjectA(current, sizeof face, &face)) {
+    face.lfHeight = MulDiv(face.lfHeight, dpi, dpi_);
+    HFONT font = CreateFontIndirectA(&face);
+    if (font) {
+      SendMessageA(status_line_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+      SendMessageA(error_line_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+      if (line_font_) DeleteObject(line_font_);
+      line_font_ = font;
+      HDC dc = GetDC(status_line_);
+      HGDIOBJ old = SelectObject(dc, font);
+      TEXTMETRICA metrics;
+      if (GetTextMetricsA(dc, &metrics)) h = metrics.tmHeight;
+      SelectObject(dc, old);
+      ReleaseDC(status_line_, dc);
+    }
+  }
+  if (!h) {
+    RECT line;
+    GetWindowRect(status_line_, &line);
+    h = MulDiv(line.bottom - line.top, dpi, dpi_);
+  }
+  dpi_ = dpi;
+  if (suggested) {
+    SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  Layout(h);
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 DWORD WINAPI SetupDialog::WorkerThread(void* parameter) {

@@ -42,6 +42,8 @@ class SetupDialog {
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Initialise();
+  void Layout(int line_height);
+  void ChangeDpi(UINT dpi, const RECT* suggested);
   void StartWorker();
   void Cancel();
   void ShowStatus(const wchar_t* text);
@@ -63,7 +65,13 @@ class SetupDialog {
   HWND error_line_;
   HWND target_;  // the worker's calls go here, also after the window is gone
   bool erasing_;  // the default erase calls back into the dialog: decline then
+  UINT dpi_;  // the window's, for which the layout and the fonts are made
+  HFONT line_font_;  // the lines' font once remade for a new DPI, else null
 };
+
+// The window's DPI: its monitor's where the system scales per monitor, else
+// the system's.
+UINT WindowDpi(HWND window);
 
 // Centres window in the desktop's work area, keeping it inside; neither
 // resized nor activated.

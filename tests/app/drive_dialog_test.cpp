@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "app/install_folder.h"
+#include "app/setup_dialog.h"
 #include "base/diagnostic_log.h"
 #include "base/registry.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 
@@ -98,6 +100,8 @@ int OwnDialogs() {
 class DriveDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program starts: a language written right to left mirrors.
+    UseUiLanguage();
     saved_ = ReadMachineValueBytes(kVersionKey, "ProgramFilesDir");
     for (uint64_t& f : g_free) f = 0;
   }
@@ -132,7 +136,7 @@ class DriveDialogTest : public ::testing::Test {
     });
     DWORD start = GetTickCount();
     while (GetTickCount() - start < 30000) {
-      HWND found = FindWindowA("#32770", "Select Installation Drive");
+      HWND found = FindWindowW(L"#32770", UiLine(kUiDriveTitle).Text());
       if (found && IsWindowVisible(found)) {
         opened_ms_ = GetTickCount() - start;
         return window_ = found;
@@ -256,6 +260,51 @@ TEST_F(DriveDialogTest, EmptyProgramFilesSelectsTheSecondEntry) {
   Press(IDOK);
   EXPECT_EQ(1, result_.load());
   EXPECT_EQ(std::string(1, UpperLetter(entries[1][0])) + ":\\Pellomar\\", folder_);
+}
+
+// Also a row of the bench's language and DPI table
+// (tests/support/window-table.sh): at the row's DPI no text is cut, the
+// longest free-space text included, and the keyboard alone gets through:
+// the drive list has the focus first, Tab goes in reading order, Enter is OK
+// and Escape is Cancel.
+TEST_F(DriveDialogTest, KeyboardAloneAndNoTextIsCut) {
+  ExpectBenchLocale();
+  SetProgramFiles("C:\\Program Files");
+  g_drives = 1u << ('C' - 'A') | 1u << ('Z' - 'A');
+  drive_mask_ = FakeDrives;
+  g_free['C' - 'A'] = 1ULL << 40;
+  g_free['Z' - 'A'] = kRequiredFreeBytes - 1;  // too little: the longer text
+  ASSERT_NE(nullptr, Open());
+  EXPECT_EQ(ExpectedDpi(), WindowDpi(window_));
+  EXPECT_EQ(ExpectedRightToLeft(), (GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
+  EXPECT_EQ("", CutTexts(window_));
+  ASSERT_TRUE(Pick(window_, 'Z'));
+  EXPECT_FALSE(OkEnabled(window_));
+  EXPECT_EQ("", CutTexts(window_));
+  ASSERT_TRUE(Pick(window_, 'C'));
+
+  HWND list = GetDlgItem(window_, IDC_DRIVE_LIST);
+  auto focus_becomes = [&](HWND expected) {
+    DWORD start = GetTickCount();
+    while (FocusOf(window_) != expected && GetTickCount() - start < 5000) Sleep(20);
+    return FocusOf(window_) == expected;
+  };
+  EXPECT_TRUE(focus_becomes(list));
+  for (HWND next : {GetDlgItem(window_, IDOK), GetDlgItem(window_, IDCANCEL), list}) {
+    PressKey(window_, VK_TAB);
+    EXPECT_TRUE(focus_becomes(next)) << GetDlgCtrlID(FocusOf(window_));
+  }
+  PressKey(window_, VK_RETURN);
+  worker_.join();
+  window_ = nullptr;
+  EXPECT_EQ(1, result_.load());
+  EXPECT_EQ("C:\\Program Files\\Pellomar\\", folder_);
+
+  ASSERT_NE(nullptr, Open());
+  PressKey(window_, VK_ESCAPE);
+  worker_.join();
+  window_ = nullptr;
+  EXPECT_EQ(2, result_.load());
 }
 
 TEST_F(DriveDialogTest, CancelAndTheHiddenDialogEnds) {

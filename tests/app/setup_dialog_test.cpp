@@ -25,6 +25,7 @@
 #include "install/product.h"
 #include "install/publisher_check.h"
 #include "base/registry.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
@@ -111,50 +112,54 @@ TEST(Picture, DecodesWithTheKeyColourAsButtonFace) {
   EXPECT_EQ(face, RGB(entry.peRed, entry.peGreen, entry.peBlue));
   EXPECT_EQ(16u, GetPaletteEntries(picture.Palette(), 0, 0, nullptr));
 
-  // Drawn into a larger surface of a sentinel colour: exactly 156 x 187
-  // pixels change, and the background shows the button face.
-  const int w = 170, h = 200;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP surface = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ASSERT_NE(nullptr, surface);
-  HGDIOBJ old = SelectObject(dc, surface);
-  const COLORREF sentinel = RGB(255, 0, 255);
-  HBRUSH brush = CreateSolidBrush(sentinel);
-  RECT all = {0, 0, w, h};
-  FillRect(dc, &all, brush);
-  DeleteObject(brush);
-  picture.Draw(dc, 3, 3);
-  GdiFlush();
-  int drawn = 0, background = 0, outside_changed = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      COLORREF c = GetPixel(dc, x, y);
-      bool inside = x >= 3 && x < 3 + 156 && y >= 3 && y < 3 + 187;
-      if (!inside) {
-        if (c != sentinel) ++outside_changed;
-        continue;
+  // Drawn into a larger surface of a sentinel colour: exactly the picture's
+  // rectangle, scaled to the DPI, changes, and the background shows the
+  // button face.
+  for (UINT dpi : {96u, 144u, 192u}) {
+    const int pw = MulDiv(156, dpi, 96), ph = MulDiv(187, dpi, 96);
+    const int w = pw + 14, h = ph + 13;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP surface = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(nullptr, surface);
+    HGDIOBJ old = SelectObject(dc, surface);
+    const COLORREF sentinel = RGB(255, 0, 255);
+    HBRUSH brush = CreateSolidBrush(sentinel);
+    RECT all = {0, 0, w, h};
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    picture.Draw(dc, 3, 3, dpi);
+    GdiFlush();
+    int drawn = 0, background = 0, outside_changed = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        COLORREF c = GetPixel(dc, x, y);
+        bool inside = x >= 3 && x < 3 + pw && y >= 3 && y < 3 + ph;
+        if (!inside) {
+          if (c != sentinel) ++outside_changed;
+          continue;
+        }
+        if (c != sentinel) ++drawn;
+        if (c == face) ++background;
       }
-      if (c != sentinel) ++drawn;
-      if (c == face) ++background;
     }
+    EXPECT_EQ(0, outside_changed) << dpi;
+    EXPECT_EQ(pw * ph, drawn) << dpi;
+    // The corners are background; the character covers a good part.
+    EXPECT_EQ(face, GetPixel(dc, 3, 3)) << dpi;
+    EXPECT_EQ(face, GetPixel(dc, 3 + pw - 1, 3 + ph - 1)) << dpi;
+    EXPECT_GT(background, pw * ph / 5) << dpi;
+    EXPECT_LT(background, pw * ph * 4 / 5) << dpi;
+    SelectObject(dc, old);
+    DeleteObject(surface);
+    DeleteDC(dc);
   }
-  EXPECT_EQ(0, outside_changed);
-  EXPECT_EQ(156 * 187, drawn);
-  // The corners are background; the character covers a good part.
-  EXPECT_EQ(face, GetPixel(dc, 3, 3));
-  EXPECT_EQ(face, GetPixel(dc, 3 + 155, 3 + 186));
-  EXPECT_GT(background, 156 * 187 / 5);
-  EXPECT_LT(background, 156 * 187 * 4 / 5);
-  SelectObject(dc, old);
-  DeleteObject(surface);
-  DeleteDC(dc);
 }
 
 // The packed picture is refused whole unless it unpacks to exactly the size
@@ -211,6 +216,8 @@ struct Steered {
 class SetupDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program starts: a language written right to left mirrors.
+    UseUiLanguage();
     SetCancelRequested(false);
     dialog_.SetWorker(Steered::Run, &steered_);
     window_ = dialog_.Create();
@@ -274,6 +281,103 @@ TEST_F(SetupDialogTest, LayoutFollowsTheLineHeight) {
       text);
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(window_, 1)));
   EXPECT_FALSE(InstallEnabled(window_));
+}
+
+// A row of the bench's language and DPI table (tests/support/window-table.sh;
+// 96 DPI otherwise): the 96-DPI layout scaled, the lines one line of their
+// font high, and no text cut, the lines' included with what the program
+// puts in them.
+TEST_F(SetupDialogTest, LayoutScalesWithTheDpiAndNoTextIsCut) {
+  ExpectBenchLocale();
+  const UINT dpi = ExpectedDpi();
+  ASSERT_EQ(dpi, WindowDpi(window_));
+  auto scaled = [dpi](int v) { return MulDiv(v, dpi, 96); };
+  RECT status = ClientRectOf(window_, IDC_STATUS_LINE);
+  int h = status.bottom - status.top;
+  EXPECT_GE(h, LineHeight(GetDlgItem(window_, IDC_STATUS_LINE)));
+  EXPECT_EQ(scaled(10), status.left);
+  EXPECT_EQ(scaled(195), status.top);
+  EXPECT_EQ(scaled(296), status.right - status.left);
+  RECT error = ClientRectOf(window_, IDC_ERROR_LINE);
+  EXPECT_EQ(scaled(195) + h, error.top);
+  EXPECT_EQ(h, error.bottom - error.top);
+  RECT thanks = ClientRectOf(window_, IDC_THANKS);
+  EXPECT_EQ(scaled(125), thanks.left);
+  EXPECT_EQ(scaled(170), thanks.right - thanks.left);
+  EXPECT_EQ(scaled(153), thanks.bottom - thanks.top);
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(scaled(300), client.right);
+  EXPECT_EQ(scaled(199) + 2 * h, client.bottom);
+  LOGFONTA face;
+  ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
+  EXPECT_EQ(-scaled(12), face.lfHeight);
+
+  EXPECT_EQ(ExpectedRightToLeft(), (GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
+  EXPECT_EQ("", CutTexts(window_));
+  // Every text the lines are given, in the language of the row, with values
+  // of an updater's size (a folder's path has no bound and is left out).
+  const struct {
+    UiText id;
+    const wchar_t* values[3];
+  } lines[] = {
+      {kUiPleaseWait, {}},       {kUiContacting, {}},   {kUiCancelling, {}},
+      {kUiDownloading, {L"10.00Mb"}},
+      {kUiDownloadingPart, {L"100", L"10.00Mb", L"10.00Mb"}},
+      {kUiContactFailed, {}},    {kUiSecureFailed, {}}, {kUiStartFailed, {}},
+      {kUiNotSigned, {L"Brannock"}}, {kUiDiskFull, {}},
+  };
+  for (const auto& line : lines) {
+    UiLine text(line.id, line.values[0], line.values[1], line.values[2]);
+    SetDlgItemTextW(window_, IDC_STATUS_LINE, text.Text());
+    SetDlgItemTextW(window_, IDC_ERROR_LINE, text.Text());
+    EXPECT_EQ("", CutTexts(window_)) << "text " << line.id;
+  }
+}
+
+// Moved to a monitor of twice the scale and back: the suggested place, the
+// layout, the lines' and the thank-you text's fonts made for each DPI, and
+// back where it started.
+TEST_F(SetupDialogTest, DpiChangeRemakesTheLayoutAndTheFonts) {
+  const UINT dpi = WindowDpi(window_);
+  RECT before;
+  GetClientRect(window_, &before);
+  int h = ClientRectOf(window_, IDC_STATUS_LINE).bottom - ClientRectOf(window_, IDC_STATUS_LINE).top;
+  RECT suggested = {40, 30, 40 + 2 * before.right, 30 + 2 * before.bottom};
+  SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested));
+  RECT frame, client, status = ClientRectOf(window_, IDC_STATUS_LINE);
+  GetWindowRect(window_, &frame);
+  GetClientRect(window_, &client);
+  EXPECT_EQ(40, frame.left);
+  EXPECT_EQ(30, frame.top);
+  int h2 = status.bottom - status.top;
+  EXPECT_GE(h2, LineHeight(GetDlgItem(window_, IDC_STATUS_LINE)));
+  EXPECT_GE(h2, 2 * h - 2);
+  EXPECT_EQ(MulDiv(300, 2 * dpi, 96), client.right);
+  EXPECT_EQ(MulDiv(199, 2 * dpi, 96) + 2 * h2, client.bottom);
+  EXPECT_EQ(MulDiv(195, 2 * dpi, 96), status.top);
+  EXPECT_EQ(MulDiv(125, 2 * dpi, 96), ClientRectOf(window_, IDC_THANKS).left);
+  LOGFONTA face;
+  ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
+  EXPECT_EQ(-MulDiv(12, 2 * dpi, 96), face.lfHeight);
+  EXPECT_EQ(dialog_.Font(), reinterpret_cast<HFONT>(SendDlgItemMessageA(window_, IDC_THANKS, WM_GETFONT, 0, 0)));
+  SetDlgItemTextA(window_, IDC_STATUS_LINE, "Contacting Pellomar site. Please wait ...");
+  EXPECT_EQ("", CutTexts(window_));
+
+  // Back, with a thank-you text in a script Verdana lacks: the shell's
+  // dialog font serves it.
+  SetDlgItemTextW(window_, IDC_THANKS, L"\u3054\u5229\u7528\u3042\u308a\u304c\u3068\u3046");
+  RECT back = {0, 0, before.right, before.bottom};
+  SendMessageA(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&back));
+  GetClientRect(window_, &client);
+  EXPECT_EQ(before.right, client.right);
+  EXPECT_EQ(before.bottom, client.bottom);
+  LOGFONTA shell;
+  ASSERT_NE(0, GetObjectA(reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0)), sizeof shell, &shell));
+  ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
+  EXPECT_STREQ(shell.lfFaceName, face.lfFaceName);
+  EXPECT_EQ(-MulDiv(12, dpi, 96), face.lfHeight);
+  EXPECT_EQ(700, face.lfWeight);
 }
 
 TEST_F(SetupDialogTest, BoldVerdanaOnlyForTheThankYouText) {
@@ -563,7 +667,8 @@ TEST_F(SequenceWindowTest, NoStoredFolderAsksAndCancelLeavesTheWindowIdle) {
   EXPECT_FALSE(IsHungAppWindow(window));
   EXPECT_FALSE(InstallEnabled(window));
 
-  PostMessageA(drives, WM_COMMAND, IDCANCEL, 0);
+  // Escape, as a user without a mouse cancels.
+  PressKey(drives, VK_ESCAPE);
   ASSERT_TRUE(PumpUntil([&] { return InstallEnabled(window); }));
   EXPECT_TRUE(IsWindow(window));
   EXPECT_EQ("", ItemText(window, IDC_STATUS_LINE));
@@ -609,7 +714,8 @@ TEST_F(SequenceWindowTest, ChosenFolderIsStoredAfterTheStart) {
     PumpUntil([&] { return InstallEnabled(window); });
     GTEST_SKIP() << "the program-files drive has too little space here";
   }
-  PostMessageA(drives, WM_COMMAND, IDOK, 0);
+  // Enter, as a user without a mouse chooses.
+  PressKey(drives, VK_RETURN);
   int quit = -1;
   EXPECT_TRUE(PumpUntil([&] { return quit != -1; }, 20000, &quit));
   EXPECT_EQ(0, quit);

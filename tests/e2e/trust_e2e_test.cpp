@@ -146,6 +146,7 @@ TEST(Trust, OnlyAnUpdaterSignedByThePublisherStartsOnEveryRoad) {
       {"signer", kCabinet, true},        {"signer", kPackage, true},      {"unsigned", kCabinet, false},
       {"flipped", kUncompressed, false}, {"other", kPackage, false},      {"untrusted", kCabinet, false},
       {"nousage", kUncompressed, false}, {"selfsigned", kPackage, false},  {"unpinned", kCabinet, false},
+      {"expired", kUncompressed, false},
   };
   int a = 100;
   for (const TrustCase& c : cases) {

@@ -16,11 +16,15 @@
 #   twonames      common names "<publisher>" and "Mallory Ltd", code signing, issued by ca
 #   fullwidth     "Ｂｒａｎｎｏｃｋ" (full-width letters), code signing, issued by ca
 #   selfsigned    "<publisher>", code signing, its own issuer
+#   expired       "<publisher>", code signing, issued by ca, valid for the first
+#                 minute of ca (expired.time: a time inside it, for timestamps)
+#   tsa           "Tamsu Test Timestamps", time stamping, issued by ca, valid from
+#                 ca's start; tsa.cnf configures `openssl ts -reply` with it
 # sign: sign-file.sh in this folder signs IN into OUT with a NAME's chain.
 set -eu
 out=$1
 publisher=${2:-Brannock}
-[ -f "$out/done" ] && [ -f "$out/fullwidth.pem" ] && exit 0
+[ -f "$out/done" ] && [ -f "$out/tsa.cnf" ] && exit 0
 mkdir -p "$out"
 cd "$out"
 
@@ -29,6 +33,12 @@ cat >ext.cnf <<'EOF'
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature
 extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+[timestamping]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=critical,timeStamping
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 [nousage]
@@ -51,6 +61,7 @@ leaf() {  # name common-name issuer extension-section
   rm -f "$1.csr"
 }
 
+if [ ! -f done ]; then
 authority ca "Tamsu Test Authority"
 authority untrusted-ca "Untrusted Test Authority"
 authority other-ca "Other Test Authority"
@@ -78,3 +89,55 @@ osslsigncode sign -certs "$here/$1.chain.pem" -key "$here/$1.key" -h sha256 -n "
 EOF
 chmod +x sign-file.sh
 touch done
+fi
+
+# Added later to a folder made before (its authority and pins stay).
+# Both count from the authority's own start (nothing can lie before it in
+# a chain judged at a time): expired is valid for its first minute, so it
+# has expired by the time the tests sign with it (the folder is made when
+# the build is configured), and a timestamp of its middle (expired.time)
+# lies inside its validity and the authority's. A validity not counted
+# from now needs the authority's own tool.
+ca_start=$(openssl x509 -in ca.pem -noout -startdate | cut -d= -f2)
+ca_end=$(openssl x509 -in ca.pem -noout -enddate | cut -d= -f2)
+echo $(($(date -u -d "$ca_start" +%s) + 30)) >expired.time
+mkdir -p ca-db && : >ca-db/index.txt && echo 1000 >ca-db/serial
+cat >ca-db/ca.cnf <<'EOF'
+[ca]
+default_ca=test
+[test]
+dir=ca-db
+database=$dir/index.txt
+new_certs_dir=$dir
+serial=$dir/serial
+default_md=sha256
+policy=any
+unique_subject=no
+[any]
+commonName=supplied
+EOF
+issue() {  # name common-name extension-section start end
+  openssl req -new -utf8 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2" >/dev/null 2>&1
+  openssl ca -batch -config ca-db/ca.cnf -cert ca.pem -keyfile ca.key -in "$1.csr" -out "$1.pem" -notext \
+    -startdate "$(date -u -d "$4" +%Y%m%d%H%M%SZ)" -enddate "$(date -u -d "$5" +%Y%m%d%H%M%SZ)" \
+    -extfile ext.cnf -extensions "$3" >/dev/null 2>&1
+  cat "$1.pem" ca.pem >"$1.chain.pem"
+  rm -f "$1.csr"
+}
+issue expired "$publisher" codesign "$ca_start" "$ca_start + 1 minute"
+issue tsa "Tamsu Test Timestamps" timestamping "$ca_start" "$ca_end"
+cat >tsa.cnf <<EOF
+[tsa]
+default_tsa=test
+[test]
+serial=$PWD/tsa.serial
+signer_cert=$PWD/tsa.pem
+certs=$PWD/ca.pem
+signer_key=$PWD/tsa.key
+signer_digest=sha256
+default_policy=1.3.6.1.4.1.61000.1
+digests=sha256,sha384,sha512,sha1
+accuracy=secs:1
+ess_cert_id_alg=sha256
+EOF
+echo 01 >tsa.serial

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <aclapi.h>
+#include <gtest/gtest.h>
 #include <sddl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -220,7 +221,93 @@ bool SignWithTestCertificate(const std::string& name, const std::string& in, con
 }
 
 int VerifyWithTestAuthority(const std::string& file, std::string* output) {
-  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)}, output);
+  return RunOnHost({"osslsigncode", "verify", "-CAfile", SETUP_TEST_CERTS "/ca.pem", "-TSA-CAfile",
+                    SETUP_TEST_CERTS "/ca.pem", "-in", UnixPath(file)},
+                   output);
+}
+
+UINT ExpectedDpi() {
+  const char* dpi = getenv("SETUP_TEST_DPI");
+  return dpi && atoi(dpi) > 0 ? static_cast<UINT>(atoi(dpi)) : 96;
+}
+
+void ExpectBenchLocale() {
+  const char* locale = getenv("SETUP_TEST_LOCALE");
+  if (!locale) return;
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = L"";
+  GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
+  char narrow[LOCALE_NAME_MAX_LENGTH] = "";
+  WideCharToMultiByte(CP_UTF8, 0, name, -1, narrow, sizeof narrow, nullptr, nullptr);
+  EXPECT_STREQ(locale, narrow);
+}
+
+bool ExpectedRightToLeft() {
+  const char* locale = getenv("SETUP_TEST_LOCALE");
+  return locale && strncmp(locale, "ar", 2) == 0;
+}
+
+int LineHeight(HWND window) {
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics = {};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return metrics.tmHeight;
+}
+
+std::string CutTexts(HWND window) {
+  std::string cut;
+  EnumChildWindows(
+      window,
+      [](HWND control, LPARAM data) -> BOOL {
+        char name[16] = "";
+        GetClassNameA(control, name, sizeof name);
+        LONG style = GetWindowLongA(control, GWL_STYLE);
+        DWORD type = style & SS_TYPEMASK;
+        wchar_t text[1024] = L"";
+        if (_stricmp(name, "Static") != 0 || !(style & WS_VISIBLE) || GetWindowTextW(control, text, 1024) <= 0 ||
+            (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_LEFTNOWORDWRAP &&
+             type != SS_SIMPLE))
+          return TRUE;
+        // The flags the static itself draws with.
+        UINT flags = DT_CALCRECT | DT_EXPANDTABS | (style & SS_NOPREFIX ? DT_NOPREFIX : 0) |
+                     (type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT ? DT_WORDBREAK : DT_SINGLELINE) |
+                     (type == SS_CENTER ? DT_CENTER : type == SS_RIGHT ? DT_RIGHT : DT_LEFT);
+        RECT room;
+        GetClientRect(control, &room);
+        RECT need = room;
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+        DrawTextW(dc, text, -1, &need, flags);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        if (need.right - need.left > room.right || need.bottom - need.top > room.bottom) {
+          char utf8[3072] = "";
+          WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+          std::string& all = *reinterpret_cast<std::string*>(data);
+          all += "[" + std::to_string(GetDlgCtrlID(control)) + " \"" + utf8 + "\" needs " +
+                 std::to_string(need.right - need.left) + "x" + std::to_string(need.bottom - need.top) + " in " +
+                 std::to_string(room.right) + "x" + std::to_string(room.bottom) + "]";
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&cut));
+  return cut;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+  return info.hwndFocus;
+}
+
+void PressKey(HWND window, WPARAM key) {
+  HWND target = FocusOf(window);
+  if (!target) target = window;
+  PostMessageA(target, WM_KEYDOWN, key, 1);
+  PostMessageA(target, WM_KEYUP, key, 0xC0000001);
 }
 
 }  // namespace testing_support

@@ -61,4 +61,23 @@ bool SignWithTestCertificate(const std::string& name, const std::string& in, con
 // signature holds, with its report in output.
 int VerifyWithTestAuthority(const std::string& file, std::string* output);
 
+// The DPI and the locale a row of the bench's window table runs with
+// (SETUP_TEST_DPI, SETUP_TEST_LOCALE); 96 and no locale check otherwise.
+UINT ExpectedDpi();
+// Fails the test when the system's locale is not the row's.
+void ExpectBenchLocale();
+// Whether the row's language (SETUP_TEST_LOCALE) is written right to left.
+bool ExpectedRightToLeft();
+// The height of one line of window's font.
+int LineHeight(HWND window);
+// Every visible static text in window that, measured with its control's font
+// the way the control draws it, is wider or taller than its control; empty
+// when every text fits.
+std::string CutTexts(HWND window);
+// A key pressed as a user would: to the control that has the focus in
+// window's thread, through that thread's own key handling.
+void PressKey(HWND window, WPARAM key);
+// The control that has the focus in window's thread.
+HWND FocusOf(HWND window);
+
 }  // namespace testing_support

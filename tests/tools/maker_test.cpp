@@ -13,6 +13,7 @@
 #include "install/product.h"
 #include "package/appended_blocks.h"
 #include "package/embedded_package.h"
+#include "package/signer_attribute.h"
 #include "tests/package/block_layout.h"
 #include "tests/support/test_support.h"
 #include "tools/maker/cabinet_writer.h"
@@ -320,10 +321,26 @@ TEST_F(SignedMakerTest, StampAfterSigningGoesIntoTheSignatureKeepsItAndReplacesI
   EXPECT_TRUE(Has(shown, "\"c=3\" [in the signature: its signer's unsigned attribute]")) << shown;
   EXPECT_FALSE(Has(shown, "a=1")) << shown;
 
+  // An attribute of the type Setup cannot read (its value no OCTET STRING)
+  // is replaced as well: never a second one beside it that Setup skips.
+  std::string malformed = scratch_.File("Malformed.exe");
+  std::string bytes = ReadWholeFile(once);
+  std::string type(reinterpret_cast<const char*>(kParameterAttributeType), kParameterAttributeTypeSize);
+  size_t value = bytes.find(type) + type.size() + 4;  // past the type and the SET's header
+  ASSERT_EQ(std::string("\x04\x82\x01\x0b", 4), bytes.substr(value, 4));
+  bytes[value] = 0x0c;
+  ASSERT_TRUE(WriteWholeFile(malformed, bytes));
+  EXPECT_EQ("<absent>", Merged(malformed));
+  ASSERT_EQ(0, RunMaker("stamp --in-place " + Quote(malformed) + " m=1").code);
+  ExpectSignatureHolds(malformed);
+  EXPECT_EQ("&m=1", Merged(malformed));
+  bytes = ReadWholeFile(malformed);
+  EXPECT_EQ(bytes.find(type), bytes.rfind(type)) << "two parameter attributes";
+
   // A file the maker stamped until now, after the signature data, still
   // merges; stamping it again moves the block into the signature.
   std::string old_way = scratch_.File("OldWay.exe");
-  std::string bytes = ReadWholeFile(signed_setup);
+  bytes = ReadWholeFile(signed_setup);
   CertificateTable table;
   ASSERT_TRUE(FindCertificateTable(reinterpret_cast<const unsigned char*>(bytes.data()),
                                    static_cast<uint32_t>(bytes.size()), &table));
@@ -548,6 +565,8 @@ TEST(MakerVerify, PassesOnlyWhatSetupWouldStartAndSaysWhy) {
       {"unpinned", {"--pin", ReadWholeFile(SignedFolder() + "unpinned.pin")}, 0, "trusted", kNotAsked},
       // The authority's key alone: pins hold over the chain, not on the signer only.
       {"signer", {"--pin", authority}, 0, "trusted", kNotAsked},
+      // Expired since signing, no timestamp (timestamped: below, natively).
+      {"expired", {}, 1, "a certificate has expired or is not yet valid", kFails},
       {"missing", {}, 1, "cannot open", kNotAsked},
       {"signer", {"--thumbprint", signer.substr(1)}, 2, "not a SHA-256 thumbprint", kNotAsked},
       {"signer", {"--publisher"}, 2, "needs a value", kNotAsked},
@@ -593,4 +612,23 @@ TEST(MakerVerify, ShowNamesTheSignerOrNone) {
   EXPECT_NE(std::string::npos, r.output.find("does not end in a trusted root")) << r.output;
   r = RunMaker("show " + Quote(Signed("unsigned")));
   EXPECT_NE(std::string::npos, r.output.find("signer: none found, platform verdict 0x800b0100")) << r.output;
+  // The native tool names the time a timestamp vouches for, and why a
+  // certificate expired since fails without one.
+  std::string seconds;
+  ASSERT_EQ(0, RunOnHost({"cat", SETUP_TEST_CERTS "/expired.time"}, &seconds));
+  time_t when = static_cast<time_t>(atoll(seconds.c_str()));
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", gmtime(&when));
+  // Wine's trust provider judges the chain now whatever the timestamp says:
+  // the native check and the signing tool's stand for Windows here.
+  std::string report;
+  EXPECT_EQ(0, VerifyWithTestAuthority(Signed("expired-timestamped"), &report)) << report;
+  r = RunNative({"show", "--ca", SETUP_TEST_CERTS "/ca.pem", Signed("expired-timestamped")});
+  EXPECT_NE(std::string::npos,
+            r.output.find(std::string("signing time ") + text + ", timestamped by \"Tamsu Test Timestamps\""))
+      << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("the platform accepts it")) << r.output;
+  r = RunNative({"verify", "--ca", SETUP_TEST_CERTS "/ca.pem", Signed("expired")});
+  EXPECT_NE(std::string::npos, r.output.find("no timestamp")) << r.output;
+  EXPECT_NE(std::string::npos, r.output.find("a certificate has expired")) << r.output;
 }

@@ -436,13 +436,17 @@ const char* FailureText(TrustFailure failure) {
 // The check Setup.exe makes before it starts an updater, on the file read
 // into bytes.
 bool CheckFile(const std::string& path, const std::string& bytes, const SignerPolicy& policy, SignerReport* report,
-                TrustFailure* failure, std::string* error) {
-  if (!InspectSigner(path, bytes, report, error)) return false;
+               std::string* signingTime, TrustFailure* failure, std::string* error) {
+  if (!InspectSigner(path, bytes, report, signingTime, error)) return false;
   *failure = JudgeSigner(*report, policy);
   return true;
 }
 
-void PrintSigner(const SignerReport& report) {
+// The chain status bit of a certificate outside its validity at the time
+// the chain is judged.
+const uint32_t kNotTimeValid = 0x1;
+
+void PrintSigner(const SignerReport& report, const std::string& signingTime) {
   std::string name;
   if (report.name_length <= SignerReport::kNameUnits) name = Utf16Text(report.name, report.name_length);
   printf("  signed by \"%s\"%s, SHA-256 thumbprint %s\n", name.c_str(),
@@ -453,7 +457,10 @@ void PrintSigner(const SignerReport& report) {
            report.key_hashes[i][0] ? report.key_hashes[i] : "unknown");
   printf("  platform verdict 0x%08x, chain status 0x%x%s\n", static_cast<unsigned>(report.verdict),
          static_cast<unsigned>(report.chain_status),
-         report.chain_status == 0 ? " (ends in a trusted root)" : "");
+         report.chain_status == 0 ? " (ends in a trusted root)"
+         : report.chain_status & kNotTimeValid ? " (a certificate is outside its validity)"
+                                               : "");
+  if (!signingTime.empty()) printf("  %s\n", signingTime.c_str());
 }
 
 // The signature as the platform sees it.
@@ -462,12 +469,13 @@ void ShowSigner(const std::string& path, const std::string& bytes) {
   TrustFailure failure;
   std::string error;
   SignerPolicy any = {"", "", ""};
-  if (!CheckFile(path, bytes, any, &report, &failure, &error)) {
+  std::string signingTime;
+  if (!CheckFile(path, bytes, any, &report, &signingTime, &failure, &error)) {
     printf("  signer: cannot tell (%s)\n", error.c_str());
   } else if (!report.signer_found) {
     printf("  signer: none found, platform verdict 0x%08x\n", static_cast<unsigned>(report.verdict));
   } else {
-    PrintSigner(report);
+    PrintSigner(report, signingTime);
     printf("  %s\n", failure == kTrusted ? "the platform accepts it" : FailureText(failure));
   }
 }
@@ -528,11 +536,15 @@ int Verify(const std::vector<std::string>& args) {
   SignerReport report;
   TrustFailure failure;
   SignerPolicy policy = {publisher.c_str(), thumbprints.c_str(), pins.c_str()};
-  if (!CheckFile(path, bytes, policy, &report, &failure, &error)) return Fail(error);
+  std::string signingTime;
+  if (!CheckFile(path, bytes, policy, &report, &signingTime, &failure, &error)) return Fail(error);
   printf("%s: %s\n", path.c_str(), failure == kTrusted ? "trusted" : "NOT TRUSTED");
-  if (report.signer_found) PrintSigner(report);
+  if (report.signer_found) PrintSigner(report, signingTime);
   if (failure == kTrusted) return 0;
-  printf("  why: %s", FailureText(failure));
+  if (failure == kChainNotTrusted && report.chain_status == kNotTimeValid)
+    printf("  why: a certificate has expired or is not yet valid, and no valid timestamp lies inside its validity");
+  else
+    printf("  why: %s", FailureText(failure));
   if (failure == kOtherPublisher) printf(" (expected \"%s\")", publisher.c_str());
   if (failure == kPlatformVerdict && !report.signer_found)
     printf(" (verdict 0x%08x)", static_cast<unsigned>(report.verdict));

@@ -42,8 +42,11 @@ void UseBinaryStandardStreams();
 bool TakeRootFiles(const std::vector<std::string>& files, std::string* error);
 // Reads the signature of the file (path names it, bytes holds it whole) and
 // fills report as Setup.exe's check does. False when the check cannot be
-// made at all, with the reason in *error.
-bool InspectSigner(const std::string& path, const std::string& bytes, SignerReport* report, std::string* error);
+// made at all, with the reason in *error. *signingTime tells what time the
+// chain was judged at (the signer's timestamp, or now); empty where the
+// system's check does not say.
+bool InspectSigner(const std::string& path, const std::string& bytes, SignerReport* report, std::string* signingTime,
+                   std::string* error);
 // The signer this build accepts by default: what Setup.exe built alike
 // accepts (publisher, thumbprints, pins).
 const SignerPolicy& BuiltPolicy();

@@ -169,8 +169,23 @@ bool TakeRootFiles(const std::vector<std::string>& files, std::string*) {
   return true;
 }
 
-bool InspectSigner(const std::string&, const std::string& bytes, SignerReport* report, std::string* error) {
-  return InspectImageSignature(bytes, g_roots, report, error);
+bool InspectSigner(const std::string&, const std::string& bytes, SignerReport* report, std::string* signingTime,
+                   std::string* error) {
+  SigningTime time;
+  if (!InspectImageSignature(bytes, g_roots, report, error, &time)) return false;
+  if (time.valid) {
+    char when[32];
+    time_t seconds = static_cast<time_t>(time.when);
+    struct tm parts;
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", gmtime_r(&seconds, &parts));
+    *signingTime = std::string("signing time ") + when + ", timestamped by \"" + time.authority +
+                   "\": the chain is judged at that time";
+  } else if (time.stamped) {
+    *signingTime = "timestamp not valid (" + time.problem + "): the chain is judged at the current time";
+  } else if (report->signer_found) {
+    *signingTime = "no timestamp: the chain is judged at the current time, and fails once the certificate expires";
+  }
+  return true;
 }
 
 const SignerPolicy& BuiltPolicy() {

@@ -203,7 +203,8 @@ bool TakeRootFiles(const std::vector<std::string>& files, std::string* error) {
   return false;
 }
 
-bool InspectSigner(const std::string& path, const std::string&, SignerReport* report, std::string* error) {
+bool InspectSigner(const std::string& path, const std::string&, SignerReport* report, std::string*,
+                   std::string* error) {
   // Opened as Setup.exe opens a program before its start.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

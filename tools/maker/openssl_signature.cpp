@@ -2,13 +2,16 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
+#include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 #include <string.h>
+#include <time.h>
 
 #include <memory>
 
@@ -26,12 +29,15 @@ using StoreContext = std::unique_ptr<X509_STORE_CTX, Deleter<X509_STORE_CTX, X50
 using Signature = std::unique_ptr<X509_SIG, Deleter<X509_SIG, X509_SIG_free>>;
 using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 using DigestContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using TsVerify = std::unique_ptr<TS_VERIFY_CTX, Deleter<TS_VERIFY_CTX, TS_VERIFY_CTX_free>>;
+using TstInfo = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO, TS_TST_INFO_free>>;
 // The list only: its certificates belong to the signature.
 void FreeList(STACK_OF(X509) * list) { sk_X509_free(list); }
 using Signers = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeList>>;
 
 const char kIndirectData[] = "1.3.6.1.4.1.311.2.1.4";  // the signed content of a code signature
 const char kPeImageData[] = "1.3.6.1.4.1.311.2.1.15";  // its subject: a PE image
+const char kTimestampToken[] = "1.3.6.1.4.1.311.3.3.1";  // an RFC 3161 token countersigning a signer
 
 uint32_t Read32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
@@ -182,12 +188,14 @@ bool LoadRoots(X509_STORE* store, const std::vector<std::string>& rootFiles, std
 // certificates the signature carries; nothing is fetched. Its status, and
 // the key hash of each certificate it holds (as far as it was built when
 // it fails), leaf first.
-void CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried, SignerReport* report) {
+void CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried, const SigningTime& time,
+                SignerReport* report) {
   StoreContext context(X509_STORE_CTX_new());
   if (!context || !X509_STORE_CTX_init(context.get(), store, signer, carried)) {
     report->chain_status = kChainInvalid;
     return;
   }
+  if (time.valid) X509_STORE_CTX_set_time(context.get(), 0, static_cast<time_t>(time.when));
   report->chain_status =
       X509_verify_cert(context.get()) == 1 ? 0 : ChainStatus(X509_STORE_CTX_get_error(context.get()));
   STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
@@ -200,11 +208,77 @@ void CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried, Signe
   }
 }
 
+// The last error OpenSSL queued, as text; the queue is emptied.
+std::string OpenSslProblem(const char* fallback) {
+  unsigned long code = ERR_peek_last_error();
+  const char* reason = code ? ERR_reason_error_string(code) : nullptr;
+  ERR_clear_error();
+  return reason ? reason : fallback;
+}
+
+// The signer's timestamp token, if any: it must be a signed token over the
+// signer's signature value, from an authority whose chain ends in one of
+// the roots with the time-stamping usage. Only the first token counts, as
+// a signer carries one.
+void ReadTimestamp(X509_STORE* store, PKCS7_SIGNER_INFO* signer, SigningTime* time) {
+  STACK_OF(X509_ATTRIBUTE)* attributes = signer->unauth_attr;
+  X509_ATTRIBUTE* attribute = nullptr;
+  for (int i = 0; attributes && i < X509at_get_attr_count(attributes) && !attribute; ++i) {
+    if (IsObject(X509_ATTRIBUTE_get0_object(X509at_get_attr(attributes, i)), kTimestampToken))
+      attribute = X509at_get_attr(attributes, i);
+  }
+  if (!attribute) return;
+  time->stamped = true;
+  ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+  const unsigned char* der = value && value->type == V_ASN1_SEQUENCE ? value->value.sequence->data : nullptr;
+  Pkcs7 token(der ? d2i_PKCS7(nullptr, &der, value->value.sequence->length) : nullptr);
+  TstInfo info(token ? PKCS7_to_TS_TST_INFO(token.get()) : nullptr);
+  if (!info) {
+    time->problem = "the timestamp token does not read";
+    ERR_clear_error();
+    return;
+  }
+  if (PKCS7_type_is_signed(token.get())) {
+    Signers tsa(PKCS7_get0_signers(token.get(), nullptr, 0));
+    X509* certificate = tsa && sk_X509_num(tsa.get()) > 0 ? sk_X509_value(tsa.get(), 0) : nullptr;
+    char name[256];
+    if (certificate &&
+        X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name, sizeof name) > 0)
+      time->authority = name;
+  }
+  ERR_clear_error();
+  TsVerify verify(TS_VERIFY_CTX_new());
+  BIO* imprinted = BIO_new_mem_buf(signer->enc_digest->data, signer->enc_digest->length);
+  if (!verify || !imprinted || !X509_STORE_up_ref(store)) {
+    BIO_free(imprinted);
+    time->problem = "out of memory";
+    return;
+  }
+  // The context owns the data and takes the reference on the store.
+  TS_VERIFY_CTX_set_flags(verify.get(), TS_VFY_VERSION | TS_VFY_SIGNATURE | TS_VFY_DATA);
+  TS_VERIFY_CTX_set_data(verify.get(), imprinted);
+  TS_VERIFY_CTX_set_store(verify.get(), store);
+  if (TS_RESP_verify_token(verify.get(), token.get()) != 1) {
+    time->problem = OpenSslProblem("it does not verify");
+    return;
+  }
+  struct tm parts;
+  if (!ASN1_TIME_to_tm(TS_TST_INFO_get_time(info.get()), &parts)) {
+    time->problem = "its time does not read";
+    return;
+  }
+  time->when = static_cast<int64_t>(timegm(&parts));
+  time->valid = true;
+}
+
 }  // namespace
 
 bool InspectImageSignature(const std::string& bytes, const std::vector<std::string>& rootFiles, SignerReport* report,
-                           std::string* error) {
+                           std::string* error, SigningTime* time) {
   memset(report, 0, sizeof *report);
+  SigningTime unused;
+  if (!time) time = &unused;
+  *time = SigningTime();
   // The roots are read once per list: the system's bundle is large.
   static Store store;
   static std::vector<std::string> storeFiles;
@@ -267,6 +341,7 @@ bool InspectImageSignature(const std::string& bytes, const std::vector<std::stri
       PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
     return true;
   report->verdict = 0;
-  CheckChain(store.get(), signer, carried, report);
+  ReadTimestamp(store.get(), sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0), time);
+  CheckChain(store.get(), signer, carried, *time, report);
   return true;
 }

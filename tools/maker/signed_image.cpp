@@ -1,5 +1,7 @@
 #include "tools/maker/signed_image.h"
 
+#include <string.h>
+
 #include "package/signer_attribute.h"
 
 namespace {
@@ -94,6 +96,14 @@ std::string DerElementOf(unsigned char tag, const std::string& content) {
   return DerHeader(tag, content.size()) + content;
 }
 
+// Whether e is an attribute of the parameter type, read as far as its type.
+bool IsParameterAttribute(const unsigned char* d, const DerElement& e) {
+  DerElement type;
+  return e.tag == 0x30 && ReadDerElement(d, e.content, e.end, &type) && type.tag == 0x06 &&
+         type.end - type.content == kParameterAttributeTypeSize &&
+         memcmp(d + type.content, kParameterAttributeType, kParameterAttributeTypeSize) == 0;
+}
+
 // Puts bytes in place of [from, to) of der, which lies inside each of
 // chain[0..depth) (outermost first), and encodes those elements' lengths
 // anew, innermost first: a header that grows moves only what follows it.
@@ -126,26 +136,33 @@ bool StampInSignature(std::string* image, const CertificateTable& table, const s
       0x30, DerElementOf(0x06, std::string(reinterpret_cast<const char*>(kParameterAttributeType),
                                            kParameterAttributeTypeSize)) +
                 DerElementOf(0x31, DerElementOf(0x04, block)));
-  const DerElement& attributes = path.chain[5];
-  DerElement old, value;
-  *replaced = path.depth == 6 && FindParameterAttribute(d, attributes, &old, &value);
-  if (*replaced) {
-    der = ReplaceInside(der, path.chain, 6, old.at, old.end, attribute);
-  } else if (path.depth == 6) {
-    // A SET OF keeps its elements in the order of their encodings.
-    uint32_t where = attributes.end;
+  *replaced = false;
+  if (path.depth == 6) {
+    // Every attribute of the parameter type goes, whatever its value holds:
+    // Setup reads the first, so a second, or one it cannot read beside the
+    // new one, would hide the stamp. A SET OF keeps its elements in the
+    // order of their encodings.
+    const DerElement& attributes = path.chain[5];
+    std::string kept;
+    bool placed = false;
     DerElement e;
     for (uint32_t p = attributes.content; p < attributes.end; p = e.end) {
       if (!ReadDerElement(d, p, attributes.end, &e)) {
         *error = "its signer's unsigned attributes do not read";
         return false;
       }
-      if (der.compare(e.at, e.end - e.at, attribute) > 0) {
-        where = e.at;
-        break;
+      if (IsParameterAttribute(d, e)) {
+        *replaced = true;
+        continue;
       }
+      if (!placed && der.compare(e.at, e.end - e.at, attribute) > 0) {
+        kept += attribute;
+        placed = true;
+      }
+      kept.append(der, e.at, e.end - e.at);
     }
-    der = ReplaceInside(der, path.chain, 6, where, where, attribute);
+    if (!placed) kept += attribute;
+    der = ReplaceInside(der, path.chain, 6, attributes.content, attributes.end, kept);
   } else {
     der = ReplaceInside(der, path.chain, 5, path.chain[4].end, path.chain[4].end, DerElementOf(0xa1, attribute));
   }
