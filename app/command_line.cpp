@@ -14,3 +14,16 @@ const char* ArgumentsAfterProgramName(const char* command_line) {
   while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
   return p;
 }
+
+static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+bool HasSwitch(const char* arguments, const char* name) {
+  for (const char* p = arguments; *p;) {
+    while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
+    const char* n = name;
+    while (*n && Lower(*p) == Lower(*n)) ++p, ++n;
+    if (!*n && static_cast<unsigned char>(*p) <= ' ') return true;
+    while (static_cast<unsigned char>(*p) > ' ') ++p;
+  }
+  return false;
+}

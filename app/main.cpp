@@ -3,7 +3,10 @@
 #include "app/command_line.h"
 #include "app/setup_dialog.h"
 #include "app/setup_host.h"
+#include "base/diagnostic_log.h"
+#include "base/text.h"
 #include "base/ui_language.h"
+#include "install/product.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
 
@@ -31,8 +34,33 @@ static EmbeddedPackage* OpenOwnPackage() {
   return package;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+// "/log": the diagnostic log goes to "<product> Setup.log" in the user's
+// temporary folder ("... Setup (2).log" and on when that exists), for
+// support. The program runs elevated, so the file is always made new: never
+// an existing file, never through a link planted at the name.
+static void OpenSupportLog() {
+  char path[MAX_PATH];
+  DWORD folder = GetTempPathA(sizeof path, path);
+  if (folder == 0 || folder >= sizeof path) return;
+  for (int i = 1; i < 100; ++i) {
+    // A name that does not fit the path leaves the log closed.
+    if (FormatText(path + folder, sizeof path - folder, i == 1 ? "%s Setup.log" : "%s Setup (%d).log",
+                   SETUP_PRODUCT_NAME, i) < 0)
+      return;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      LogSetSink(file);
+      LogModuleVersion(nullptr);
+      return;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return;
+  }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   LoadSystemLibrariesSafely();
+  if (HasSwitch(arguments, "/log")) OpenSupportLog();
   // The user's language before any window: a language written right to left
   // mirrors every window the program makes.
   UseUiLanguage();

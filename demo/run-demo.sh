@@ -18,14 +18,17 @@
 #                                     TLS (nginx on 127.0.0.1:443, a demo TLS
 #                                     authority trusted in the prefix)
 # The demo signs the updater, its cabinet and Setup.exe with the build's test
-# authority and "Brannock" certificate (keys under <build>/certs; the build
-# pins that authority's key) and trusts the authority in the demo's prefix.
+# authority and a certificate for the branding's publisher (keys under
+# <build>/certs; the build pins that authority's key) and trusts the
+# authority in the demo's prefix. Every name (product, family, maker, hosts)
+# comes from the build's branding (<build>/<win64|win32>/branding.sh).
 #   --win32 (with any of the above)   the shipped 32-bit build/win32/Setup.exe
 #                                     and the i686 demo programs, under the
 #                                     32-bit half of Wine (tests/support/wine32.sh)
 # Options for developers: --build <dir> builds only the demo's targets in
 # <dir>/win64 (or <dir>/win32) instead of running scripts/build.sh; --no-build
-# takes the build as it stands; --no-deps skips apt-get.
+# takes the build as it stands; --no-deps skips apt-get; --branding FILE
+# builds with another branding file (with --build: a folder per branding).
 # Everything runs from <build>/demo and every process started is stopped.
 set -u
 cd "$(dirname "$0")/.."
@@ -35,6 +38,7 @@ build=$repo/build
 own_build=""
 deps=1
 built=""
+branding=()
 win32=""
 args=("$@")
 while [ $# -gt 0 ]; do
@@ -52,8 +56,11 @@ while [ $# -gt 0 ]; do
       [ -n "${2:-}" ] || { echo "--build needs a folder" >&2; exit 2; }
       own_build=1; build=$(mkdir -p "$2" && cd "$2" && pwd) || exit 2; shift ;;
     --no-deps) deps="" ;;
+    --branding)
+      [ -f "${2:-}" ] || { echo "--branding needs a branding file" >&2; exit 2; }
+      branding=(-DSETUP_BRANDING="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift ;;
     --no-build) built=1 ;;
-    *) echo "usage: $0 [--package | --site-down | --tampered | --https | --download PARTNER] [--win32] [--build <dir> | --no-build] [--no-deps]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--package | --site-down | --tampered | --https | --download PARTNER] [--win32] [--build <dir> | --no-build] [--no-deps] [--branding FILE]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -122,16 +129,16 @@ if [ -z "$built" ]; then
 if [ -n "$deps" ]; then bash scripts/install-deps.sh || fail "could not install the packages"; fi
 say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first build takes minutes)"
 if [ -z "$own_build" ]; then
-  bash scripts/build.sh >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
+  bash scripts/build.sh "${branding[@]}" >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
   if [ "$mode" = download ]; then
-    { cmake -S . -B "$build/native" -G Ninja && cmake --build "$build/native" --target maker; } >>"$demo/build.log" 2>&1 ||
+    { cmake -S . -B "$build/native" -G Ninja "${branding[@]}" && cmake --build "$build/native" --target maker; } >>"$demo/build.log" 2>&1 ||
       { tail -30 "$demo/build.log"; fail "build of the native maker's tool failed (see $demo/build.log)"; }
   fi
 else
   targets="Setup demo_updater demo_driver demo_updater_cab maker"
   if [ -n "$win32" ]; then toolchain=mingw-i686; else toolchain=mingw-x86_64; fi
   { cmake -S . -B "$build/$bits" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-$toolchain.cmake" \
-      -DSETUP_TEST_AUTHORITY="$build/certs" &&
+      -DSETUP_TEST_AUTHORITY="$build/certs" "${branding[@]}" &&
     cmake --build "$build/$bits" -j2 --target $targets; } \
     >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
 fi
@@ -148,6 +155,8 @@ driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
 maker_exe=$bin/tools/maker/maker.exe
 native_maker=$build/native/tools/maker/maker
+source "$bin/branding.sh" || fail "missing $bin/branding.sh (the build writes it)"
+area=$BRAND_AREA
 [ "$mode" = download ] && [ ! -x "$native_maker" ] && fail "missing $native_maker (the native build makes it)"
 for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
   [ -f "$f" ] || fail "missing $f after the build"
@@ -174,7 +183,7 @@ fi
 # build pins, signs the updater, its cabinet and Setup.exe
 certs=$build/certs
 rm -rf "$demo/signed"
-bash tests/support/make-certs.sh "$certs" Brannock || fail "could not make the demo certificates"
+bash tests/support/make-certs.sh "$certs" "$BRAND_PUBLISHER" || fail "could not make the demo certificates"
 mkdir -p "$demo/signed/stage"
 bash "$certs/sign-file.sh" signer "$updater_exe" "$demo/signed/stage/NewUpdate.exe" || fail "signing the updater failed"
 updater_exe=$demo/signed/stage/NewUpdate.exe
@@ -183,7 +192,7 @@ updater_exe=$demo/signed/stage/NewUpdate.exe
 # only the updater.
 bash "$certs/sign-file.sh" signer "$demo/signed/Update.cab" "$demo/signed/Update.exe" || fail "signing the cabinet failed"
 cabinet=$demo/signed/Update.exe
-say "signing: test authority and \"Brannock\" code-signing certificate in $certs; updater and cabinet signed"
+say "signing: test authority and \"$BRAND_PUBLISHER\" code-signing certificate in $certs; updater and cabinet signed"
 
 if [ -n "$win32" ]; then
   route=$(wine32_route "$wine32_cache")
@@ -200,9 +209,13 @@ fi
 # ---- the vendor site: a copy of demo/site plus the built updater
 rm -rf "$prefix"
 mkdir -p "$prefix/logs" "$prefix/tmp"
+# The download area is named after the family; the gateway's answer (one
+# line: the area's address) names the maker's web host.
 cp -r demo/site "$prefix/site"
-cp "$cabinet" "$prefix/site/pellomar/Update.exe"
-cp "$updater_exe" "$prefix/site/pellomar/Update.exe_uncompressed"
+mv "$prefix/site/area" "$prefix/site/$area"
+printf 'http://%s/%s/' "$BRAND_HOST_2" "$area" >"$prefix/site/secure/gateway_new.php"
+cp "$cabinet" "$prefix/site/$area/Update.exe"
+cp "$updater_exe" "$prefix/site/$area/Update.exe_uncompressed"
 if [ "$mode" = tampered ]; then
   # One byte of the signed updater's code changed, on both of the site's roads.
   tampered=$demo/signed/tampered.exe
@@ -212,12 +225,12 @@ if [ "$mode" = tampered ]; then
   mkdir -p "$demo/signed/tampered-stage"
   cp "$tampered" "$demo/signed/tampered-stage/NewUpdate.exe"
   (cd "$demo/signed/tampered-stage" && gcab -c -z "$demo/signed/tampered.cab" NewUpdate.exe) || fail "gcab failed"
-  bash "$certs/sign-file.sh" signer "$demo/signed/tampered.cab" "$prefix/site/pellomar/Update.exe" ||
+  bash "$certs/sign-file.sh" signer "$demo/signed/tampered.cab" "$prefix/site/$area/Update.exe" ||
     fail "signing the cabinet failed"
-  cp "$tampered" "$prefix/site/pellomar/Update.exe_uncompressed"
+  cp "$tampered" "$prefix/site/$area/Update.exe_uncompressed"
   say "tampered: the site serves the signed updater with byte 1100 changed"
 fi
-if [ "$mode" = package ]; then cp demo/gateway_package_mode.txt "$prefix/site/secure/gateway_new.php"; fi
+if [ "$mode" = package ]; then printf 'http://127.0.0.3/%s/' "$area" >"$prefix/site/secure/gateway_new.php"; fi
 # The TLS authority of an earlier https run leaves the prefix below.
 tls_root=""
 [ -f "$demo/tls/ca.der" ] && tls_root=$(sha1sum "$demo/tls/ca.der" | cut -c1-40 | tr a-f A-F)
@@ -225,14 +238,14 @@ rm -rf "$demo/tls"
 if [ "$mode" = https ]; then
   # The site's names resolve to the demo's address, and nginx serves the same
   # files over TLS with a server certificate of a fresh demo TLS authority.
-  printf '127.0.0.1 localhost brannock.test www.brannock.test\n' >"$demo/hosts"
+  printf '127.0.0.1 localhost %s %s\n' "$BRAND_HOST_1" "$BRAND_HOST_2" >"$demo/hosts"
   mount --bind "$demo/hosts" /etc/hosts || fail "cannot give the namespace its own /etc/hosts"
-  bash tests/support/make-tls-certs.sh "$demo/tls" brannock.test www.brannock.test >"$demo/tls.log" 2>&1 ||
+  bash tests/support/make-tls-certs.sh "$demo/tls" "$BRAND_HOST_1" "$BRAND_HOST_2" >"$demo/tls.log" 2>&1 ||
     { cat "$demo/tls.log"; fail "could not make the TLS certificates"; }
   mkdir -p "$prefix/tls"
   cp "$demo/tls/good.chain.pem" "$demo/tls/good.key" "$prefix/tls/"
   cp demo/nginx-tls.conf "$prefix/tls/https.conf"
-  printf 'https://www.brannock.test/pellomar/' >"$prefix/site/secure/gateway_new.php"
+  printf 'https://%s/%s/' "$BRAND_HOST_2" "$area" >"$prefix/site/secure/gateway_new.php"
 fi
 if [ "$mode" = download ]; then
   # The download service: the signed Setup.exe, the native maker's tool and
@@ -289,7 +302,7 @@ if [ ! -f "$WINEPREFIX/.demo-ready" ]; then
   "$WINESERVER" -k >/dev/null 2>&1
   "$WINESERVER" -w >/dev/null 2>&1
 fi
-"$WINE" reg delete 'HKLM\Software\Brannock' /reg:$view /f >"$demo/reg-reset.log" 2>&1
+"$WINE" reg delete "HKLM\\$BRAND_FAMILY_KEY" /reg:$view /f >"$demo/reg-reset.log" 2>&1
 # The authority of this run replaces the one the prefix trusted last.
 old_root=$(cat "$demo/trusted-root" 2>/dev/null)
 if [ -n "$old_root" ]; then
@@ -307,7 +320,7 @@ if [ "$mode" = https ]; then
   SETUP_WINE=$WINE bash tests/support/trust-root.sh "$WINEPREFIX" "$demo/tls/ca.der" >>"$demo/trust.log" 2>&1 ||
     { cat "$demo/trust.log"; fail "could not trust the demo TLS authority"; }
 fi
-rm -rf "$WINEPREFIX/drive_c/$program_files/Pellomar" "$WINEPREFIX/drive_c/Pellomar" "$WINEPREFIX/drive_c/Downloads"
+rm -rf "$WINEPREFIX/drive_c/$program_files/$BRAND_FAMILY" "$WINEPREFIX/drive_c/$BRAND_FAMILY" "$WINEPREFIX/drive_c/Downloads"
 mkdir -p "$WINEPREFIX/drive_c/Downloads"
 downloads=$WINEPREFIX/drive_c/Downloads
 if [ "$mode" = package ]; then
@@ -390,7 +403,7 @@ done
 [ -f "$demo/updater.log" ] && sleep "$SETUP_DEMO_UPDATER_CLOSE"
 
 # ---- what happened
-"$WINE" reg query 'HKLM\Software\Brannock\Pellomar' /reg:$view >"$demo/registry.txt" 2>&1
+"$WINE" reg query "HKLM\\$BRAND_FAMILY_KEY" /reg:$view >"$demo/registry.txt" 2>&1
 "$WINESERVER" -k >/dev/null 2>&1
 "$WINESERVER" -w >/dev/null 2>&1
 wine_started=""
@@ -399,8 +412,19 @@ say ""
 say "== The driver (Setup.exe as the user sees it)"
 tr -d '\r' <"$demo/driver.log" | grep '^driver:' | sed 's/^/  /'
 say ""
+# The branding's names in the window (and, when it was shown, the drive dialog).
+if tr -d '\r' <"$demo/driver.log" | grep -qF "driver: window \"$BRAND_PRODUCT Setup\" says" &&
+  tr -d '\r' <"$demo/driver.log" | grep '^driver: window ' | sed 's/.* says //' | grep -qF "$BRAND_PRODUCT"; then
+  say "  ok:    the window names $BRAND_PRODUCT"
+else
+  say "  WRONG: the window does not name $BRAND_PRODUCT"; status=1
+fi
+if grep -q '^driver: drive dialog heading' "$demo/driver.log" &&
+  ! tr -d '\r' <"$demo/driver.log" | grep '^driver: drive dialog heading' | grep -qF "$BRAND_PRODUCT"; then
+  say "  WRONG: the drive dialog does not name $BRAND_PRODUCT"; status=1
+fi
 if [ "$mode" = down ] || [ "$mode" = tampered ]; then
-  if [ "$mode" = down ]; then expected="Can't contact Pellomar site"; else expected="Update is not signed by Brannock"; fi
+  if [ "$mode" = down ]; then expected="Can't contact $BRAND_FAMILY site"; else expected="Update is not signed by $BRAND_PUBLISHER"; fi
   if grep -q "shows the error \"$expected\"" "$demo/driver.log"; then
     say "  ok:    the window showed \"$expected\" and stayed open"
   else
@@ -408,7 +432,7 @@ if [ "$mode" = down ] || [ "$mode" = tampered ]; then
   fi
   if [ -f "$demo/updater.log" ]; then say "  WRONG: the updater was started"; status=1; else say "  ok:    no updater started"; fi
   if grep -q InstallDir "$demo/registry.txt"; then say "  WRONG: InstallDir written"; status=1; else say "  ok:    nothing stored in the registry"; fi
-  left=$(ls "$WINEPREFIX/drive_c/$program_files/Pellomar" 2>/dev/null)
+  left=$(ls "$WINEPREFIX/drive_c/$program_files/$BRAND_FAMILY" 2>/dev/null)
   if [ -z "$left" ]; then say "  ok:    no installation folder content"; else say "  WRONG: files left: $left"; status=1; fi
 else
   say "== The site's access log ($prefix/logs/access.log)"
@@ -419,28 +443,28 @@ else
     if [ "$got" = "$3" ]; then say "  ok:    $1"; else say "  WRONG: $1"; status=1; fi
   }
   check "connection test file of the site" '"GET /secure/test_pattern.txt\?Rand=[0-9]+"' yes
-  check "gateway query with the fingerprint" '"GET /secure/gateway_new.php\?Product=Pellomar&Bios=[0-9a-f]+.*&Rand=[0-9]+"' yes
+  check "gateway query with the fingerprint" "\"GET /secure/gateway_new.php\\?Product=$BRAND_FAMILY&Bios=[0-9a-f]+.*&Rand=[0-9]+\"" yes
   if [ "$mode" = https ]; then
-    check "connection test file of the download area, over TLS" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+" .*scheme=https ' yes
-    check "the updater's cabinet, over TLS" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*scheme=https status=200' yes
-    check "no request to the download area over plain http" '"GET /pellomar/.*scheme=http ' no
+    check "connection test file of the download area, over TLS" "\"GET /$area/test_pattern.txt\\?Rand=[0-9]+\" .*scheme=https " yes
+    check "the updater's cabinet, over TLS" "\"GET /$area/Update.exe\\?Rand=[0-9]+\" .*scheme=https status=200" yes
+    check "no request to the download area over plain http" "\"GET /$area/.*scheme=http " no
   elif [ "$mode" = web ] || [ "$mode" = download ]; then
-    check "connection test file of the download area" '"GET /pellomar/test_pattern.txt\?Rand=[0-9]+"' yes
-    check "the updater's cabinet" '"GET /pellomar/Update.exe\?Rand=[0-9]+" .*status=200' yes
+    check "connection test file of the download area" "\"GET /$area/test_pattern.txt\\?Rand=[0-9]+\"" yes
+    check "the updater's cabinet" "\"GET /$area/Update.exe\\?Rand=[0-9]+\" .*status=200" yes
   else
-    check "no request to the download area" '"GET /pellomar/' no
+    check "no request to the download area" "\"GET /$area/" no
   fi
   say ""
   say "== The updater's command line and folder (as the demo updater received them)"
   if [ -f "$demo/updater.log" ]; then
     tr -d '\r' <"$demo/updater.log" | grep -v '^--$' | sed 's/^/  /'
-    grep -qF "Command line: \"C:\\$program_files\\Pellomar\\Update.exe\"" "$demo/updater.log" ||
-      { say "  WRONG: not started from C:\\$program_files\\Pellomar"; status=1; }
+    grep -qF "Command line: \"C:\\$program_files\\$BRAND_FAMILY\\Update.exe\" /Setup=$BRAND_PRODUCT" "$demo/updater.log" ||
+      { say "  WRONG: not started from C:\\$program_files\\$BRAND_FAMILY with /Setup=$BRAND_PRODUCT"; status=1; }
   else
     say "  the updater was not started"; status=1
   fi
   say ""
-  say "== Registry values written (HKLM\\Software\\Brannock\\Pellomar, $view-bit view)"
+  say "== Registry values written (HKLM\\$BRAND_FAMILY_KEY, $view-bit view)"
   tr -d '\r' <"$demo/registry.txt" | grep -v '^$' | sed 's/^/  /'
   grep -q InstallDir "$demo/registry.txt" || { say "  WRONG: no InstallDir"; status=1; }
   if [ "$mode" = download ]; then

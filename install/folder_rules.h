@@ -5,7 +5,7 @@
 // The install sequence's folder rules, free of the platform.
 
 // Makes a non-empty folder end with a backslash: the sequence takes the last
-// character off for the working folder, so a stored "X:\Pellomar" would
+// character off for the working folder, so a stored "X:\<family>" would
 // otherwise lose its last letter. False (folder unchanged) when it does not fit.
 bool EndWithBackslash(char* folder, size_t cap);
 // Whether path lies below folder: folder's text, letters compared without

@@ -32,7 +32,7 @@ static void WorkingFolder(const char* install_folder, char* out, size_t cap) {
 }
 
 // Below the program-files folder a new folder inherits that folder's access
-// list. Anywhere else (a drive root's "X:\Pellomar") it would inherit one that
+// list. Anywhere else (a drive root's "X:\<family>") it would inherit one that
 // lets any user replace what the administrator starts next, so it gets a
 // locked list of its own.
 static bool IsBelowProgramFiles(const char* folder) {

@@ -26,6 +26,7 @@ bool StartProcess(const char* program, const char* arguments, const char* folder
     LogWithError("CreateProcess %s failed 0x%x\r\n", command);
     return false;
   }
+  LogPrint("Started %s\r\n", command);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

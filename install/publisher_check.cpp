@@ -8,7 +8,14 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 
-static SignerPolicy g_policy = {SETUP_UPDATER_PUBLISHER, SETUP_UPDATER_THUMBPRINTS, SETUP_UPDATER_PINS};
+// One tagged block, so that the maker's tool can show what a built image
+// accepts.
+#define SETUP_POLICY_TAG "SignerPolicy:"
+static const char kPolicyText[] =
+    SETUP_POLICY_TAG SETUP_UPDATER_PUBLISHER "\0" SETUP_UPDATER_THUMBPRINTS "\0" SETUP_UPDATER_PINS;
+static const char* const kPublisher = kPolicyText + sizeof SETUP_POLICY_TAG - 1;
+static const char* const kThumbprints = kPublisher + sizeof SETUP_UPDATER_PUBLISHER;
+static SignerPolicy g_policy = {kPublisher, kThumbprints, kThumbprints + sizeof SETUP_UPDATER_THUMBPRINTS};
 
 const SignerPolicy& UpdaterPolicy() { return g_policy; }
 bool UpdaterCheckIsOff() { return !g_policy.publisher[0] && !g_policy.thumbprints[0] && !g_policy.pins[0]; }

@@ -8,7 +8,7 @@ root=$PWD
 bash scripts/install-deps.sh
 mkdir -p build
 # The tests and the demo sign with the test authority of build/certs; both
-# builds pin its key (a release build pins the maker's own: see README).
+# builds pin its key (a release build pins the maker's own: scripts/release.sh).
 authority=(-DSETUP_TEST_AUTHORITY=$root/build/certs)
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=$root/cmake/toolchain-mingw-i686.cmake \
   -DSETUP_TESTS=OFF "${authority[@]}" "$@" >build/win32-configure.log 2>&1 || { cat build/win32-configure.log; exit 1; }

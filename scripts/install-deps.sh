@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs, with apt-get, what building and testing need on Debian 12.
 # Both Windows targets build with clang 19 and lld 19 over the mingw-w64
-# packages' headers and libraries (README: the toolchain); llvm-19 brings the
+# packages' headers and libraries (docs/test-bench.md: the toolchain); llvm-19 brings the
 # archiver that indexes bitcode. The fuzzing harnesses need clang with
 # libFuzzer (libclang-rt-14-dev, only recommended by clang) and llvm's
 # coverage tools. squid is the tests' forward proxy that asks for credentials

@@ -31,6 +31,17 @@ TEST(CommandLine, ArgumentsAfterProgramName) {
   EXPECT_STREQ("", ArgumentsAfterProgramName(nullptr));
 }
 
+TEST(CommandLine, SwitchIsAWordOfItsOwn) {
+  const struct {
+    const char* arguments;
+    bool log;
+  } rows[] = {
+      {"/log", true},       {"/LOG", true},      {"/a /Log\t", true}, {"/logx", false},
+      {"x/log", false},     {"/lo", false},      {"", false},          {"/a  /log", true},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.log, HasSwitch(row.arguments, "/log")) << row.arguments;
+}
+
 TEST(FormatByteCount, UnitsAndFractions) {
   EXPECT_STREQ("0bytes", FormatByteCount(0));
   EXPECT_STREQ("1000bytes", FormatByteCount(1000));

@@ -113,6 +113,31 @@ TEST(LogLines, LineRulesByteForByte) {
   EXPECT_EQ("[tail\r\n][end]", out);
 }
 
+TEST(LogLines, CodesValueNeverWritten) {
+  struct Case {
+    const char* text;
+    const char* lines;
+  } cases[] = {
+      {"CreateProcess \"U.exe\" /Setup=P /Codes=,,proxy user,s3cret /Bulk=\"C:\\S.exe\" failed\n",
+       "[CreateProcess \"U.exe\" /Setup=P /Codes=***\r\n]"},
+      {"/Codes=a\r\nnext /Codes=\n", "[/Codes=***\r\n][next /Codes=***\r\n]"},
+      {"x /Codes=secret", "[x /Codes=***]"},
+      {"/Codes", "[/Codes]"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    LogWriteLines(c.text, Collect, &out);
+    EXPECT_EQ(c.lines, out) << c.text;
+  }
+  // Across the line buffer's edge the mark and the mask still hold.
+  std::string long_line(kLogLineBufferSize - 6, 'a');
+  long_line += "/Codes=secret\n";
+  std::string out;
+  LogWriteLines(long_line.c_str(), Collect, &out);
+  EXPECT_EQ(std::string::npos, out.find("secret"));
+  EXPECT_NE(std::string::npos, out.find("***"));
+}
+
 TEST(LogLines, OverLongLineGoesOutInPiecesWithinTheBuffer) {
   std::string text(5000, 'q');
   text += "\n";

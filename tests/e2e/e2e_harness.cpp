@@ -169,12 +169,12 @@ UpdaterReport WaitForUpdater(const std::string& log, DWORD timeout_ms) {
 }
 
 SetupRun::SetupRun(const std::string& setup_exe, const std::string& host_addresses,
-                   const std::string& updater_log) {
+                   const std::string& updater_log, const std::string& arguments) {
   // The child inherits these; the updater it starts inherits them in turn.
   SetEnvironmentVariableA("SETUP_E2E_ADDRESSES", host_addresses.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_LOG", updater_log.c_str());
   SetEnvironmentVariableA("SETUP_DEMO_UPDATER_CLOSE", "0");
-  std::string line = "\"" + setup_exe + "\"";
+  std::string line = "\"" + setup_exe + "\"" + (arguments.empty() ? "" : " " + arguments);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {

@@ -62,7 +62,8 @@ struct UpdaterReport {
 // a log of the run's own; the environment names the host table.
 class SetupRun {
  public:
-  SetupRun(const std::string& setup_exe, const std::string& host_addresses, const std::string& updater_log);
+  SetupRun(const std::string& setup_exe, const std::string& host_addresses, const std::string& updater_log,
+           const std::string& arguments = "");
   ~SetupRun();  // ends the process if it still runs
   bool Started() const { return process_.hProcess != nullptr; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/registry.h"
+#include "install/product.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -283,6 +284,8 @@ class SquidProxy {
 // Behind a proxy that asks for credentials, with no road to the site but
 // through it: the platform's dialog comes once (the download area's
 // connection uses what the site's was given) and the updater gets them.
+// Run with /log, where a link waits at the log's name: the log goes to the
+// next name, holds the run's lines and never the password.
 TEST(EndToEnd, AProxyAskingForCredentialsIsAnsweredOnceAndTheUpdaterGetsThem) {
   CleanMachine machine;
   LoopbackSite web(88);
@@ -295,10 +298,19 @@ TEST(EndToEnd, AProxyAskingForCredentialsIsAnsweredOnceAndTheUpdaterGetsThem) {
   std::string setup = CopySetup(scratch);
   std::string log = scratch.File("updater.log");
 
+  const std::string temp = e2e::TempFolder() + "\\" SETUP_PRODUCT_NAME " Setup";
+  const std::string planted = temp + ".log", numbered = temp + " (2).log", target = scratch.File("target.txt");
+  // The link is made and removed on the host: Wine's calls do not handle one.
+  std::string output;
+  ASSERT_EQ(0, testing_support::RunOnHost({"rm", "-f", testing_support::UnixPath(planted),
+                                           testing_support::UnixPath(numbered)}, &output)) << output;
+  ASSERT_EQ(0, testing_support::RunOnHost({"ln", "-s", testing_support::UnixPath(target),
+                                           testing_support::UnixPath(planted)}, &output)) << output;
+
   // The platform's preconfigured proxy, for the child alone.
   SetEnvironmentVariableA("http_proxy", ("http://" + listen + ":3128").c_str());
   {
-    SetupRun run(setup, web.HostAddresses(), log);
+    SetupRun run(setup, web.HostAddresses(), log, "/Log");
     SetEnvironmentVariableA("http_proxy", nullptr);
     run.AnswerProxyDialog("user", "password");
     ASSERT_TRUE(run.Drive(kRunTimeoutMs)) << "Setup.exe did not end; error line: " << run.ErrorLine();
@@ -308,6 +320,13 @@ TEST(EndToEnd, AProxyAskingForCredentialsIsAnsweredOnceAndTheUpdaterGetsThem) {
   UpdaterReport report = e2e::WaitForUpdater(log, 20000);
   ASSERT_TRUE(report.started) << "the updater was not started";
   EXPECT_EQ(report.Line("/Codes="), ",,user,password");
+  std::string lines = testing_support::ReadWholeFile(numbered);
+  EXPECT_FALSE(testing_support::FileExists(target)) << "the log went through the planted link";
+  EXPECT_NE(std::string::npos, lines.find("Started \"")) << lines;
+  EXPECT_NE(std::string::npos, lines.find(" /Codes=***\r\n")) << lines;
+  EXPECT_EQ(std::string::npos, lines.find("password")) << lines;
+  testing_support::RunOnHost({"rm", "-f", testing_support::UnixPath(planted), testing_support::UnixPath(numbered)},
+                             &output);
   ExpectTestFileThen(web.site.Targets(), "/secure/", {kGateway});
   ExpectTestFileThen(web.area.Targets(), "/pellomar/", {"/pellomar/Update\\.exe\\?Rand=[0-9]+"});
   // The proxy let the cabinet through for the user it asked (its log leaves

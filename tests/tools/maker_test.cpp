@@ -199,6 +199,8 @@ TEST_F(MakerTest, EmbedAgainOnlyWhenAskedAndInOtherFolders) {
   ASSERT_TRUE(WriteWholeFile(other, "second"));
   r = RunMaker("embed --replace --in-place " + Quote(bundled) + " --folder Tamsu readme=" + Quote(other));
   ASSERT_EQ(0, r.code) << r.output;
+  // A folder the build's Setup.exe never opens is written, with a warning.
+  EXPECT_NE(std::string::npos, r.output.find("opens only the package folder \"" SETUP_FAMILY_NAME "\"")) << r.output;
   EXPECT_EQ("second", Extract(bundled, "readme", "Tamsu"));
   EXPECT_EQ("<no folder>", Extract(bundled, "notes.txt"));
   // The old package is gone, not stacked below the new one.

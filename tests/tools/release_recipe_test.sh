@@ -1,16 +1,16 @@
 #!/bin/bash
-# Runs the README's release recipe as it stands, with the test certificates
-# and a local timestamping authority, and checks what it made: a signed,
-# timestamped Setup.exe carrying the signed updater, and a stamped copy that
-# is still signed and keeps its timestamp; then the same with a certificate
-# that has expired since.
+# Runs the maker guide's release recipe as it stands, with the test
+# certificates and a local timestamping authority, and checks what it made: a
+# signed, timestamped Setup.exe carrying the signed updater, and a stamped
+# copy that is still signed and keeps its timestamp; then the same with a
+# certificate that has expired since.
 #   release_recipe_test.sh CERTS UPDATER OUT
 set -u
 certs=$1 updater=$2 out=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-recipe=$(awk '/^### A release, step by step/ { on = 1 } on && /^```$/ && started { exit } on && started { print }
-              on && /^```sh$/ { started = 1 }' "$repo/README.md")
-[ -n "$recipe" ] || { echo "no recipe in README.md"; exit 1; }
+recipe=$(awk '/^### A release by hand, step by step/ { on = 1 } on && /^```$/ && started { exit } on && started { print }
+              on && /^```sh$/ { started = 1 }' "$repo/docs/maker.md")
+[ -n "$recipe" ] || { echo "no recipe in docs/maker.md"; exit 1; }
 rm -rf "$out"
 cd "$repo"
 # The authority listens on an address of its own (the tests run in a private network namespace).

@@ -113,6 +113,17 @@ int main(int argc, char** argv) {
     HWND main_window = cancelled ? nullptr : FindSetupWindow(pi.dwProcessId);
     char error[200] = "";
     if (main_window) ControlText(main_window, kSetupErrorLine, error, sizeof error);
+    // The names the user sees, once: they come from the build's branding.
+    static bool named = false;
+    if (main_window && !named) {
+      char title[100] = "", thanks[300] = "";
+      GetWindowTextA(main_window, title, sizeof title);
+      ControlText(main_window, kSetupThanks, thanks, sizeof thanks);
+      for (char* c = thanks; *c; ++c)
+        if (*c == '\r' || *c == '\n') *c = ' ';
+      printf("driver: window \"%s\" says \"%s\"\n", title, thanks);
+      named = true;
+    }
     if (!error[0]) {
       error_since = 0;
     } else if (!error_since) {
@@ -132,6 +143,9 @@ int main(int argc, char** argv) {
     while (ok && !IsWindowEnabled(ok) && GetTickCount() - waited < 15000) Sleep(100);
     PauseForCaller(marker, "");
     DriveDialogView view;
+    char heading[200] = "";
+    ControlText(dialog, kDriveHeading, heading, sizeof heading);
+    printf("driver: drive dialog heading \"%s\"\n", heading);
     if (AnswerDriveDialog(dialog, 15000, &view)) {
       printf("driver: drive dialog shown: drive \"%s\", \"%s\"; pressed OK\n", view.drive, view.free_space);
       answered = true;

@@ -7,6 +7,8 @@
 enum {
   kSetupStatusLine = 207,
   kSetupErrorLine = 208,
+  kSetupThanks = 209,
+  kDriveHeading = 204,
   kDriveList = 1137,
   kDriveFreeSpace = 206,
 };
@@ -14,7 +16,7 @@ enum {
 // A visible top-level window of process pid (any process when pid is 0)
 // whose title is exactly title; null when there is none.
 HWND FindProcessWindow(DWORD pid, const char* title);
-// The setup's main window ("Tamsu Setup") and its drive dialog.
+// The setup's main window ("<product> Setup") and its drive dialog.
 HWND FindSetupWindow(DWORD pid);
 HWND FindDriveDialog(DWORD pid);
 

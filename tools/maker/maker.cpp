@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "install/parameter_merge.h"
+#include "install/product.h"
 #include "install/signer_rules.h"
 #include "package/appended_blocks.h"
 #include "tools/maker/cabinet_writer.h"
@@ -32,20 +33,22 @@ const char kUsage[] =
     "      the block goes into the signature as its signer's unsigned attribute\n"
     "  maker embed INPUT (-o OUTPUT | --in-place) [--folder NAME] [--updater PROGRAM]\n"
     "              [--replace] [--drop-signature] [NAME=]FILE ...\n"
-    "      appends a package: folder NAME (default Pellomar) with one stream per\n"
+    "      appends a package: folder NAME (default " SETUP_FAMILY_NAME ", the one Setup.exe\n"
+    "      opens) with one stream per\n"
     "      FILE, named NAME or the file's own name; --updater adds \"Update.exe\",\n"
     "      a cabinet holding PROGRAM as \"NewUpdate.exe\"; --replace swaps an\n"
     "      existing package instead of refusing. Embed first, then sign: a signed\n"
     "      INPUT is refused unless --drop-signature removes its signature\n"
     "  maker show INPUT [--ca FILE]...\n"
-    "      lists the signature, the appended blocks, the parameter text and the package\n"
+    "      lists the signature, the signer Setup.exe was built to accept, the appended\n"
+    "      blocks, the parameter text and the package\n"
     "  maker verify FILE [--publisher NAME] [--thumbprint HEX]... [--pin HEX]... [--ca FILE]...\n"
     "      exit 0 only when FILE passes the check Setup.exe makes before it starts\n"
     "      the updater: signed, the chain ends in a trusted root, code signing,\n"
     "      exactly one common name, NAME, and, when given, one of the SHA-256\n"
     "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
     "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with).\n"
-    "      Trusted roots: natively the --ca files (PEM), else the system's bundle;\n"
+    "      Natively programs only, against the --ca files (PEM), else the system's bundle;\n"
     "      on Windows the machine's own (--ca is refused there)\n";
 
 const size_t kMaxParameterText = 258;
@@ -305,7 +308,7 @@ std::string BaseName(const std::string& path) {
 
 int Embed(const std::vector<std::string>& args) {
   std::vector<std::string> rest;
-  std::string folder = "Pellomar", updater;
+  std::string folder = SETUP_FAMILY_NAME, updater;
   bool replace = false;
   for (size_t i = 0; i < args.size(); ++i) {
     if ((args[i] == "--folder" || args[i] == "--updater") && i + 1 >= args.size())
@@ -325,6 +328,13 @@ int Embed(const std::vector<std::string>& args) {
   if (!ParseTarget(rest, false, &target, &error)) return Usage(error);
   if (target.rest.empty() && updater.empty()) return Usage("embed needs at least one file or --updater");
   if (!CheckElementName(folder, "folder", &error)) return Fail(error);
+  // Storage names compare without case, as the platform's reader does.
+  std::string opened = SETUP_FAMILY_NAME, asked = folder;
+  for (std::string* name : {&opened, &asked})
+    for (char& c : *name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (asked != opened)
+    fprintf(stderr, "maker: warning: Setup.exe of this build opens only the package folder \"%s\", not \"%s\"\n",
+            SETUP_FAMILY_NAME, folder.c_str());
 
   std::vector<PackageStream> streams;
   if (!updater.empty()) {
@@ -480,6 +490,32 @@ void ShowSigner(const std::string& path, const std::string& bytes) {
   }
 }
 
+// The signer a built Setup.exe accepts, as compiled into it (one tagged
+// block of three texts), and whether its build pinned a test authority.
+void ShowCompiledTrust(const std::string& bytes) {
+  static const char kTag[] = "SignerPolicy:";
+  size_t at = bytes.find(kTag, 0, sizeof kTag - 1);
+  const char* names[] = {"publisher", "thumbprints", "pins"};
+  std::string texts[3];
+  size_t next = at + sizeof kTag - 1;
+  for (int i = 0; at != std::string::npos && i < 3; ++i) {
+    size_t end = bytes.find('\0', next);
+    if (end == std::string::npos) at = end;
+    else texts[i] = bytes.substr(next, end - next), next = end + 1;
+  }
+  if (at == std::string::npos) {
+    printf("  compiled in: no signer policy found (not a Setup.exe)\n");
+  } else {
+    for (int i = 0; i < 3; ++i)
+      printf("  compiled in: %s %s\n", names[i], texts[i].empty() ? "(none)" : ("\"" + texts[i] + "\"").c_str());
+  }
+  // VS_FIXEDFILEINFO: its signature, then the file flags 28 bytes on.
+  static const char kFixed[] = "\xBD\x04\xEF\xFE";
+  size_t fixed = bytes.find(kFixed, 0, 4);
+  if (fixed != std::string::npos && fixed + 32 <= bytes.size() && (Read32(bytes, fixed + 28) & 0x8))
+    printf("  version block: a TEST build (it pins a test authority): not for release\n");
+}
+
 // What the Setup.exe built with this tool starts: without pins or
 // thumbprints, any code-signing certificate of the name from any root the
 // machine trusts.
@@ -495,6 +531,7 @@ void ShowBuildTrust() {
            policy.pins[0] ? policy.pins : "(none)", policy.thumbprints[0] ? ", thumbprints " : "",
            policy.thumbprints);
   }
+  if (SETUP_TEST_BUILD) printf("  this tool was built with a test authority: not for release\n");
 }
 
 int Verify(const std::vector<std::string>& args) {
@@ -533,6 +570,14 @@ int Verify(const std::vector<std::string>& args) {
   std::string bytes, error;
   if (!TakeRootFiles(roots, &error)) return Usage(error);
   if (!ReadAll(path, &bytes, &error)) return Fail(error);
+#ifndef _WIN32
+  // The native check reads a program's image digest; the platform's judges
+  // cabinets too.
+  if (!IsPeImage(bytes)) {
+    printf("%s: not a program: verify checks programs only (a signed cabinet: osslsigncode verify)\n", path.c_str());
+    return 1;
+  }
+#endif
   SignerReport report;
   TrustFailure failure;
   SignerPolicy policy = {publisher.c_str(), thumbprints.c_str(), pins.c_str()};
@@ -570,6 +615,7 @@ int Show(const std::vector<std::string>& arguments) {
   printf("%s: %u bytes\n", args[0].c_str(), static_cast<unsigned>(bytes.size()));
   ShowSignatureLayout(bytes);
   ShowSigner(args[0], bytes);
+  ShowCompiledTrust(bytes);
   ShowBuildTrust();
   BlockWalk walk(Data(bytes), static_cast<uint32_t>(bytes.size()));
   bool last = true;

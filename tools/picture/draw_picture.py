@@ -8,7 +8,9 @@ the platform's RtlDecompressBuffer) and resources/setup.ico (32 x 32, 16
 colours). The outputs are committed, so the build never runs this; run it
 again after changing the drawing:
 
-    python3 tools/picture/draw_picture.py [output folder]
+    python3 tools/picture/draw_picture.py [output folder] [colours]
+
+colours: "default", or "teal" (the second example brand's, into branding/example).
 """
 import math
 import os
@@ -36,6 +38,13 @@ PALETTE = [
     (90, 50, 20),     # 15 deep brown
 ]
 KEY = 1
+
+# Colour sets a branding may pick: the same drawing in another maker's colours
+# (entries replaced by index).
+COLOURS = {
+    "default": {},
+    "teal": {3: (64, 168, 176), 4: (28, 104, 120), 5: (210, 240, 236), 12: (240, 180, 40), 15: (20, 60, 70)},
+}
 
 
 def ellipse(cx, cy, rx, ry):
@@ -69,7 +78,7 @@ def outlined(shapes, fill, shape, cx, cy, rx, ry, line=2):
 
 
 def character(width, height):
-    """Tamsu: a round little owl on a branch, waving hello."""
+    """The mascot: a round little owl on a branch, waving hello."""
     s = width / 156.0
     def E(cx, cy, rx, ry):
         return ellipse(cx * s, cy * s, rx * s, ry * s)
@@ -386,6 +395,11 @@ def write_icon(path, pixels):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "resources")
+    colours = sys.argv[2] if len(sys.argv) > 2 else "default"
+    if colours not in COLOURS:
+        sys.exit("colours: one of " + ", ".join(sorted(COLOURS)))
+    for index, rgb in COLOURS[colours].items():
+        PALETTE[index] = rgb
     dib, packed = write_picture(os.path.join(root, "picture.lznt1"), character(156, 187))
     write_icon(os.path.join(root, "setup.ico"), icon_face(32))
     print("picture.lznt1: %d bytes of bitmap in %d" % (dib, packed + 4))
