@@ -9,6 +9,7 @@
 #include "install/product.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
+#include "transport/proxy_credentials.h"
 
 // System libraries come from the system folder only, never from the folder
 // the setup was downloaded to. Looked up, as older systems lack it.
@@ -83,7 +84,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   }
   // A worker that still runs ends with the process. It may still be using
   // the window's objects above, so the process ends here, before their
-  // destructors run.
+  // destructors run. Proxy credentials the user typed leave no copy behind.
+  ForgetHeldProxyCredentials();
   ExitProcess(0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include "base/diagnostic_log.h"
 #include "base/text.h"
 
 bool IsDirectoryPath(const char* path) {
@@ -70,10 +71,28 @@ void FileHandle::Open(const char* path, DWORD disposition, bool readOnly) {
                         readOnly ? FILE_SHARE_READ : 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-bool FileHandle::Write(const void* data, DWORD length) {
-  DWORD written = 0;
-  return WriteFile(handle_, data, length, &written, nullptr) != 0;
+static bool disk_full = false;
+
+void NoteDiskFull(DWORD missing) {
+  disk_full = true;
+  LogPrint("Disk full: %u bytes missing\r\n", static_cast<unsigned>(missing));
 }
+
+bool DiskFullNoted() { return disk_full; }
+
+void ClearDiskFull() { disk_full = false; }
+
+bool WriteAll(HANDLE file, const void* data, DWORD length) {
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, data, length, &written, nullptr);
+  if (ok && written == length) return true;
+  // A file on a disk comes out short only when the disk is full.
+  DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+  if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) NoteDiskFull(length - written);
+  return false;
+}
+
+bool FileHandle::Write(const void* data, DWORD length) { return WriteAll(handle_, data, length); }
 
 void FileHandle::Close() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);

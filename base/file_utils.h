@@ -25,6 +25,16 @@ PSECURITY_DESCRIPTOR NewLockedFolderDescriptor();
 // head (the owner and the list's own flags, as "O:BAD:PAI").
 PSECURITY_DESCRIPTOR NewLockedDescriptor(const char* head, const char* inheritance);
 
+// Writes all length bytes; a short write is a failure. One that fails for
+// want of room is noted, so the user hears of a full disk rather than of
+// what the cut file went on to cause.
+bool WriteAll(HANDLE file, const void* data, DWORD length);
+// Notes a full disk: missing bytes did not fit.
+void NoteDiskFull(DWORD missing);
+// Whether a full disk was noted since the last clear.
+bool DiskFullNoted();
+void ClearDiskFull();
+
 // One file handle, closed by its destruction.
 class FileHandle {
  public:

@@ -11,9 +11,9 @@
 #   bash demo/run-demo.sh --download PARTNER[,PARTNER...]
 #                                     Setup.exe is downloaded from the site's
 #                                     /download/Setup.exe?Partner=PARTNER&Campaign=demo,
-#                                     a copy the download handler stamped (the
-#                                     native maker's tool under fcgiwrap); one
-#                                     run per partner
+#                                     a copy stamped by the download service
+#                                     (maker serve under spawn-fcgi, nginx's
+#                                     cache in front); one run per partner
 #   bash demo/run-demo.sh --https     web install from a download area served over
 #                                     TLS (nginx on 127.0.0.1:443, a demo TLS
 #                                     authority trusted in the prefix)
@@ -106,10 +106,11 @@ fail() { say "demo: $*" >&2; exit 1; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # ---- stopping whatever we started, on every way out
-nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt="" fcgiwrap_pid=""
+nginx_started="" xvfb_pid="" wine_started="" driver_pid="" binfmt="" service_started=""
 cleanup() {
-  # fcgiwrap leads a process group of its own: its workers go with it.
-  if [ -n "$fcgiwrap_pid" ]; then kill -- "-$fcgiwrap_pid" 2>/dev/null; fi
+  if [ -n "$service_started" ] && [ -f "$demo/service.pid" ]; then
+    for pid in $(cat "$demo/service.pid"); do kill "$pid" 2>/dev/null; done
+  fi
   if [ -n "$driver_pid" ]; then kill "$driver_pid" 2>/dev/null; fi
   if [ -n "$wine_started" ]; then "$WINESERVER" -k >/dev/null 2>&1; "$WINESERVER" -w >/dev/null 2>&1; fi
   if [ -n "$binfmt" ]; then wine32_binfmt_off "$binfmt"; fi
@@ -131,7 +132,9 @@ say "build: Setup.exe and the demo's programs (log: $demo/build.log; the first b
 if [ -z "$own_build" ]; then
   bash scripts/build.sh "${branding[@]}" >"$demo/build.log" 2>&1 || { tail -30 "$demo/build.log"; fail "build failed (see $demo/build.log)"; }
   if [ "$mode" = download ]; then
-    { cmake -S . -B "$build/native" -G Ninja "${branding[@]}" && cmake --build "$build/native" --target maker; } >>"$demo/build.log" 2>&1 ||
+    # The release build of the tool: no sanitizers in a long-running service.
+    { cmake -S . -B "$build/maker-release" -G Ninja "${branding[@]}" -DSETUP_SANITIZE=OFF -DSETUP_TESTS=OFF \
+        -DCMAKE_BUILD_TYPE=Release && cmake --build "$build/maker-release" --target maker; } >>"$demo/build.log" 2>&1 ||
       { tail -30 "$demo/build.log"; fail "build of the native maker's tool failed (see $demo/build.log)"; }
   fi
 else
@@ -154,10 +157,10 @@ updater_exe=$bin/tools/demo_updater/demo_updater.exe
 driver_exe=$bin/tools/demo_updater/demo_driver.exe
 cabinet=$bin/tools/demo_updater/cab/Update.exe
 maker_exe=$bin/tools/maker/maker.exe
-native_maker=$build/native/tools/maker/maker
+native_maker=$build/maker-release/tools/maker/maker
 source "$bin/branding.sh" || fail "missing $bin/branding.sh (the build writes it)"
 area=$BRAND_AREA
-[ "$mode" = download ] && [ ! -x "$native_maker" ] && fail "missing $native_maker (the native build makes it)"
+[ "$mode" = download ] && [ ! -x "$native_maker" ] && fail "missing $native_maker (the native release build makes it)"
 for f in "$setup_exe" "$updater_exe" "$driver_exe" "$cabinet" "$maker_exe"; do
   [ -f "$f" ] || fail "missing $f after the build"
 done
@@ -248,15 +251,17 @@ if [ "$mode" = https ]; then
   printf 'https://%s/%s/' "$BRAND_HOST_2" "$area" >"$prefix/site/secure/gateway_new.php"
 fi
 if [ "$mode" = download ]; then
-  # The download service: the signed Setup.exe, the native maker's tool and
-  # the handler beside the site; fcgiwrap runs the handler as nobody.
-  mkdir -p "$prefix/download"
-  cp demo/download/handler.sh "$native_maker" "$prefix/download/"
+  # The download service: the signed Setup.exe beside the site, stamped per
+  # link by maker serve, as nobody (nginx's worker) on a socket only nobody
+  # may use; nginx caches the copies.
+  mkdir -p "$prefix/download" "$prefix/run"
   bash "$certs/sign-file.sh" signer "$setup_exe" "$prefix/download/Setup.exe" || fail "signing Setup.exe failed"
   chmod -R a+rX "$prefix/download"
-  setsid setpriv --reuid=nobody --regid=nogroup --clear-groups fcgiwrap -c 2 -s tcp:127.0.0.1:9000 \
-    >"$demo/fcgiwrap.log" 2>&1 &
-  fcgiwrap_pid=$!
+  install -m 644 -o nobody -g nogroup /dev/null "$demo/service.log"
+  spawn-fcgi -s "$prefix/run/download.sock" -M 0600 -U nobody -G nogroup -u nobody -g nogroup -F 2 \
+    -P "$demo/service.pid" -- "$native_maker" serve "$prefix/download/Setup.exe" --log "$demo/service.log" \
+    >"$demo/spawn-fcgi.log" 2>&1 || { cat "$demo/spawn-fcgi.log" "$demo/service.log"; fail "the download service did not start"; }
+  service_started=1
 fi
 chmod -R a+rX "$prefix/site"
 if ss -ltn 2>/dev/null | awk '{print $4}' | grep -Eq '^(127\.0\.0\.1|0\.0\.0\.0|\*|\[::\]):80$'; then
@@ -267,7 +272,7 @@ if [ "$mode" = down ]; then
 else
   # A copy in the prefix: its includes and certificate paths are relative to
   # the configuration's own folder.
-  cp demo/nginx.conf "$prefix/nginx.conf"
+  sed "s|@prefix@|$prefix|g" demo/nginx.conf >"$prefix/nginx.conf"
   nginx -p "$prefix/" -c "$prefix/nginx.conf" -e logs/error.log >"$demo/nginx-start.log" 2>&1 ||
     { cat "$demo/nginx-start.log" "$prefix/logs/error.log" 2>/dev/null; fail "nginx did not start"; }
   nginx_started=1
@@ -340,11 +345,10 @@ if [ "$mode" = package ]; then
   say "package: maker.exe show C:\Downloads\Setup.exe"
   tr -d '\r' <"$demo/maker-show.log" | sed 's/^/  /'
 elif [ "$mode" = download ]; then
-  # The partner's own link: the handler stamps a copy of the signed Setup.exe.
+  # The partner's own link: the service stamps a copy of the signed Setup.exe.
   link="http://127.0.0.1/download/Setup.exe?Partner=$partner&Campaign=demo"
-  for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/9000) 2>/dev/null && break; sleep 0.1; done
   code=$(curl -s -o "$downloads/Setup.exe" -w '%{http_code}' "$link")
-  [ "$code" = 200 ] || { cat "$demo/fcgiwrap.log"; fail "the download handler answered $code for $link"; }
+  [ "$code" = 200 ] || { cat "$demo/service.log"; fail "the download service answered $code for $link"; }
   "$native_maker" show --ca "$certs/ca.pem" "$downloads/Setup.exe" >"$demo/maker-show.log" 2>&1
   say "download: $link"
   say "  maker show (native) of the copy:"

@@ -3,16 +3,17 @@
 
 // The install folder is the administrators' before anything lands in it.
 
-// An install folder outside the program-files folders: its volume must keep
-// access lists, and an existing folder that is not the administrators'
-// alone gets Administrators as owner and the locked list, passed on to
-// everything it holds. False, with a log line saying why, when the volume
-// keeps no lists, the folder is a link, or any of it cannot be made theirs.
-bool SecureInstallFolder(const char* folder);
+// Makes the install folder (no trailing backslash) ready. Inside the
+// program-files folders (locked false) it is made when missing and
+// inherits their list. Elsewhere it is made with the locked list in one
+// step; when it exists by then it is judged: the administrators' alone is
+// used as it is, another account's is taken over only while it holds
+// nothing (checked before and after). False, with a log line saying why,
+// when the volume keeps no lists, the folder is a link, holds anything
+// (then it is left as it was found), or cannot be made theirs.
+bool PrepareInstallFolder(const wchar_t* folder, bool locked);
 
-// What the folder itself, a folder in it and a file in it are given:
-// Administrators as owner; the locked list, protected on the folder and
-// inherited below it. Null when it cannot be made; the caller frees it
-// with LocalFree.
-enum SecuredKind { kSecuredFolder, kHeldFolder, kHeldFile };
-PSECURITY_DESCRIPTOR NewSecuredDescriptor(SecuredKind kind);
+// What the folder is made with or given: Administrators as owner and the
+// locked list, protected from its parent's and passed on to what it will
+// hold. Null when it cannot be made; the caller frees it with LocalFree.
+PSECURITY_DESCRIPTOR NewSecuredDescriptor();

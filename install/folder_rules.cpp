@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 
 bool EndWithBackslash(char* folder, size_t cap) {
@@ -32,8 +33,6 @@ bool IsInsideFolder(const char* path, const char* folder) {
 
 namespace {
 
-uint32_t Read16(const unsigned char* p) { return p[0] | p[1] << 8; }
-uint32_t Read32(const unsigned char* p) { return Read16(p) | Read16(p + 2) << 16; }
 
 // S-1-5-32-544 (Administrators) and S-1-5-18 (SYSTEM) as the platform stores them.
 const unsigned char kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -54,18 +53,18 @@ bool IsAdministratorsFolder(const unsigned char* sd, size_t size) {
   // Self-relative: revision, padding, control, then the offsets of owner,
   // group, audit list and access list.
   const uint32_t kDaclPresent = 0x4, kSelfRelative = 0x8000;
-  if (size < 20 || sd[0] != 1 || (Read16(sd + 2) & (kDaclPresent | kSelfRelative)) != (kDaclPresent | kSelfRelative))
+  if (size < 20 || sd[0] != 1 || (ReadLe16(sd + 2) & (kDaclPresent | kSelfRelative)) != (kDaclPresent | kSelfRelative))
     return false;
-  uint32_t owner = Read32(sd + 4), dacl = Read32(sd + 16);
+  uint32_t owner = ReadLe32(sd + 4), dacl = ReadLe32(sd + 16);
   // No list at all lets everyone in.
   if (!IsTrustedSid(sd, size, owner) || dacl == 0 || dacl > size || size - dacl < 8) return false;
-  size_t acl_end = dacl + Read16(sd + dacl + 2);
+  size_t acl_end = dacl + ReadLe16(sd + dacl + 2);
   if (acl_end > size) return false;
-  uint32_t count = Read16(sd + dacl + 4);
+  uint32_t count = ReadLe16(sd + dacl + 4);
   size_t at = dacl + 8;
   for (uint32_t i = 0; i < count; ++i) {
     if (at > acl_end || acl_end - at < 8) return false;
-    uint32_t type = sd[at], ace_size = Read16(sd + at + 2), mask = Read32(sd + at + 4);
+    uint32_t type = sd[at], ace_size = ReadLe16(sd + at + 2), mask = ReadLe32(sd + at + 4);
     if (ace_size < 8 || ace_size > acl_end - at) return false;
     // Writing, adding, deleting, and changing the list or the owner, also
     // through the generic rights.
@@ -82,7 +81,8 @@ bool IsAdministratorsFolder(const unsigned char* sd, size_t size) {
   return true;
 }
 
-FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size) {
+FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size, bool holds) {
   if (!(volume_flags & kPersistentAccessLists)) return kFolderRefused;
-  return !descriptor || IsAdministratorsFolder(descriptor, size) ? kFolderLeft : kFolderToLock;
+  if (!descriptor || IsAdministratorsFolder(descriptor, size)) return kFolderLeft;
+  return holds ? kFolderNotEmpty : kFolderToLock;
 }

@@ -21,10 +21,12 @@ bool IsInsideFolder(const char* path, const char* folder);
 bool IsAdministratorsFolder(const unsigned char* descriptor, size_t size);
 
 // What becomes of an install folder outside the program-files folders,
-// from its volume's flags (the platform's; 0 when they cannot be read) and
-// its descriptor (null for a folder yet to be made, which is created with
-// the locked list). A volume without persistent access lists is refused:
-// nothing there could keep others out.
-enum FolderVerdict { kFolderRefused, kFolderLeft, kFolderToLock };
+// from its volume's flags (the platform's; 0 when they cannot be read), its
+// descriptor (null for a folder made just now with the locked list) and
+// whether it holds anything (or could not be listed). A volume without
+// persistent access lists is refused: nothing there could keep others out.
+// Another account's folder is taken over only while empty: whatever it
+// holds would be the administrators' after it, beside the updater.
+enum FolderVerdict { kFolderRefused, kFolderLeft, kFolderToLock, kFolderNotEmpty };
 const uint32_t kPersistentAccessLists = 0x8;
-FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size);
+FolderVerdict JudgeInstallFolder(uint32_t volume_flags, const unsigned char* descriptor, size_t size, bool holds);

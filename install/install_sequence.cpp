@@ -50,12 +50,10 @@ static bool IsBelowProgramFiles(const char* folder) {
 // program-files folders anyone may have made it beforehand: it must be the
 // administrators' before anything is fetched into it or started from it.
 static bool EnterWorkingFolder(const char* folder) {
-  bool outside = !IsBelowProgramFiles(folder);
-  if (outside && !SecureInstallFolder(folder)) return false;
-  if (!IsDirectoryPath(folder) && !CreateFolder(folder, outside)) {
-    LogWithError("CreateDirectory %s failed 0x%x\r\n", folder);
+  wchar_t wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH) ||
+      !PrepareInstallFolder(wide, !IsBelowProgramFiles(folder)))
     return false;
-  }
   if (!SetCurrentDirectoryA(folder)) {
     LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", folder);
     return false;
@@ -103,11 +101,18 @@ void InstallSequence::Run() {
   WorkingFolder(install_folder_, folder, sizeof folder);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    if (!IsCancelRequested()) host_.SetErrorLine(UiLine(kUiStartFailed).Text());
+    if (!IsCancelRequested()) {
+      // The path as the system's code page reads it; the line has room for
+      // any path.
+      wchar_t path[MAX_PATH];
+      if (!MultiByteToWideChar(CP_ACP, 0, folder, -1, path, MAX_PATH)) path[0] = 0;
+      host_.SetErrorLine(UiLine(kUiFolderRefused, path).Text());
+    }
     CommonEnd();
     return;
   }
 
+  ClearDiskFull();
   const char* updater = GetUpdaterPath();
   if (!updater[0]) {
     CommonEnd();
@@ -135,7 +140,11 @@ void InstallSequence::Run() {
     host_.EnableInstallButton();
     host_.PostCloseCommand();
   } else if (!IsCancelRequested()) {
-    host_.SetErrorLine(UiLine(refused                 ? kUiNotSigned
+    // A file cut by a full disk fails its checks; the user is told of the disk.
+    bool full = DiskFullNoted();
+    if (full) LogPrint("Disk full in %s\r\n", folder);
+    host_.SetErrorLine(UiLine(full                    ? kUiDiskFull
+                              : refused               ? kUiNotSigned
                               : fetch_secure_failure_ ? kUiSecureFailed
                                                       : kUiStartFailed,
                               SETUP_WIDE(SETUP_UPDATER_SIGNER))

@@ -2,15 +2,11 @@
 
 #include <string.h>
 
+#include "base/little_endian.h"
 #include "package/signer_attribute.h"
 
 static bool EndsWith(const unsigned char* data, uint32_t end, const char* marker, uint32_t length) {
   return end >= length && memcmp(data + end - length, marker, length) == 0;
-}
-
-static uint32_t ReadOffset(const unsigned char* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 AppendedBlock BlockEndingAt(const unsigned char* data, uint32_t end) {
@@ -24,7 +20,7 @@ AppendedBlock BlockEndingAt(const unsigned char* data, uint32_t end) {
     return block;
   }
   if (!EndsWith(data, end, "Suffix", 6) || end < 10) return block;
-  uint32_t offset = ReadOffset(data + end - 10);
+  uint32_t offset = ReadLe32(data + end - 10);
   if (EndsWith(data, end - 10, "Bulk", 4)) {
     // The compound file runs from offset up to the "Bulk" marker.
     if (offset <= end - 14) {
@@ -46,15 +42,15 @@ AppendedBlock BlockEndingAt(const unsigned char* data, uint32_t end) {
 // offset cannot wrap around.
 bool FindPeHeaderFields(const unsigned char* data, uint32_t size, PeHeaderFields* fields) {
   if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
-  uint32_t pe = ReadOffset(data + 0x3c);
-  if (pe > size - 26 || ReadOffset(data + pe) != 0x4550) return false;  // "PE\0\0"
+  uint32_t pe = ReadLe32(data + 0x3c);
+  if (pe > size - 26 || ReadLe32(data + pe) != 0x4550) return false;  // "PE\0\0"
   const unsigned char* optional = data + pe + 24;
-  uint32_t optionalSize = data[pe + 20] | data[pe + 21] << 8;
-  uint32_t magic = optional[0] | optional[1] << 8;
+  uint32_t optionalSize = ReadLe16(data + pe + 20);
+  uint32_t magic = ReadLe16(optional);
   // The security entry is the fifth directory; the count of entries
   // comes just before the first.
   uint32_t entry = magic == 0x10b ? 128 : magic == 0x20b ? 144 : 0;
-  if (entry == 0 || entry + 8 > optionalSize || entry + 8 > size - pe - 24 || ReadOffset(optional + entry - 36) < 5)
+  if (entry == 0 || entry + 8 > optionalSize || entry + 8 > size - pe - 24 || ReadLe32(optional + entry - 36) < 5)
     return false;
   fields->checksumAt = pe + 24 + 64;
   fields->securityEntryAt = pe + 24 + entry;
@@ -64,8 +60,8 @@ bool FindPeHeaderFields(const unsigned char* data, uint32_t size, PeHeaderFields
 bool FindCertificateTable(const unsigned char* data, uint32_t size, CertificateTable* table) {
   PeHeaderFields fields;
   if (!FindPeHeaderFields(data, size, &fields)) return false;
-  uint32_t start = ReadOffset(data + fields.securityEntryAt);
-  uint32_t length = ReadOffset(data + fields.securityEntryAt + 4);
+  uint32_t start = ReadLe32(data + fields.securityEntryAt);
+  uint32_t length = ReadLe32(data + fields.securityEntryAt + 4);
   // It ends the file and holds its header and a definite DER sequence.
   DerElement signature;
   if (length < 10 || start > size || size - start != length || !ReadDerElement(data, start + 8, size, &signature) ||
@@ -80,8 +76,8 @@ BlockWalk::BlockWalk(const unsigned char* data, uint32_t size)
     : data_(data), end_(size), floor_(0), table_{0, 0}, signed_(false), place_(kAppended) {
   PeHeaderFields fields;
   if (!FindPeHeaderFields(data, size, &fields)) return;
-  uint32_t start = ReadOffset(data + fields.securityEntryAt);
-  signed_ = start != 0 || ReadOffset(data + fields.securityEntryAt + 4) != 0;
+  uint32_t start = ReadLe32(data + fields.securityEntryAt);
+  signed_ = start != 0 || ReadLe32(data + fields.securityEntryAt + 4) != 0;
   if (!signed_) return;
   if (FindCertificateTable(data, size, &table_)) {
     floor_ = table_.signatureEnd;

@@ -127,9 +127,7 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination, Tra
     ULONG wanted = size - copied < kCopyChunk ? size - copied : kCopyChunk;
     ULONG got = 0;
     HRESULT result = source->Read(buffer, wanted, &got);
-    DWORD written = 0;
-    ok = SUCCEEDED(result) && got > 0 && got <= wanted &&
-         WriteFile(target.Handle(), buffer, got, &written, nullptr) && written == got;
+    ok = SUCCEEDED(result) && got > 0 && got <= wanted && WriteAll(target.Handle(), buffer, got);
     copied += got;
     if (ok && progress) progress->Report(copied, size);
   }

@@ -7,16 +7,16 @@
 # coverage tools. squid is the tests' forward proxy that asks for credentials
 # (started by the tests themselves, never as a service).
 # The native maker's tool reads and writes the package with libgsf and checks
-# signatures with OpenSSL; the demo's download handler runs under fcgiwrap;
-# ab times it. The window tests run in other languages: Wine takes the
-# language from LANG, which needs the host's compiled locales (locales-all),
-# and Japanese and Arabic need fonts with their scripts.
+# signatures with OpenSSL and serves stamped downloads through libfcgi under
+# spawn-fcgi; wrk times them. The window tests run in other languages: Wine
+# takes the language from LANG, which needs the host's compiled locales
+# (locales-all), and Japanese and Arabic need fonts with their scripts.
 set -e
 packages="cmake ninja-build g++ make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils gcab nginx-light imagemagick googletest python3 iproute2 util-linux
   osslsigncode openssl libc6-i386 clang libclang-rt-14-dev llvm squid clang-19 lld-19 llvm-19
-  pkg-config libgsf-1-dev libssl-dev fcgiwrap apache2-utils curl locales-all fonts-wqy-microhei fonts-kacst"
+  pkg-config libgsf-1-dev libssl-dev libfcgi-dev spawn-fcgi wrk curl locales-all fonts-wqy-microhei fonts-kacst"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -32,9 +32,10 @@ CabinetUnpacking::~CabinetUnpacking() {
   }
 }
 
-bool CabinetUnpacking::Remember(const char* path) {
+bool CabinetUnpacking::Remember(const char* path, DWORD size) {
   Written* entry = new (std::nothrow) Written;
   if (!entry) return false;
+  entry->size = size;
   entry->path.Assign(path);
   if (!entry->path.IsPresent()) {
     delete entry;
@@ -42,6 +43,22 @@ bool CabinetUnpacking::Remember(const char* path) {
   }
   entry->next = written_;
   written_ = entry;
+  return true;
+}
+
+bool CabinetUnpacking::AllWhole() const {
+  for (const Written* entry = written_; entry; entry = entry->next) {
+    DWORD size = FileSizeOf(entry->path.Text());
+    if (size == entry->size) continue;
+    LogPrint("Cabinet entry %s: %u of %u bytes\r\n", entry->path.Text(), static_cast<unsigned>(size),
+             static_cast<unsigned>(entry->size));
+    ULARGE_INTEGER free_bytes;
+    DWORD missing = entry->size - size;
+    if (size < entry->size && GetDiskFreeSpaceExA(folder_, &free_bytes, nullptr, nullptr) &&
+        free_bytes.QuadPart < missing)
+      NoteDiskFull(missing);
+    return false;
+  }
   return true;
 }
 
@@ -154,8 +171,9 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   BOOL ok = iterate(kCabinetFile, 0, FileFetcher::CabinetCallback, &unpacking);
   LogPrint("After pSetupIterateCabinet\n");
   CloseHandle(file);
-  if (ok && !unpacking.Failed() && IsFilePath(target)) return true;
-  if (ok && !unpacking.Failed()) LogPrint("Cabinet holds no %s\r\n", target);
+  bool whole = unpacking.AllWhole();
+  if (ok && whole && !unpacking.Failed() && IsFilePath(target)) return true;
+  if (ok && whole && !unpacking.Failed()) LogPrint("Cabinet holds no %s\r\n", target);
   // A cut cabinet can leave a partial file behind that a later run would
   // take for a pending updater.
   unpacking.RemoveWritten();
@@ -183,9 +201,10 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target, Transf
     }
     // Also when cancelled after the cabinet arrived: it is never left behind.
     DeleteFileA(kCabinetFile);
-    if (unpacked) {
+    // The plain copy is larger still: a full disk ends the fetch here.
+    if (unpacked || DiskFullNoted()) {
       FreeLibrary(setupapi);
-      return true;
+      return unpacked;
     }
   }
   char plain[MAX_PATH];
@@ -230,7 +249,7 @@ UINT CALLBACK FileFetcher::CabinetCallback(PVOID context, UINT notification, UIN
         info->Win32Error = ERROR_FILENAME_EXCED_RANGE;
         return FILEOP_ABORT;
       }
-      if (!unpacking->Remember(info->FullTargetName)) {
+      if (!unpacking->Remember(info->FullTargetName, info->FileSize)) {
         unpacking->SetFailed();
         info->Win32Error = ERROR_NOT_ENOUGH_MEMORY;
         return FILEOP_ABORT;

@@ -21,14 +21,20 @@ class CabinetUnpacking {
   const char* Only() const { return only_; }
   bool Failed() const { return failed_; }
   void SetFailed() { failed_ = true; }
-  // Notes a file the reader is about to write; false when memory ran out.
-  bool Remember(const char* path);
+  // Notes a file the reader is about to write and the size the cabinet
+  // declares for it; false when memory ran out.
+  bool Remember(const char* path, DWORD size);
+  // Whether every remembered file has its declared size, whatever the
+  // reader reported. One that came out short where the disk has no room
+  // for the rest notes a full disk.
+  bool AllWhole() const;
   // Deletes every remembered file.
   void RemoveWritten();
 
  private:
   struct Written {
     ByteString path;
+    DWORD size;
     Written* next;
   };
   const char* folder_;

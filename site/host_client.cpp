@@ -4,11 +4,15 @@
 
 #include "base/diagnostic_log.h"
 #include "transport/host_connection.h"
+#include "transport/standard_transports.h"
 
 HostClient::HostClient(const char* host, HWND owner, const char* base_path, const char* scheme,
                        unsigned short port)
     : connection_(new (std::nothrow) HostConnection(host, owner, base_path, scheme, port)) {
-  if (!connection_) LogPrint("HostClient: no memory for the connection to %s\r\n", host);
+  if (connection_)
+    AdoptStandardTransports(*connection_);
+  else
+    LogPrint("HostClient: no memory for the connection to %s\r\n", host);
 }
 
 HostClient::~HostClient() { delete connection_; }

@@ -7,9 +7,6 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
-#include "transport/socket_method.h"
-#include "transport/url_download_method.h"
-#include "transport/wininet_method.h"
 
 namespace {
 
@@ -37,15 +34,6 @@ bool HoldsTestPattern(const char* file_name) {
 }
 
 }  // namespace
-
-HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, const char* scheme_text,
-                               unsigned short port_number) {
-  Init(host_text, owner_window, base, scheme_text, port_number);
-  // Out of memory leaves a slot empty; the connection test skips it.
-  transports[0] = new CWinInetMethod(*this);
-  transports[1] = new CSocketMethod(*this);
-  transports[2] = new CURLDownLoadMethod(*this);
-}
 
 bool HostConnection::Attempt(DownloadMethod* transport, const char* path, const char* local_file, int* secure,
                              int* other) {

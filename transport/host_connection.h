@@ -19,13 +19,9 @@ class HostConnection {
 
   // scheme "http" or "https" (anything else is taken as "http"); port 0
   // stands for the scheme's own. The base path made to begin and end with
-  // "/"; transports created in the order WinInet, Socket, URL download.
+  // "/". No transports: AdoptTransport appends owned ones in the order they
+  // are to be tried.
   HostConnection(const char* host, HWND owner, const char* base_path, const char* scheme = "http",
-                 unsigned short port = 0);
-  // For tests: the same record without transports; AdoptTransport appends
-  // owned ones in the order they are to be tried.
-  struct NoTransports {};
-  HostConnection(const char* host, HWND owner, const char* base_path, NoTransports, const char* scheme = "http",
                  unsigned short port = 0);
   bool AdoptTransport(DownloadMethod* transport);
   ~HostConnection();

@@ -31,8 +31,8 @@ void HostConnection::Init(const char* host_text, HWND owner_window, const char* 
   for (int i = 0; i < kTransportCount; ++i) transports[i] = nullptr;
 }
 
-HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, NoTransports,
-                               const char* scheme_text, unsigned short port_number) {
+HostConnection::HostConnection(const char* host_text, HWND owner_window, const char* base, const char* scheme_text,
+                               unsigned short port_number) {
   Init(host_text, owner_window, base, scheme_text, port_number);
 }
 

@@ -1,23 +1,17 @@
 #include "transport/url_download_callback.h"
 
-#include <wininet.h>
-
 #include "base/cancel_flag.h"
 #include "transport/http_response.h"
 
-UrlDownloadCallback::UrlDownloadCallback(bool secure)
+UrlDownloadCallback::UrlDownloadCallback()
     : references_(1),
       left_(0),
       last_bytes_(static_cast<LONG>(GetTickCount())),
       counts_(0),
-      secure_(secure),
       status_(0),
       head_read_(false),
       has_length_(false),
-      content_length_(0),
-      binding_(nullptr),
-      left_tls_(false),
-      final_url_secure_(false) {}
+      content_length_(0) {}
 
 ULONGLONG UrlDownloadCallback::Counts() {
   return static_cast<ULONGLONG>(InterlockedCompareExchange64(&counts_, 0, 0));
@@ -27,46 +21,6 @@ void UrlDownloadCallback::NoteBytes() { InterlockedExchange(&last_bytes_, static
 
 bool UrlDownloadCallback::KeepGoing() {
   return !IsCancelRequested() && !left_;
-}
-
-// True when text, narrow or wide (size bytes, as a URL option of the
-// platform may come either way), begins with "https://" in any letter case.
-static bool IsHttpsUrlText(const void* text, unsigned long size) {
-  static const char kPrefix[] = "https://";
-  const unsigned char* bytes = static_cast<const unsigned char*>(text);
-  // A wide text has a zero high byte after each ASCII letter.
-  bool wide = size >= 2 && bytes[0] && !bytes[1];
-  unsigned long step = wide ? 2 : 1;
-  for (unsigned long i = 0; kPrefix[i]; ++i) {
-    if (i * step >= size) return false;
-    unsigned char c = bytes[i * step];
-    if (wide && bytes[i * step + 1]) return false;
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    if (c != static_cast<unsigned char>(kPrefix[i])) return false;
-  }
-  return true;
-}
-
-bool UrlDownloadCallback::CheckBindingUrl() {
-  IWinInetHttpInfo* info = nullptr;
-  if (!binding_ || FAILED(binding_->QueryInterface(__uuidof(IWinInetHttpInfo), reinterpret_cast<void**>(&info))) || !info)
-    return true;
-  // Room for the longest URL this program composes, wide.
-  WCHAR url[2 * 260];
-  DWORD size = sizeof url - sizeof(WCHAR);
-  bool read = info->QueryOption(INTERNET_OPTION_URL, url, &size) == S_OK && size < sizeof url;
-  info->Release();
-  // A URL that cannot be read now decides nothing; the caller wants one
-  // read since the last redirect, else the download is not known secure.
-  if (!read) return true;
-  final_url_secure_ = IsHttpsUrlText(url, size);
-  if (!final_url_secure_) left_tls_ = true;
-  return final_url_secure_;
-}
-
-void UrlDownloadCallback::ReleaseBinding() {
-  if (binding_) binding_->Release();
-  binding_ = nullptr;
 }
 
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::QueryInterface(REFIID iid, void** object) {
@@ -91,40 +45,13 @@ ULONG STDMETHODCALLTYPE UrlDownloadCallback::Release() {
   return static_cast<ULONG>(left);
 }
 
-HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStartBinding(DWORD, IBinding* binding) {
-  // Kept for the final URL of a download over TLS.
-  if (secure_ && binding) {
-    ReleaseBinding();
-    binding_ = binding;
-    binding_->AddRef();
-  }
-  return S_OK;
-}
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStartBinding(DWORD, IBinding*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetPriority(LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnLowResource(DWORD) { return S_OK; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG progress_max, ULONG status_code,
                                                           LPCWSTR status_text) {
   // Answering E_ABORT ends the download; its thread deletes what it left.
   if (!KeepGoing()) return E_ABORT;
-  if (secure_) {
-    // A redirect names its target; one that leaves TLS ends the download
-    // before it is followed. The first data and the end are checked against
-    // the binding's present URL.
-    if (status_code == BINDSTATUS_REDIRECTING) {
-      // The new URL is to be confirmed again once it answers.
-      final_url_secure_ = false;
-      // Only the scheme is compared: the first eight characters are enough.
-      unsigned long n = 0;
-      while (status_text && n < 8 && status_text[n]) ++n;
-      if (!IsHttpsUrlText(status_text, n * sizeof(WCHAR))) {
-        left_tls_ = true;
-        return E_ABORT;
-      }
-    }
-    if ((status_code == BINDSTATUS_BEGINDOWNLOADDATA || status_code == BINDSTATUS_ENDDOWNLOADDATA) &&
-        !CheckBindingUrl())
-      return E_ABORT;
-  }
   // Only the data notifications count bytes; the others carry other numbers.
   // Only bytes count as life: the platform repeats other notifications
   // (a retried request, say) while the server sends nothing.
@@ -134,10 +61,7 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnProgress(ULONG progress, ULONG 
   }
   return S_OK;
 }
-HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) {
-  ReleaseBinding();
-  return S_OK;
-}
+HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
 // The platform's defaults stand.
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
@@ -155,7 +79,6 @@ HRESULT STDMETHODCALLTYPE UrlDownloadCallback::OnResponse(DWORD code, LPCWSTR re
   // A redirect's answer comes before the final one: the last one counts.
   status_ = code;
   head_read_ = false;
-  if (secure_) CheckBindingUrl();
   has_length_ = false;
   // The head as the server sent it, in narrow text for the parser; a
   // character beyond ASCII cannot be part of a length and becomes '?'.

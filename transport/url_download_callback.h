@@ -13,8 +13,7 @@
 // with the last Release.
 class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
-  // secure: the download goes over TLS and must stay on https to its end.
-  explicit UrlDownloadCallback(bool secure);
+  UrlDownloadCallback();
   UrlDownloadCallback(const UrlDownloadCallback&) = delete;
   UrlDownloadCallback& operator=(const UrlDownloadCallback&) = delete;
 
@@ -34,10 +33,6 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
   DWORD LastBytes() const { return static_cast<DWORD>(last_bytes_); }
   // Any thread: the caller has left; the next notification stops the download.
   void Leave() { InterlockedExchange(&left_, 1); }
-  // Over TLS: a redirect or the final URL left https (the download was
-  // stopped), and whether the final URL was read and found https at all.
-  bool LeftTls() const { return left_tls_; }
-  bool FinalUrlSecure() const { return final_url_secure_; }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -62,25 +57,17 @@ class UrlDownloadCallback final : public IBindStatusCallback, public IHttpNegoti
                                        LPWSTR* additional_request_headers) override;
 
  private:
-  ~UrlDownloadCallback() { ReleaseBinding(); }
+  ~UrlDownloadCallback() {}
   // False once the download is to stop.
   bool KeepGoing();
   void NoteBytes();
-  // Reads the binding's present URL; false (and left_tls_ set) when it was
-  // read and is not https. Only asked of a download over TLS.
-  bool CheckBindingUrl();
-  void ReleaseBinding();
 
   volatile LONG references_;
   volatile LONG left_;
   volatile LONG last_bytes_;
   volatile LONGLONG counts_;
-  const bool secure_;
   DWORD status_;
   bool head_read_;
   bool has_length_;
   unsigned long long content_length_;
-  IBinding* binding_;
-  bool left_tls_;
-  bool final_url_secure_;
 };

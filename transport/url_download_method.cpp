@@ -11,6 +11,7 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
+#include "transport/abandonable_call.h"
 #include "transport/host_connection.h"
 #include "transport/http_response.h"
 #include "transport/url_download_callback.h"
@@ -26,46 +27,51 @@ const char kUnit[] = "URLDownLoadMethod";
 // connection test runs, and afterwards (the socket transport's limits).
 const DWORD kTestLimitMs = 20000;
 const DWORD kTransferLimitMs = 40000;
-// How often the wait looks at the cancel flag and passes the counts on.
-const DWORD kWaitSliceMs = 100;
-// A download left on Cancel gets this long to end before its thread is
-// left to finish alone.
-const DWORD kEndGraceMs = 200;
-
-enum { kRunning, kEnded, kLeft };
 
 // One download on its own thread: the platform's call blocks until the
 // server ends it, however long that is, so the caller only waits for it.
-// The caller and the thread each hold it; the last to let go frees it.
-struct DownloadJob {
-  URLDownloadToFileFn download;
-  UrlDownloadCallback* callback;
-  HMODULE pin;  // keeps the library mapped while the thread is inside it
+class DownloadJob final : public AbandonableCall {
+ public:
+  // The entry is taken now: the thread may outlive the transport, whose
+  // release clears the library's entry table.
+  DownloadJob(UrlDownloadCallback* c, TransferProgress* sink)
+      : download(reinterpret_cast<URLDownloadToFileFn>(reinterpret_cast<void*>(g_library.entries[0]))),
+        callback(c),
+        progress(sink),
+        result(E_FAIL),
+        reported(0) {
+    file[0] = '\0';
+  }
+  // The wait counts from the last bytes; the counts pass to the sink on the
+  // caller's thread, never the download's.
+  DWORD Since(DWORD) override {
+    ULONGLONG counts = callback->Counts();
+    if (progress && counts != reported) progress->Report(counts & 0xFFFFFFFFu, counts >> 32);
+    reported = counts;
+    return callback->LastBytes();
+  }
+
+  const URLDownloadToFileFn download;
+  UrlDownloadCallback* const callback;
+  TransferProgress* const progress;
   HRESULT result;
-  volatile LONG state;
-  volatile LONG holders;
+  ULONGLONG reported;
   char url[kUrlBufferSize];
   char file[MAX_PATH];  // the attempt's own file, beside the output file
+
+ private:
+  ~DownloadJob() override { callback->Release(); }
+  void Work() override {
+    // The URL download is a COM service: an apartment of the thread's own.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (!Left()) result = download(nullptr, url, file, 0, static_cast<IBindStatusCallback*>(callback));
+    if (SUCCEEDED(com)) CoUninitialize();
+  }
+  // The next notification stops the download.
+  void Leaving() override { callback->Leave(); }
+  // What the download wrote after its caller left is the thread's to delete.
+  void EndedAlone() override { DeleteFileA(file); }
 };
-
-void ReleaseJob(DownloadJob* job) {
-  if (InterlockedDecrement(&job->holders) != 0) return;
-  job->callback->Release();
-  if (job->pin) FreeLibrary(job->pin);
-  delete job;
-}
-
-DWORD WINAPI DownloadThread(void* argument) {
-  DownloadJob* job = static_cast<DownloadJob*>(argument);
-  // The URL download is a COM service: an apartment of the thread's own.
-  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  job->result = job->download(nullptr, job->url, job->file, 0, static_cast<IBindStatusCallback*>(job->callback));
-  if (SUCCEEDED(com)) CoUninitialize();
-  // Left by its caller: what the download wrote is this thread's to delete.
-  if (InterlockedExchange(&job->state, kEnded) == kLeft) DeleteFileA(job->file);
-  ReleaseJob(job);
-  return 0;
-}
 
 // A name of the attempt's own in the output file's folder (the platform
 // makes it, empty, so no other attempt can take it); false when none can be had.
@@ -89,32 +95,13 @@ bool MakeAttemptFile(const char* local_file, char* name) {
   return GetTempFileNameA(folder, "dl", 0, name) != 0;
 }
 
-// The moniker names every certificate fault alike; a session it could not
-// make (no common protocol, say) it reports as a plain download failure,
-// which is not known to be a secure one.
-HostConnection::Failure UrlDownloadFailure(HRESULT result, bool secure) {
-  if (result == INET_E_INVALID_CERTIFICATE || result == INET_E_SECURITY_PROBLEM) return HostConnection::kSecureFailure;
-  if (secure && result == INET_E_DOWNLOAD_FAILURE) return HostConnection::kNotAttempted;
-  return HostConnection::kOtherFailure;
-}
-
-// Whether the finished download is the file: over TLS an answer from an
-// https URL to its end, a whole 200 answer, its length compared; a failure
-// prints its line and tells the connection its kind.
-bool JudgeDownload(DownloadJob& job, HostConnection& host) {
+// Whether the finished download is the file: a whole 200 answer, its
+// length compared; a failure prints its line.
+bool JudgeDownload(DownloadJob& job) {
   UrlDownloadCallback& callback = *job.callback;
-  // A redirect that left TLS fails, and so does a stored answer whose final
-  // URL was never read as https.
-  if (host.IsSecure() && (callback.LeftTls() || (job.result >= 0 && !callback.FinalUrlSecure()))) {
-    SetLastError(static_cast<DWORD>(job.result));
-    LogTransportStep("Secure", kUnit, 46);
-    host.failure = HostConnection::kSecureFailure;
-    return false;
-  }
   if (job.result < 0) {
     SetLastError(static_cast<DWORD>(job.result));
     LogTransportStep("URLDownloadToFile", kUnit, 43);
-    host.failure = UrlDownloadFailure(job.result, host.IsSecure());
     return false;
   }
   // The platform stores an error page and reports success: the status
@@ -151,6 +138,14 @@ CURLDownLoadMethod::~CURLDownLoadMethod() {
 }
 
 bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
+  // The platform's service follows a redirect by itself and tells of it only
+  // once the next request is on its way: one from https to http would send
+  // it in the clear. An https URL is left to WinInet.
+  if (host_.IsSecure()) {
+    LogPrint("URL download refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    host_.failure = HostConnection::kNotAttempted;
+    return false;
+  }
   if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "URLMON.DLL")) {
     LogTransportStep("IsOK", kUnit, 41);
     return false;
@@ -162,70 +157,32 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
     LogTransportStep("URLDownloadToFile", kUnit, 43);
     return false;
   }
-  DownloadJob* job = new (std::nothrow) DownloadJob();
-  UrlDownloadCallback* callback = job ? new (std::nothrow) UrlDownloadCallback(host_.IsSecure()) : nullptr;
-  if (!callback) {
-    delete job;
+  UrlDownloadCallback* callback = new (std::nothrow) UrlDownloadCallback();
+  DownloadJob* job = callback ? new (std::nothrow) DownloadJob(callback, host_.progress) : nullptr;
+  if (!job) {
+    if (callback) callback->Release();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     LogTransportStep("URLDownloadToFile", kUnit, 43);
     return false;
   }
-  job->download = reinterpret_cast<URLDownloadToFileFn>(reinterpret_cast<void*>(g_library.entries[0]));
-  job->callback = callback;
-  job->state = kRunning;
-  job->holders = 1;
   CopyText(job->url, sizeof job->url, url);  // fits: ComposeUrl keeps to this size
-  if (!MakeAttemptFile(local_file, job->file)) {
-    LogTransportStep("URLDownloadToFile", kUnit, 43);
-    ReleaseJob(job);
-    return false;
-  }
   // The thread may outlive this transport and its library handle.
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(job->download), &job->pin);
-  HANDLE thread = CreateThread(nullptr, 0, DownloadThread, job, 0, nullptr);
-  if (!thread) {
+  if (!MakeAttemptFile(local_file, job->file) || !job->Start(g_library.entries[0])) {
     LogTransportStep("URLDownloadToFile", kUnit, 43);
-    DeleteFileA(job->file);
-    ReleaseJob(job);
+    if (job->file[0]) DeleteFileA(job->file);
+    job->Release();
     return false;
   }
-  InterlockedIncrement(&job->holders);
-
-  bool ended = WaitForDownload(thread, *callback);
-  CloseHandle(thread);
-  // Left running: the thread deletes its file when the platform lets go,
-  // unless it has just ended, when that falls to us.
-  if (!ended && InterlockedExchange(&job->state, kLeft) == kEnded) ended = true;
-  bool stored = ended && JudgeDownload(*job, host_);
+  bool ended = job->Run(host_.connected ? kTransferLimitMs : kTestLimitMs);
+  job->Since(0);
+  if (!ended) LogTransportStep(GetLastError() == ERROR_CANCELLED ? "Cancelled" : "Time-out", kUnit, 45);
+  bool stored = ended && JudgeDownload(*job);
   if (stored && !MoveFileExA(job->file, local_file, MOVEFILE_REPLACE_EXISTING)) {
     LogTransportStep("MoveFile", kUnit, 47);
     stored = false;
   }
   if (ended && !stored) DeleteFileA(job->file);
   if (!stored) DeleteFileA(local_file);
-  ReleaseJob(job);
+  job->Release();
   return stored;
-}
-
-bool CURLDownLoadMethod::WaitForDownload(HANDLE thread, UrlDownloadCallback& callback) {
-  DWORD limit = host_.connected ? kTransferLimitMs : kTestLimitMs;
-  TransferProgress* progress = host_.progress;
-  ULONGLONG reported = 0;
-  for (;;) {
-    DWORD wait = WaitForSingleObject(thread, kWaitSliceMs);
-    // The counts pass to the sink on this thread, never the download's.
-    ULONGLONG counts = callback.Counts();
-    if (progress && counts != reported) progress->Report(counts & 0xFFFFFFFFu, counts >> 32);
-    reported = counts;
-    if (wait == WAIT_OBJECT_0) return true;
-    bool cancelled = IsCancelRequested();
-    // A failed wait counts as a time-out: the download may still run.
-    if (wait != WAIT_TIMEOUT || cancelled || GetTickCount() - callback.LastBytes() >= limit) {
-      callback.Leave();
-      if (WaitForSingleObject(thread, kEndGraceMs) == WAIT_OBJECT_0) return true;
-      SetLastError(cancelled ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
-      LogTransportStep(cancelled ? "Cancelled" : "Time-out", kUnit, 45);
-      return false;
-    }
-  }
 }

@@ -8,7 +8,7 @@ class HostConnection;
 class UrlDownloadCallback;
 
 // Hands the whole transfer to the platform's URL download service, loaded on
-// the first GetFile. The platform's call runs on a thread of its own and
+// the first GetFile; plain http only (an https URL is refused unsent). The platform's call runs on a thread of its own and
 // writes a file private to the attempt, moved into place once judged whole.
 // The wait for it ends on Cancel, and after 20 s (connection test) or 40 s
 // without a notification; the thread is then left to end alone and deletes
@@ -23,10 +23,6 @@ class CURLDownLoadMethod : public DownloadMethod {
   bool GetFile(const char* path, const char* local_file) override;
 
  private:
-  // Waits for the download's thread, passing its counts to the progress
-  // sink; false when the thread was left (Cancel or time-out).
-  bool WaitForDownload(HANDLE thread, UrlDownloadCallback& callback);
-
   HostConnection& host_;
 };
 

@@ -8,9 +8,12 @@
 
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
+#include "base/text.h"
+#include "transport/abandonable_call.h"
 #include "transport/download_file.h"
 #include "transport/host_connection.h"
 #include "transport/http_response.h"
+#include "transport/proxy_credentials.h"
 
 namespace {
 
@@ -35,6 +38,7 @@ typedef HINTERNET(WINAPI* HttpOpenRequestFn)(HINTERNET, LPCSTR, LPCSTR, LPCSTR, 
 typedef HINTERNET(WINAPI* InternetConnectFn)(HINTERNET, LPCSTR, INTERNET_PORT, LPCSTR, LPCSTR, DWORD, DWORD,
                                              DWORD_PTR);
 typedef BOOL(WINAPI* HttpQueryInfoFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetCrackUrlFn)(LPCSTR, DWORD, DWORD, LPURL_COMPONENTSA);
 
 template <typename Fn>
 Fn Entry(WinInetEntry slot) {
@@ -47,8 +51,6 @@ const char kUnit[] = "WinInetMethod";
 const DWORD kTestSendLimitMs = 20000;
 // How long one read may wait for its bytes.
 const DWORD kTransferLimitMs = 40000;
-// How often a wait looks at the cancel flag.
-const DWORD kWaitSliceMs = 200;
 // The cache is never read (every request reloads): writing it would only
 // leave a copy of each download in the user's profile, and cost time.
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
@@ -58,91 +60,58 @@ const DWORD kCredentialsDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_E
 // Proxy credentials are read back in buffers as long as the prompt's fields
 // (999 characters): a longer name fails the read and is stored empty.
 const DWORD kReadBackSize = 1000;
+// Redirects followed over TLS before the download fails.
+const int kRedirectLimit = 3;
 
-// Once the request handle is closed, Wine's pending call keeps waiting for
-// an answer that may never come; the caller waits this much longer, then
-// leaves the thread to finish on its own. Short, as a Cancel comes this way.
-const DWORD kCallEndGraceMs = 200;
-
-// The proxy credentials the user last gave in this process, and the proxy
-// settings of the session they were given for: another connection behind
-// the same proxy uses them instead of asking again. Worker thread only.
-// Made in place on first use and never destroyed: a global with a destructor
-// would need the C runtime's exit work, which the program does without.
-// Not inlined: its first-use check would be copied into each of its callers.
-struct HeldCredentials {
-  ByteString proxy;
-  ByteString user;
-  ByteString password;
-};
-__attribute__((noinline)) HeldCredentials& Held() {
-  alignas(HeldCredentials) static unsigned char storage[sizeof(HeldCredentials)];
-  static HeldCredentials* held = nullptr;
-  if (!held) held = new (storage) HeldCredentials();
-  return *held;
-}
-
-// What the request's call thread and its caller share: one call at a time,
-// handed over with two events. The last of the two to let go frees it, so a
-// thread left inside a call never touches freed memory.
-struct CallJob {
-  HttpSendRequestFn send;
-  InternetReadFileFn read;
-  InternetQueryDataAvailableFn available;
+// The request's blocking library calls, each run on a thread of the
+// request's own (see AbandonableCall). A call left after its limit or a
+// Cancel closes the request handle; the thread then makes no further call
+// on it, whose value the library may already have given to another request.
+class WinInetJob final : public AbandonableCall {
+ public:
+  // Taken when the job is made: the thread may outlive the transport, whose
+  // release clears the library's entry table.
+  WinInetJob()
+      : send(Entry<HttpSendRequestFn>(kHttpSendRequestA)),
+        read(Entry<InternetReadFileFn>(kInternetReadFile)),
+        available(Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable)),
+        close(Entry<InternetCloseHandleFn>(kInternetCloseHandle)) {}
+  const HttpSendRequestFn send;
+  const InternetReadFileFn read;
+  const InternetQueryDataAvailableFn available;
+  const InternetCloseHandleFn close;
   HINTERNET request;
-  HANDLE go;    // the caller has put a call in place (or quit)
-  HANDLE done;  // the call has ended
-  HMODULE pin;  // keeps the library mapped while the thread is inside it
   bool reading;
-  volatile bool quit;
   BOOL result;
   DWORD error;
   DWORD count;
   char buffer[4096];
-  volatile LONG holders;
-};
 
-void ReleaseJob(CallJob* job) {
-  if (InterlockedDecrement(&job->holders) != 0) return;
-  if (job->go) CloseHandle(job->go);
-  if (job->done) CloseHandle(job->done);
-  if (job->pin) FreeLibrary(job->pin);
-  delete job;
-}
-
-DWORD WINAPI CallThread(void* argument) {
-  CallJob* job = static_cast<CallJob*>(argument);
-  while (WaitForSingleObject(job->go, INFINITE) == WAIT_OBJECT_0 && !job->quit) {
-    job->count = 0;
+ private:
+  void Work() override {
+    count = 0;
     // A read waits until its buffer is full: it asks only for what has come,
     // so a body that trickles in keeps the wait alive. Nothing more to come
     // (or no answer) asks for the whole buffer, which tells the end or the error.
     DWORD size = 0;
-    if (job->reading && (!job->available(job->request, &size, 0, 0) || size == 0 || size > sizeof job->buffer))
-      size = sizeof job->buffer;
-    job->result = job->reading ? job->read(job->request, job->buffer, size, &job->count)
-                               : job->send(job->request, nullptr, 0, nullptr, 0);
-    job->error = job->result ? 0 : GetLastError();
-    SetEvent(job->done);
+    if (reading && (!available(request, &size, 0, 0) || size == 0 || size > sizeof buffer)) size = sizeof buffer;
+    if (Left()) return;
+    result = reading ? read(request, buffer, size, &count) : send(request, nullptr, 0, nullptr, 0);
+    error = result ? 0 : GetLastError();
   }
-  ReleaseJob(job);
-  return 0;
-}
+  // Closing the request ends the pending call on Windows; Wine's goes on.
+  void Leaving() override { close(request); }
+};
 
 }  // namespace
 
-// The request's blocking library calls, each run on a thread of the
-// request's own while the caller waits in slices: a wait ends on Cancel and
-// after its limit, whatever the library does. A call that does not end is
-// left to the thread with the request handle closed; no later call is made.
+// Runs the send and the reads of one request, bounded: a wait ends on
+// Cancel and after its limit, whatever the library does.
 class WinInetCalls {
  public:
   explicit WinInetCalls(HINTERNET& request) : request_(request), job_(nullptr) {}
   ~WinInetCalls() {
-    if (!job_) return;
-    job_->quit = true;
-    SetEvent(job_->go);
-    ReleaseJob(job_);
+    if (job_) job_->Release();
   }
   WinInetCalls(const WinInetCalls&) = delete;
   WinInetCalls& operator=(const WinInetCalls&) = delete;
@@ -150,70 +119,42 @@ class WinInetCalls {
   // The send or one read of up to 4096 bytes, as many as have come (into
   // Buffer(), Count() long).
   // False when the call failed, with its own error, or was left after the
-  // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED).
+  // limit (ERROR_INTERNET_TIMEOUT) or a Cancel (ERROR_CANCELLED); a left
+  // call has closed the request and set it to null.
   bool Send(DWORD limit_ms) { return Call(false, limit_ms); }
   bool Read() { return Call(true, kTransferLimitMs); }
   const char* Buffer() const { return job_->buffer; }
   DWORD Count() const { return job_->count; }
 
  private:
-  bool Start() {
-    job_ = new (std::nothrow) CallJob();
-    if (!job_) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-      return false;
-    }
-    job_->send = Entry<HttpSendRequestFn>(kHttpSendRequestA);
-    job_->read = Entry<InternetReadFileFn>(kInternetReadFile);
-    job_->available = Entry<InternetQueryDataAvailableFn>(kInternetQueryDataAvailable);
-    job_->holders = 1;
-    job_->go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    job_->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    // The thread may outlive this transport and its library handle.
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(job_->send), &job_->pin);
-    HANDLE thread = job_->go && job_->done ? CreateThread(nullptr, 0, CallThread, job_, 0, nullptr) : nullptr;
-    if (!thread) {
-      // No bounded call possible: the download fails.
-      DWORD error = GetLastError();
-      ReleaseJob(job_);
-      job_ = nullptr;
-      SetLastError(error);
-      return false;
-    }
-    InterlockedIncrement(&job_->holders);
-    CloseHandle(thread);
-    return true;
-  }
-
   bool Call(bool reading, DWORD limit_ms) {
     if (!request_) {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
     }
-    if (!job_ && !Start()) return false;
+    if (!job_) {
+      job_ = new (std::nothrow) WinInetJob();
+      // The thread may outlive this transport and its library handle.
+      if (!job_ || !job_->Start(g_library.entries[kHttpSendRequestA])) {
+        // No bounded call possible: the download fails.
+        if (job_) job_->Release();
+        job_ = nullptr;
+        return false;
+      }
+    }
     job_->reading = reading;
     job_->request = request_;
-    SetEvent(job_->go);
-    DWORD start = GetTickCount(), wait;
-    while ((wait = WaitForSingleObject(job_->done, kWaitSliceMs)) == WAIT_TIMEOUT && !IsCancelRequested() &&
-           GetTickCount() - start < limit_ms) {
+    if (!job_->Run(limit_ms)) {
+      request_ = nullptr;
+      return false;
     }
-    if (wait == WAIT_OBJECT_0) {
-      // The call's own error, so that the caller's diagnostic line shows it.
-      SetLastError(job_->error);
-      return job_->result != FALSE;
-    }
-    // A failed wait counts as a time-out: the call may still be running.
-    // Closing the request ends the pending call on Windows; Wine's goes on.
-    Entry<InternetCloseHandleFn>(kInternetCloseHandle)(request_);
-    request_ = nullptr;
-    WaitForSingleObject(job_->done, kCallEndGraceMs);
-    SetLastError(IsCancelRequested() ? ERROR_CANCELLED : ERROR_INTERNET_TIMEOUT);
-    return false;
+    // The call's own error, so that the caller's diagnostic line shows it.
+    SetLastError(job_->error);
+    return job_->result != FALSE;
   }
 
   HINTERNET& request_;
-  CallJob* job_;
+  WinInetJob* job_;
 };
 
 namespace {
@@ -317,16 +258,25 @@ bool CWinInetMethod::SessionProxy(char* text, size_t cap) {
   return true;
 }
 
+bool CWinInetMethod::RequestProxy(void* request, char* text, size_t cap) {
+  // The platform tells whether this request went through a proxy; which one
+  // is known only when the session's setting names a single one (not a
+  // list by scheme, not an automatic configuration).
+  DWORD flags = 0, size = sizeof flags;
+  return Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_REQUEST_FLAGS, &flags, &size) &&
+         (flags & INTERNET_REQFLAG_VIA_PROXY) && SessionProxy(text, cap) && text[0] && !strpbrk(text, " ;=");
+}
+
 bool CWinInetMethod::UseHeldCredentials(void* request) {
   char proxy[kProxyKeySize];
-  if (!Held().user.IsPresent() || !SessionProxy(proxy, sizeof proxy) || strcmp(proxy, Held().proxy.Text()) != 0)
-    return false;
+  const ProxyCredentials* held = RequestProxy(request, proxy, sizeof proxy) ? HeldProxyCredentials(proxy) : nullptr;
+  if (!held) return false;
   // Those the request already carried were refused: only the user can help.
-  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), Held().user.Text()) == 0 &&
-      strcmp(host_.proxy_password.Text() ? host_.proxy_password.Text() : "", Held().password.Text()) == 0)
+  if (host_.proxy_user.IsPresent() && strcmp(host_.proxy_user.Text(), held->user.Text()) == 0 &&
+      strcmp(host_.proxy_password.Text(), held->password.Text()) == 0)
     return false;
-  host_.proxy_user.Assign(Held().user.Text());
-  host_.proxy_password.Assign(Held().password.Text());
+  host_.proxy_user.Assign(held->user.Text());
+  host_.proxy_password.Assign(held->password.Text());
   SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
   SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
   LogPrint("Proxy credentials held\r\n");
@@ -356,20 +306,71 @@ bool CWinInetMethod::AskProxyCredentials(void* request, DWORD send_error) {
   if (!query(request, INTERNET_OPTION_PROXY_PASSWORD, text, &length)) text[0] = '\0';
   host_.proxy_password.Assign(text);
 
-  // Held for the other connections behind the same proxy.
+  // Held for later requests through the same proxy, when it is known.
   char proxy[kProxyKeySize];
-  if (SessionProxy(proxy, sizeof proxy)) {
-    Held().proxy.Assign(proxy);
-    Held().user.Assign(host_.proxy_user.Text());
-    Held().password.Assign(host_.proxy_password.Text());
-  }
+  if (RequestProxy(request, proxy, sizeof proxy))
+    HoldProxyCredentials(proxy, host_.proxy_user.Text(), host_.proxy_password.Text());
   return true;
 }
 
-void ForgetHeldProxyCredentials() {
-  Held().proxy.Release();
-  Held().user.Release();
-  Held().password.Release();
+void* CWinInetMethod::OpenRequest(void* server, const char* full_path, bool site) {
+  // Over TLS the platform judges the certificate; no flag waives a fault.
+  // Nor does it follow a redirect: one to http would send the request in
+  // the clear before anything could refuse the answer.
+  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+  HINTERNET request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(server, "GET", full_path, nullptr, nullptr,
+                                                                  nullptr, flags, 0);
+  if (!request) {
+    LogTransportStep("HttpOpenRequest", kUnit, 182);
+    return nullptr;
+  }
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
+  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
+  // The site's own credentials never go to another server.
+  if (site) {
+    SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
+    SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
+  }
+  return request;
+}
+
+bool CWinInetMethod::FollowRedirect(void*& request, void*& server) {
+  // The target must fit the program's URL buffer and name an https server.
+  char url[kUrlBufferSize], host_name[kUrlBufferSize], path[kUrlBufferSize], extra[kUrlBufferSize];
+  DWORD size = sizeof url - 1;
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host_name;
+  parts.dwHostNameLength = sizeof host_name;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = sizeof path;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = sizeof extra;
+  if (!Entry<HttpQueryInfoFn>(kHttpQueryInfoA)(request, HTTP_QUERY_LOCATION, url, &size, nullptr) ||
+      !Entry<InternetCrackUrlFn>(kInternetCrackUrlA)(url, size, 0, &parts)) {
+    LogTransportStep("Redirect", kUnit, 195);
+    return false;
+  }
+  if (parts.nScheme != INTERNET_SCHEME_HTTPS) {
+    SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    LogTransportStep("Secure", kUnit, 194);
+    host_.failure = HostConnection::kSecureFailure;
+    return false;
+  }
+  // Path and query joined; both fit the URL they came from.
+  AppendText(path, sizeof path, extra);
+  InternetCloseHandleFn close = Entry<InternetCloseHandleFn>(kInternetCloseHandle);
+  close(request);
+  request = nullptr;
+  if (server) close(server);
+  server = Entry<InternetConnectFn>(kInternetConnectA)(session_, host_name, parts.nPort, nullptr, nullptr,
+                                                      INTERNET_SERVICE_HTTP, 0, 0);
+  if (!server) {
+    LogTransportStep("InternetConnect", kUnit, 67);
+    return false;
+  }
+  request = OpenRequest(server, path, false);
+  return request != nullptr;
 }
 
 bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
@@ -377,21 +378,17 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   LogPrint("CWinInetMethod::GetFile %s, %s\n", host_.base_path.Text(), path);
 
   const char* full_path = host_.FullPath(path);
-  HINTERNET request = nullptr;
   if (!full_path) {
     // Over-long: refused rather than sent cut.
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     LogTransportStep("HttpOpenRequest", kUnit, 182);
     return false;
   }
-  // Over TLS the platform judges the certificate; no flag waives a fault.
-  DWORD flags = kRequestFlags | (host_.IsSecure() ? INTERNET_FLAG_SECURE : 0);
-  request = Entry<HttpOpenRequestFn>(kHttpOpenRequestA)(connection_, "GET", full_path, nullptr, nullptr, nullptr,
-                                                        flags, 0);
-  if (!request) {
-    LogTransportStep("HttpOpenRequest", kUnit, 182);
-    return false;
-  }
+  // A redirect's server, when the answer came from another; closed last.
+  HINTERNET server = nullptr;
+  RequestScope server_scope(server);
+  HINTERNET request = OpenRequest(connection_, full_path, true);
+  if (!request) return false;
   RequestScope request_scope(request);
   // Any failure from here on deletes the file.
   DownloadFile output(local_file);
@@ -400,15 +397,20 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     return false;
   }
 
-  SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
-  SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
-  SetCredentialOption(request, INTERNET_OPTION_USERNAME, host_.site_user);
-  SetCredentialOption(request, INTERNET_OPTION_PASSWORD, host_.site_password);
-
   // Declared after the output file: on the way out the call thread is let go first.
   WinInetCalls calls(request);
   DWORD status = 0;
-  if (!SendAnsweringProxy(calls, request, &status)) return false;
+  // Over TLS this program follows a redirect itself, a few at most, and
+  // only to https.
+  for (int hops = 0;; ++hops) {
+    if (!SendAnsweringProxy(calls, request, &status)) return false;
+    if (!host_.IsSecure() || status / 100 != 3) break;
+    if (hops == kRedirectLimit) {
+      LogPrint("Redirects %d,%s\r\n", hops, kUnit);
+      return false;
+    }
+    if (!FollowRedirect(request, server)) return false;
+  }
   if (host_.IsSecure() && !StillSecure(request)) return false;
   // An error page or a part is not the file, whatever the library made of it.
   if (!IsWholeFileStatus(static_cast<int>(status))) {
@@ -486,8 +488,7 @@ bool CWinInetMethod::SendAnsweringProxy(WinInetCalls& calls, void*& request, DWO
 }
 
 bool CWinInetMethod::StillSecure(void* request) {
-  // The library follows redirects by itself; one to an http URL would hand
-  // over the file in the clear. The answer must have come over TLS.
+  // Whatever the library did, the answer must have come over TLS.
   DWORD flags = 0, size = sizeof flags;
   if (Entry<InternetQueryOptionFn>(kInternetQueryOptionA)(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size) &&
       (flags & SECURITY_FLAG_SECURE))

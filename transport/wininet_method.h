@@ -27,10 +27,6 @@ enum WinInetEntry {
 
 // The process-wide record of WININET.DLL.
 TransportLibrary& WinInetLibrary();
-// Forgets the proxy credentials held for other connections (tests start
-// afresh with it).
-void ForgetHeldProxyCredentials();
-
 // Longest proxy settings text whose credentials are held.
 enum { kProxyKeySize = 512 };
 
@@ -67,15 +63,27 @@ class CWinInetMethod : public DownloadMethod {
   bool ReadContentLength(void* request, bool* has_length, unsigned long long* length);
   // Shows the platform's credentials dialog for the send's error; true when
   // the user supplied proxy credentials, which are then stored in the
-  // connection and held for other connections behind the same proxy.
+  // connection and held for the proxy the request went through, if known.
   bool AskProxyCredentials(void* request, DWORD send_error);
-  // Puts the credentials held for this session's proxy on the request and in
-  // the connection; false when none are held or the request already had them.
+  // Puts the credentials held for the proxy this request went through on the
+  // request and in the connection; false when that proxy is not known, none
+  // are held for it, or the request already had them.
   bool UseHeldCredentials(void* request);
-  // The session's proxy settings as text (the key of held credentials).
+  // The session's proxy settings as text.
   bool SessionProxy(char* text, size_t cap);
+  // The proxy the request went through (the key of held credentials); false
+  // when it went direct or the platform does not tell which one.
+  bool RequestProxy(void* request, char* text, size_t cap);
+  // A GET request for full_path on server with the proxy's credentials, and
+  // the site's when site; null (with its diagnostic line) when none opens.
+  void* OpenRequest(void* server, const char* full_path, bool site);
+  // Over TLS, after a redirect's answer: request replaced by one for its
+  // https target (server then that target's connection, closed by the
+  // caller). False when the target cannot be read, is not https (a secure
+  // failure) or cannot be opened.
+  bool FollowRedirect(void*& request, void*& server);
   // Over TLS, after the send: true when the answer came over a secure
-  // session (no redirect left TLS); otherwise false, as a secure failure.
+  // session; otherwise false, as a secure failure.
   bool StillSecure(void* request);
 
   void* Session() const { return session_; }

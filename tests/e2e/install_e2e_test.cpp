@@ -404,8 +404,10 @@ TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) 
   std::string setup = scratch.File("Setup.exe");
   ASSERT_NO_FATAL_FAILURE(
       Make("stamp " + Quoted(e2e::SetupProgram()) + " -o " + Quoted(setup) + " a=1&b=2"));
-  // A folder already known, and parameters stored by an earlier setup.
-  std::string folder = scratch.File("product");
+  // A folder already known, and parameters stored by an earlier setup. The
+  // second run finds the updater in it: below the program-files folder, as
+  // this platform keeps no lists to show one elsewhere as the administrators'.
+  std::string folder = e2e::DefaultInstallFolder();
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "InstallDir", (folder + "\\").c_str());
   RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "WWWParams", "&b=9&c=3");
@@ -436,6 +438,37 @@ TEST(EndToEnd, StampedParametersAreStoredBeforeTheUpdaterStartsAndSentNextTime) 
   ExpectTestFileThen(std::vector<std::string>(targets.begin() + site_before, targets.end()), "/secure/",
                      {"/secure/gateway_new\\.php\\?Product=Pellomar&Bios=53&a=1&b=2&c=3&Rand=[0-9]+"});
   EXPECT_EQ(StoredValue("WWWParams"), "&a=1&b=2&c=3" + std::string(1, '\0'));
+}
+
+// The install folder on a drive too small for the updater (small_drive.sh
+// maps one): the user is told the disk is full, not that the updater is
+// forged; nothing is started and nothing is left on the drive.
+TEST(EndToEnd, FullDiskSaysSoStartsNothingAndLeavesNothing) {
+  const char* drive = getenv("SETUP_SMALL_DRIVE");
+  if (!drive || !*drive) GTEST_SKIP() << "needs the small drive of small_drive.sh";
+  CleanMachine machine;
+  LoopbackSite web(91);
+  // The cabinet stays on the drive while it is unpacked.
+  ASSERT_GT(web.cabinet.size() + web.updater.size(), 160u * 1024) << "cabinet and updater fit the drive";
+  ScratchFolder scratch;
+  std::string setup = CopySetup(scratch);
+  std::string log = scratch.File("updater.log");
+  std::string folder = std::string(drive) + "\\Pellomar";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  RegSetString(HKEY_LOCAL_MACHINE, kFamilyKey, "InstallDir", (folder + "\\").c_str());
+
+  SetupRun run(setup, web.HostAddresses(), log);
+  const char kDiskFull[] = "Not enough disk space to install Update";
+  ASSERT_TRUE(run.Drive(kRunTimeoutMs, [&] { return run.ErrorLine() == kDiskFull; }))
+      << "error line: " << run.ErrorLine();
+  EXPECT_FALSE(run.DriveDialogSeen());
+  run.PressCancel();
+  EXPECT_TRUE(run.Drive(15000)) << "Cancel did not end the program";
+  EXPECT_FALSE(e2e::WaitForUpdater(log, 1000).started);
+  EXPECT_EQ(e2e::FolderEntries(folder), std::vector<std::string>{});
+  for (const std::string& t : web.area.Targets())
+    EXPECT_EQ(t.find("_uncompressed"), std::string::npos) << "the plain copy was fetched: " << t;
+  e2e::RemoveTree(folder);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "package/appended_blocks.h"
 #include "tests/package/block_layout.h"
+#include "tests/support/certificate_table.h"
 #include "tests/support/test_support.h"
 #include "tools/maker/cabinet_writer.h"
 #include "tools/maker/signed_image.h"

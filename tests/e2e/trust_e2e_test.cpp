@@ -225,7 +225,9 @@ TEST(Trust, TamperedPresentUpdaterIsReplacedByAFreshTrustedOne) {
   LoopbackSite web(110);
   ScratchFolder scratch;
   std::string setup = Serve(kCabinet, Variant("signer"), web, scratch);
-  std::string folder = scratch.File("product");
+  // Below the program-files folder: this platform keeps no lists to show a
+  // folder elsewhere as the administrators', and another's is not used.
+  std::string folder = e2e::DefaultInstallFolder();
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   ASSERT_TRUE(CopyFileA(Variant("flipped").c_str(), (folder + "\\Update.exe").c_str(), FALSE));
   RegSetString(HKEY_LOCAL_MACHINE, "Software\\Brannock\\Pellomar", "InstallDir", (folder + "\\").c_str());

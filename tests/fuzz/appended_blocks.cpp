@@ -3,6 +3,7 @@
 // fields and the table lie inside the file, the walk ends, every block lies
 // inside the file before the one met earlier, blocks inside the table lie
 // past the signature, and what Setup takes from its file is what the walk met.
+#include "base/little_endian.h"
 #include "install/parameter_merge.h"
 #include "package/appended_blocks.h"
 #include "fuzz_input.h"
@@ -28,8 +29,7 @@ void CheckWalk(const unsigned char* file, uint32_t size) {
   // unless the signature's end is known.
   uint32_t claimed = size;
   if (walk.Signed() && !is_signed) {
-    claimed = file[fields.securityEntryAt] | file[fields.securityEntryAt + 1] << 8 |
-              file[fields.securityEntryAt + 2] << 16 | static_cast<uint32_t>(file[fields.securityEntryAt + 3]) << 24;
+    claimed = ReadLe32(file + fields.securityEntryAt);
     FUZZ_CHECK(walk.TableUnread());
   }
   SetupBlocks expected = {};

@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* base = flags & 1 ? nullptr : in.Text();
   std::string path = in.Text();
 
-  HostConnection c(host.c_str(), nullptr, base, HostConnection::NoTransports());
+  HostConnection c(host.c_str(), nullptr, base);
   std::string b = base ? base : "";
   if (b.empty() || b[0] != '/') b = "/" + b;
   if (b.back() != '/') b += "/";

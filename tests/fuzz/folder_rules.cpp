@@ -1,7 +1,7 @@
 // The install sequence's folder rules on any texts: a backslash is added
 // only when it fits, and a path counts as inside a folder only when it
 // names a real sub-folder of it, whatever the case of its letters; and the
-// folder decision on any descriptor bytes.
+// folder decision on any descriptor bytes, empty or not.
 #include "install/folder_rules.h"
 #include "fuzz_input.h"
 
@@ -42,7 +42,13 @@ void CheckInside(const std::string& path, const std::string& folder) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The whole input as a folder's security descriptor, whose entries any
   // owner of the folder may have written: read within its bounds only.
-  FUZZ_CHECK(!IsAdministratorsFolder(data, size) || size >= 20);
+  bool theirs = IsAdministratorsFolder(data, size);
+  FUZZ_CHECK(!theirs || size >= 20);
+  // Another account's folder is never taken over while it holds anything.
+  for (bool holds : {false, true}) {
+    FolderVerdict verdict = JudgeInstallFolder(kPersistentAccessLists, data, size, holds);
+    FUZZ_CHECK(verdict == (theirs ? kFolderLeft : holds ? kFolderNotEmpty : kFolderToLock));
+  }
   FuzzInput in(data, size);
   size_t cap = 1 + in.Byte();
   std::string path = in.Text();

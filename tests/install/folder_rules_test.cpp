@@ -137,15 +137,19 @@ TEST(FolderRules, OnlyAFolderOfTheAdministratorsAloneIsLeftAsItIs) {
   for (const Case& c : cases) EXPECT_EQ(c.theirs, Decide(c.descriptor)) << c.name;
 
   // A volume without persistent access lists (FAT, exFAT) is refused, the
-  // administrators' folder too; a folder yet to be made is left to be made.
+  // administrators' folder too; a folder made just now is left as made.
+  // Another account's folder is taken over only while it holds nothing.
   const std::string locked = Descriptor(kAdministrators, kLocked), open = Descriptor(kSomeUser, kLocked);
   const unsigned char* l = reinterpret_cast<const unsigned char*>(locked.data());
   const unsigned char* o = reinterpret_cast<const unsigned char*>(open.data());
-  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0x2 | 0x4, l, locked.size()));
-  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0, nullptr, 0));
-  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8 | 0x2, l, locked.size()));
-  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8, nullptr, 0));
-  EXPECT_EQ(kFolderToLock, JudgeInstallFolder(0x8, o, open.size()));
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0x2 | 0x4, l, locked.size(), false));
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0, nullptr, 0, false));
+  EXPECT_EQ(kFolderRefused, JudgeInstallFolder(0x2, o, open.size(), true));
+  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8 | 0x2, l, locked.size(), true));
+  EXPECT_EQ(kFolderLeft, JudgeInstallFolder(0x8, nullptr, 0, false));
+  EXPECT_EQ(kFolderToLock, JudgeInstallFolder(0x8, o, open.size(), false));
+  EXPECT_EQ(kFolderNotEmpty, JudgeInstallFolder(0x8, o, open.size(), true));
+  EXPECT_EQ(kFolderNotEmpty, JudgeInstallFolder(0x8, l, 0, true));  // an unreadable list counts as none
 
   // Cut anywhere, or with an entry count beyond the list: never theirs.
   std::string whole = Descriptor(kAdministrators, kLocked);

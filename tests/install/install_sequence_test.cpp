@@ -102,6 +102,32 @@ class FakeHost : public InstallHost {
   std::string dialog_folder;
 };
 
+// A folder with the given descriptor (SDDL), as another account could have
+// made it beforehand.
+bool MakeFolderWith(const std::string& path, const char* sddl) {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                                                            nullptr))
+    return false;
+  BOOL made = CreateDirectoryA(path.c_str(), &attributes);
+  LocalFree(attributes.lpSecurityDescriptor);
+  return made != 0;
+}
+
+// Whether the process has the privilege on; on given: switches it first.
+bool Privilege(const char* name, int on = -1) {
+  HANDLE token;
+  TOKEN_PRIVILEGES change = {1, {{{0, 0}, static_cast<DWORD>(on > 0 ? SE_PRIVILEGE_ENABLED : 0)}}};
+  BOOL held = FALSE;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
+  LookupPrivilegeValueA(nullptr, name, &change.Privileges[0].Luid);
+  if (on >= 0) AdjustTokenPrivileges(token, FALSE, &change, 0, nullptr, nullptr);
+  PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{change.Privileges[0].Luid, 0}}};
+  PrivilegeCheck(token, &set, &held);
+  CloseHandle(token);
+  return held != 0;
+}
+
 class InstallSequenceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -115,6 +141,11 @@ class InstallSequenceTest : public ::testing::Test {
   }
   void TearDown() override {
     SetCurrentDirectoryA(cwd_);
+    for (int i = 0; made_ && i < 100 && !RemoveDirectoryA(install_.c_str()); ++i) {
+      for (const char* name : {"Update.exe", "NewUpdate.exe", "http_tmp1.tmp", "http_tmp2.tmp"})
+        DeleteFileA((install_ + name).c_str());
+      Sleep(50);  // the updater may still hold its file
+    }
     DeleteMachineKey(SETUP_FAMILY_KEY);
     SetCancelRequested(false);
   }
@@ -133,12 +164,28 @@ class InstallSequenceTest : public ::testing::Test {
     RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", folder.c_str());
   }
   std::string Updater() const { return install_ + "Update.exe"; }
+  // A folder an earlier run left. Elsewhere the program's own folder reads
+  // back as the administrators', but this platform keeps no lists to show
+  // it: so below the program-files folder, where no folder is judged.
+  void MakeInstallFolder() {
+    std::string program_files =
+        RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "").Text();
+    install_ = program_files + "\\PellomarTest" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(++made_count_) + "\\";
+    host_.dialog_folder = install_;
+    ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+    made_ = true;
+  }
 
   ScratchFolder folder_, updater_log_folder_;
   std::string log_, install_;
+  bool made_ = false;
+  static int made_count_;
   char cwd_[MAX_PATH];
   FakeHost host_;
 };
+
+int InstallSequenceTest::made_count_ = 0;
 
 }  // namespace
 
@@ -164,7 +211,7 @@ TEST_F(InstallSequenceTest, FreshInstallAsksForTheFolderFetchesStartsAndStoresIt
 }
 
 TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
   StoreInstallDir(install_);
   host_.fetcher.codes.Assign(",,user,pass");
@@ -174,7 +221,7 @@ TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
   EXPECT_EQ(0, host_.dialog_runs);
   EXPECT_TRUE(host_.fetcher.calls.empty());
   EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu /Codes=,,user,pass /Bulk=\"" + SelfPath() + "\"\r\n" +
-                folder_.Path() + "\\Pellomar\r\n",
+                install_.substr(0, install_.size() - 1) + "\r\n",
             WaitForUpdaterLog());
   EXPECT_EQ(1, host_.close_posts);
 }
@@ -183,7 +230,7 @@ TEST_F(InstallSequenceTest, StoredFolderWithUpdaterStartsWithoutDialogOrFetch) {
 // trailing backslash: the platform's parser in the updater reads exactly the
 // four of them and nothing more.
 TEST_F(InstallSequenceTest, CodesArriveAsTheFourCredentialsWhateverTheyHold) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
   StoreInstallDir(install_);
   std::string args = updater_log_folder_.File("args.txt");
@@ -230,7 +277,7 @@ TEST_F(InstallSequenceTest, StoredFolderThatIsGoneLeadsToTheDialogAndIsReplaced)
 }
 
 TEST_F(InstallSequenceTest, PendingUpdaterReplacesTheOldOneWithoutFetch) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(WriteWholeFile(Updater(), "old updater, not a program"));
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), (install_ + "NewUpdate.exe").c_str(), FALSE));
   StoreInstallDir(install_);
@@ -243,7 +290,7 @@ TEST_F(InstallSequenceTest, PendingUpdaterReplacesTheOldOneWithoutFetch) {
 }
 
 TEST_F(InstallSequenceTest, PresentUpdaterThatWillNotStartIsReplacedByAFreshCopy) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(WriteWholeFile(Updater(), "broken"));
   StoreInstallDir(install_);
   InstallSequence sequence(host_);
@@ -380,17 +427,18 @@ TEST_F(InstallSequenceTest, OverLongFolderFailsToStartInsteadOfCutting) {
 }
 
 TEST_F(InstallSequenceTest, StoredFolderWithoutBackslashIsUsedWhole) {
-  CreateDirectoryA(install_.c_str(), nullptr);
+  MakeInstallFolder();
   ASSERT_TRUE(CopyFileA(TestUpdaterPath().c_str(), Updater().c_str(), FALSE));
-  StoreInstallDir(folder_.Path() + "\\Pellomar");
+  const std::string stored = install_.substr(0, install_.size() - 1);
+  StoreInstallDir(stored);
   InstallSequence sequence(host_);
   sequence.Run();
   EXPECT_EQ(0, host_.dialog_runs);
   EXPECT_TRUE(host_.fetcher.calls.empty());
-  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + folder_.Path() + "\\Pellomar\r\n", WaitForUpdaterLog());
-  EXPECT_FALSE(FileExists(folder_.Path() + "\\Pelloma"));
+  EXPECT_EQ("\"" + Updater() + "\" /Setup=Tamsu\r\n" + stored + "\r\n", WaitForUpdaterLog());
+  EXPECT_FALSE(FileExists(stored.substr(0, stored.size() - 1)));
   // The stored value is left as it was.
-  EXPECT_EQ(folder_.Path() + "\\Pellomar", RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
+  EXPECT_EQ(stored, RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "InstallDir", "").Text());
 }
 
 TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
@@ -399,7 +447,7 @@ TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
   ASSERT_TRUE(SetCurrentDirectoryA(current.Path().c_str()));
   InstallSequence sequence(host_);
   sequence.Run();
-  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("Can't install into " + folder_.Path() + "\\Pellomar", host_.error);
   EXPECT_EQ("", host_.status);
   EXPECT_TRUE(host_.button_enabled);
   EXPECT_EQ(0, host_.close_posts);
@@ -412,19 +460,7 @@ TEST_F(InstallSequenceTest, FolderThatCannotBeMadeStopsBeforeWritingAnything) {
   EXPECT_FALSE(FileExists(log_));
 }
 
-// A folder with the given descriptor (SDDL), as another account could have
-// made it beforehand.
-bool MakeFolderWith(const std::string& path, const char* sddl) {
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
-                                                            nullptr))
-    return false;
-  BOOL made = CreateDirectoryA(path.c_str(), &attributes);
-  LocalFree(attributes.lpSecurityDescriptor);
-  return made != 0;
-}
-
-TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInsideLeftAlone) {
+TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrEmptyRefusedWhenItHoldsAnything) {
   host_.fetcher.succeed = false;  // the folder is settled before the fetch
   {
     InstallSequence sequence(host_);
@@ -433,25 +469,50 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInside
   std::string outside = FolderAccessList(folder_.Path() + "\\Pellomar");
 
   // One made beforehand that lets Everyone change it, with something planted
-  // in it and in a folder below.
+  // in it and in a folder below: refused, and left exactly as it was.
   const char kOpen[] = "D:(A;OICI;FA;;;WD)";
   std::string planted_folder = folder_.Path() + "\\Planted";
   ASSERT_TRUE(MakeFolderWith(planted_folder, kOpen));
   ASSERT_TRUE(MakeFolderWith(planted_folder + "\\below", kOpen));
   ASSERT_TRUE(WriteWholeFile(planted_folder + "\\version.dll", "planted"));
   ASSERT_TRUE(WriteWholeFile(planted_folder + "\\below\\deep.dll", "planted"));
-  ASSERT_NE(std::string::npos, FolderAccessList(planted_folder).find(" S-1-1-0:"));
+  const char* const kHeld[] = {"", "\\below", "\\version.dll", "\\below\\deep.dll"};
+  std::vector<std::string> lists_before;
+  for (const char* held : kHeld) lists_before.push_back(FolderAccessList(planted_folder + held));
+  ASSERT_NE(std::string::npos, lists_before[0].find(" S-1-1-0:"));
   StoreInstallDir(planted_folder + "\\");
+  {
+    InstallSequence sequence(host_);
+    sequence.Run();
+  }
+  EXPECT_EQ("Can't install into " + planted_folder, host_.error);
+  EXPECT_EQ(1u, host_.fetcher.calls.size());  // the first run's only
+  EXPECT_FALSE(FileExists(log_));
+  for (size_t i = 0; i < lists_before.size(); ++i)
+    EXPECT_EQ(lists_before[i], FolderAccessList(planted_folder + kHeld[i])) << kHeld[i];
+  EXPECT_EQ("planted", ReadWholeFile(planted_folder + "\\version.dll"));
+
+  // An empty one is taken over, locked before the fetch began; the
+  // takeover's privileges end as they were found, on or off.
+  std::string empty_folder = folder_.Path() + "\\Empty";
+  ASSERT_TRUE(MakeFolderWith(empty_folder, kOpen));
+  StoreInstallDir(empty_folder + "\\");
+  bool restore_was = Privilege("SeRestorePrivilege", 1), take_was = Privilege("SeTakeOwnershipPrivilege", 0);
   std::string at_fetch = "<no fetch>";
-  host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(planted_folder); };
+  host_.fetcher.during_fetch = [&] { at_fetch = FolderAccessList(empty_folder); };
   {
     InstallSequence sequence(host_);
     sequence.Run();
   }
   host_.fetcher.during_fetch = nullptr;
-  // Locked before the fetch began.
+  EXPECT_EQ("Failed to start Update", host_.error);  // the fetch fails here, after the folder
   EXPECT_EQ(std::string::npos, at_fetch.find(" S-1-1-0:")) << at_fetch;
   EXPECT_NE("<no fetch>", at_fetch);
+  EXPECT_TRUE(restore_was);
+  EXPECT_FALSE(take_was);
+  EXPECT_EQ(restore_was, Privilege("SeRestorePrivilege"));
+  EXPECT_EQ(take_was, Privilege("SeTakeOwnershipPrivilege"));
+  Privilege("SeRestorePrivilege", 0);
 
   // Below the program-files folder the new folder inherits that folder's list.
   std::string program_files =
@@ -475,10 +536,6 @@ TEST_F(InstallSequenceTest, FolderOutsideProgramFilesIsLockedNewOrExistingInside
   ASSERT_NE("<unreadable>", outside);
   EXPECT_EQ(std::string::npos, outside.find(" S-1-1-0:")) << outside;
   EXPECT_NE(outside, inside);
-  for (const char* held : {"", "\\below", "\\version.dll", "\\below\\deep.dll"}) {
-    std::string list = FolderAccessList(planted_folder + held);
-    EXPECT_EQ(std::string::npos, list.find(" S-1-1-0:")) << held << ": " << list;
-  }
 }
 
 TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsItWas) {
@@ -491,7 +548,7 @@ TEST_F(InstallSequenceTest, PlantedHardLinkRefusesTheFolderAndItsTargetStaysAsIt
   StoreInstallDir(planted + "\\");
   InstallSequence sequence(host_);
   sequence.Run();
-  EXPECT_EQ("Failed to start Update", host_.error);
+  EXPECT_EQ("Can't install into " + planted, host_.error);
   EXPECT_TRUE(host_.fetcher.calls.empty());
   EXPECT_EQ(before, FolderAccessList(elsewhere));
 }
@@ -508,20 +565,14 @@ std::string OwnerOf(PSECURITY_DESCRIPTOR descriptor) {
 }
 
 TEST(SecuredFolder, DescriptorsGivenAndTheDecisionOnThePlatformsOwn) {
-  // Protected on the folder; inherited (flag 0x10) by what it holds, with
-  // the folder entries passed on again (flags 3) and the file ones not.
-  const char* const kLists[] = {
-      "P S-1-5-32-544:1f01ff:3 S-1-5-18:1f01ff:3 S-1-5-32-545:1200a9:3",
-      "- S-1-5-32-544:1f01ff:13 S-1-5-18:1f01ff:13 S-1-5-32-545:1200a9:13",
-      "- S-1-5-32-544:1f01ff:10 S-1-5-18:1f01ff:10 S-1-5-32-545:1200a9:10",
-  };
-  for (SecuredKind kind : {kSecuredFolder, kHeldFolder, kHeldFile}) {
-    PSECURITY_DESCRIPTOR descriptor = NewSecuredDescriptor(kind);
-    ASSERT_NE(nullptr, descriptor);
-    EXPECT_EQ(kLists[kind], DescribeAccessList(descriptor));
-    EXPECT_EQ("S-1-5-32-544", OwnerOf(descriptor));
-    LocalFree(descriptor);
-  }
+  // Protected, each entry passed on to files and folders (flags 3); what
+  // the program makes a folder with reads back as the administrators'.
+  PSECURITY_DESCRIPTOR secured = NewSecuredDescriptor();
+  ASSERT_NE(nullptr, secured);
+  EXPECT_EQ("P S-1-5-32-544:1f01ff:3 S-1-5-18:1f01ff:3 S-1-5-32-545:1200a9:3", DescribeAccessList(secured));
+  EXPECT_EQ("S-1-5-32-544", OwnerOf(secured));
+  EXPECT_TRUE(IsAdministratorsFolder(static_cast<const unsigned char*>(secured), GetSecurityDescriptorLength(secured)));
+  LocalFree(secured);
   // The platform's own self-relative layout, decided by the platform-free
   // rule: what the folder is given counts as the administrators'.
   struct Case {

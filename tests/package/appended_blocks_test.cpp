@@ -13,6 +13,7 @@
 #include "package/appended_blocks.h"
 #include "package/signer_attribute.h"
 #include "tests/package/block_layout.h"
+#include "tests/support/certificate_table.h"
 #include "tools/maker/signed_image.h"
 
 using namespace block_layout;

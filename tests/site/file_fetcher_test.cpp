@@ -13,7 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include <setupapi.h>
+
 #include "base/cancel_flag.h"
+#include "base/file_utils.h"
 #include "install/product.h"
 #include "package/embedded_package.h"
 #include "site/product_query.h"
@@ -466,6 +469,26 @@ TEST_F(CabinetFetchTest, CancelAfterTheCabinetArrivedDeletesIt) {
   canceller.join();
   EXPECT_EQ(Loopback().AreaRequestsFor("Update.exe_uncompressed"), 0);
   EXPECT_EQ(FileCount(), 0);
+}
+
+// The reader's word is not enough: an entry counts only at the size the
+// cabinet declares, as a reader on a full disk may report a cut file done.
+TEST(CabinetUnpackingCheck, AnEntryOfAnotherSizeThanDeclaredIsNotWhole) {
+  ScratchFolder folder;
+  CabinetUnpacking unpacking(folder.Path().c_str(), nullptr);
+  FILE_IN_CABINET_INFO_A info = {};
+  info.NameInCabinet = "NewUpdate.exe";
+  info.FileSize = 30;
+  ASSERT_EQ(UINT(FILEOP_DOIT), FileFetcher::CabinetCallback(&unpacking, SPFILENOTIFY_FILEINCABINET, UINT_PTR(&info), 0));
+  FILEPATHS_A paths = {info.FullTargetName, "cabinet", NO_ERROR, 0};
+  ClearDiskFull();
+  for (size_t size : {20u, 31u, 0u, 30u}) {
+    ASSERT_TRUE(WriteWholeFile(info.FullTargetName, std::string(size, 'u')));
+    FileFetcher::CabinetCallback(&unpacking, SPFILENOTIFY_FILEEXTRACTED, UINT_PTR(&paths), 0);
+    EXPECT_EQ(size == 30, unpacking.AllWhole() && !unpacking.Failed()) << size;
+  }
+  // The disk had room for the rest: a fault of the cabinet, not of the disk.
+  EXPECT_FALSE(DiskFullNoted());
 }
 
 }  // namespace

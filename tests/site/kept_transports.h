@@ -4,8 +4,10 @@
 // then call into unloaded code, so tests that create and destroy connections
 // keep one for the whole run, as the program keeps its own until it ends.
 #include "transport/host_connection.h"
+#include "transport/standard_transports.h"
 
 inline void KeepTransportLibrariesLoaded() {
   static HostConnection* const kept = new HostConnection("127.0.0.1", nullptr, "/");
-  (void)kept;
+  static bool adopted = (AdoptStandardTransports(*kept), true);
+  (void)adopted;
 }

@@ -20,11 +20,13 @@
 #                 minute of ca (expired.time: a time inside it, for timestamps)
 #   tsa           "Tamsu Test Timestamps", time stamping, issued by ca, valid from
 #                 ca's start; tsa.cnf configures `openssl ts -reply` with it
+#   webinter      an authority issued by ca, limited to server authentication
+#   webonly       "<publisher>", code signing, issued by webinter
 # sign: sign-file.sh in this folder signs IN into OUT with a NAME's chain.
 set -eu
 out=$1
 publisher=${2:-Brannock}
-[ -f "$out/done" ] && [ -f "$out/tsa.cnf" ] && exit 0
+[ -f "$out/done" ] && [ -f "$out/tsa.cnf" ] && [ -f "$out/webonly.pem" ] && exit 0
 mkdir -p "$out"
 cd "$out"
 
@@ -39,6 +41,12 @@ authorityKeyIdentifier=keyid
 basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature
 extendedKeyUsage=critical,timeStamping
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
+[webinter]
+basicConstraints=critical,CA:TRUE
+keyUsage=critical,keyCertSign,cRLSign
+extendedKeyUsage=serverAuth
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
 [nousage]
@@ -141,3 +149,5 @@ accuracy=secs:1
 ess_cert_id_alg=sha256
 EOF
 echo 01 >tsa.serial
+# The web-only chain (also added later).
+[ -f webonly.pem ] || { leaf webinter "Web Test Authority" ca webinter; leaf webonly "$publisher" webinter codesign; }

@@ -14,7 +14,7 @@ certs=$1; program=$2; out=$3
 mkdir -p "$out"
 rm -f "$out"/*.exe "$out"/*.sha256 "$out"/*.pin
 osslsigncode remove-signature -in "$program" -out "$out/unsigned.exe" >/dev/null 2>&1 || cp "$program" "$out/unsigned.exe"
-for name in signer other nousage untrusted selfsigned unpinned twonames fullwidth expired; do
+for name in signer other nousage untrusted selfsigned unpinned twonames fullwidth expired webonly; do
   bash "$certs/sign-file.sh" "$name" "$out/unsigned.exe" "$out/$name.exe"
   openssl x509 -in "$certs/$name.pem" -outform DER | sha256sum | cut -c1-64 | tr a-f A-F | tr -d '\n' >"$out/$name.sha256"
   bash "$(dirname "$0")/key-pin.sh" "$certs/$name.pem" | tr -d '\n' >"$out/$name.pin"

@@ -10,6 +10,7 @@
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
 #include "transport/host_connection.h"
+#include "transport/standard_transports.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ class HostConnectionTest : public ::testing::Test {
  protected:
   void Make(const char* host, std::vector<std::string> a, std::vector<std::string> b,
             std::vector<std::string> c) {
-    connection_.reset(new HostConnection(host, nullptr, "secure", HostConnection::NoTransports()));
+    connection_.reset(new HostConnection(host, nullptr, "secure"));
     ASSERT_TRUE(connection_->AdoptTransport(new ScriptedTransport("WinInet", *connection_, calls_, a)));
     ASSERT_TRUE(connection_->AdoptTransport(new ScriptedTransport("Socket", *connection_, calls_, b)));
     ASSERT_TRUE(connection_->AdoptTransport(new ScriptedTransport("URLDownLoad", *connection_, calls_, c)));
@@ -70,6 +71,7 @@ class HostConnectionTest : public ::testing::Test {
 
 TEST_F(HostConnectionTest, ProductConnectionTriesWinInetThenSocketThenUrlDownload) {
   HostConnection connection("127.0.0.9", nullptr, "x");
+  AdoptStandardTransports(connection);
   ASSERT_TRUE(connection.transports[0] && connection.transports[1] && connection.transports[2]);
   EXPECT_STREQ("WinInet", connection.transports[0]->Kind());
   EXPECT_STREQ("Socket", connection.transports[1]->Kind());

@@ -30,7 +30,7 @@ namespace {
 class SocketMethodTest : public ::testing::Test {
  protected:
   void Connect(const std::string& host, bool connected = true) {
-    connection_.reset(new HostConnection(host.c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+    connection_.reset(new HostConnection(host.c_str(), nullptr, "/d/"));
     connection_->connected = connected;
     method_.reset(new CSocketMethod(*connection_));
   }
@@ -189,7 +189,7 @@ TEST_F(SocketMethodTest, AnHttpsUrlIsRefusedWithoutConnecting) {
   HttpTestServer server(1, 16);
   ASSERT_TRUE(server.Ok());
   server.ServeFile("/d/a.txt", "plain");
-  connection_.reset(new HostConnection(server.Address().c_str(), nullptr, "/d/", HostConnection::NoTransports(),
+  connection_.reset(new HostConnection(server.Address().c_str(), nullptr, "/d/",
                                        "https"));
   method_.reset(new CSocketMethod(*connection_));
   LogCapture log;

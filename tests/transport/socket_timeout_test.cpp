@@ -32,7 +32,7 @@ TEST(SocketTimeLimits, SilentServerEndsTheReceiveAfterFortySeconds) {
   ASSERT_TRUE(server.Ok());
   server.SetScript(HttpReply::NeverAnswer());
   ScratchFolder folder;
-  HostConnection connection(server.Address().c_str(), nullptr, "/", HostConnection::NoTransports());
+  HostConnection connection(server.Address().c_str(), nullptr, "/");
   connection.connected = true;
   CSocketMethod method(connection);
   LogCapture log;
@@ -80,7 +80,7 @@ TEST(SocketTimeLimits, PendingConnectIsBoundedWhileTesting) {
   }
 
   ScratchFolder folder;
-  HostConnection connection(address.c_str(), nullptr, "/", HostConnection::NoTransports());
+  HostConnection connection(address.c_str(), nullptr, "/");
   CSocketMethod method(connection);
   LogCapture log;
   auto start = std::chrono::steady_clock::now();

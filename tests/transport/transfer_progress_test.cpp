@@ -79,7 +79,7 @@ class TransferProgressTest : public ::testing::TestWithParam<Kind> {
   void SetUp() override {
     server_.reset(new HttpTestServer(22, 1 + GetParam()));
     ASSERT_TRUE(server_->Ok());
-    connection_.reset(new HostConnection(server_->Address().c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+    connection_.reset(new HostConnection(server_->Address().c_str(), nullptr, "/d/"));
     connection_->connected = true;
     transport_.reset(MakeTransport(GetParam(), *connection_));
     ASSERT_STREQ(kKindNames[GetParam()], transport_->Kind());

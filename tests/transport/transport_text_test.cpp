@@ -88,10 +88,10 @@ TEST(HostConnectionText, NormalisesTheBasePath) {
   } cases[] = {{"secure", "/secure/"}, {"/dl", "/dl/"}, {"dl/", "/dl/"}, {"/dl/", "/dl/"},
                {"", "/"},            {"/", "/"},       {"a/b", "/a/b/"}, {nullptr, "/"}};
   for (const auto& c : cases) {
-    HostConnection connection("h", nullptr, c.given, HostConnection::NoTransports());
+    HostConnection connection("h", nullptr, c.given);
     EXPECT_STREQ(c.expected, connection.base_path.Text()) << Text(c.given);
   }
-  HostConnection connection("h", nullptr, "d", HostConnection::NoTransports());
+  HostConnection connection("h", nullptr, "d");
   EXPECT_STREQ("http", connection.scheme.Text());
   EXPECT_TRUE(connection.site_user.IsPresent());
   EXPECT_FALSE(connection.proxy_user.IsPresent());
@@ -101,7 +101,7 @@ TEST(HostConnectionText, NormalisesTheBasePath) {
 }
 
 TEST(HostConnectionText, PathsUrlsAndCredentials) {
-  HostConnection c("site.example", nullptr, "/d", HostConnection::NoTransports());
+  HostConnection c("site.example", nullptr, "/d");
   EXPECT_EQ("/d/a.txt?x=1", Text(c.FullPath("a.txt?x=1")));
   EXPECT_EQ("", Text(c.UrlCredentials()));
   c.site_password.Assign("secret");
@@ -130,7 +130,7 @@ TEST(HostConnectionText, SchemeAndPortAreKept) {
       {"ftp", 0, "http://h.test/d/a", "GET http://h.test/d/a HTTP/1.0\r\n", 80, false},
   };
   for (const Case& c : cases) {
-    HostConnection connection("h.test", nullptr, "/d/", HostConnection::NoTransports(), c.scheme, c.port);
+    HostConnection connection("h.test", nullptr, "/d/", c.scheme, c.port);
     EXPECT_EQ(c.url, Text(connection.ComposeUrl("a"))) << c.url;
     EXPECT_EQ(0u, Text(connection.BuildRequest("a")).find(c.request_start)) << c.url;
     EXPECT_EQ(c.connect_port, connection.Port()) << c.url;
@@ -139,7 +139,7 @@ TEST(HostConnectionText, SchemeAndPortAreKept) {
 }
 
 TEST(HostConnectionText, RefusesUrlsOverTheirBuffer) {
-  HostConnection c("h", nullptr, "/secure/", HostConnection::NoTransports());
+  HostConnection c("h", nullptr, "/secure/");
   std::string fits(259 - 8, 'a'), over(260 - 8, 'a');
   EXPECT_EQ("/secure/" + fits, Text(c.FullPath(fits.c_str())));
   EXPECT_EQ("<absent>", Text(c.FullPath(over.c_str())));
@@ -149,7 +149,7 @@ TEST(HostConnectionText, RefusesUrlsOverTheirBuffer) {
 }
 
 TEST(HostConnectionText, RequestCarriesOnlyTheAuthorizationLines) {
-  HostConnection c("127.0.0.9", nullptr, "secure", HostConnection::NoTransports());
+  HostConnection c("127.0.0.9", nullptr, "secure");
   EXPECT_EQ(
       "GET http://127.0.0.9/secure/test_pattern.txt?Rand=5 HTTP/1.0\r\n"
       "Authorization: Basic Og==\r\n"
@@ -171,7 +171,7 @@ TEST(HostConnectionText, RequestCarriesOnlyTheAuthorizationLines) {
 }
 
 TEST(HostConnectionText, RequestWithLongestProxyAnswersIsWhole) {
-  HostConnection c("h", nullptr, "/", HostConnection::NoTransports());
+  HostConnection c("h", nullptr, "/");
   std::string user(999, 'n'), password(999, 'w');
   c.proxy_user.Assign(user.c_str());
   c.proxy_password.Assign(password.c_str());
@@ -191,7 +191,7 @@ TEST(HostConnectionText, RequestWithLongestProxyAnswersIsWhole) {
 }
 
 TEST(HostConnectionText, CodesOnlyWithCredentialsAndNeverCut) {
-  HostConnection c("h", nullptr, "/", HostConnection::NoTransports());
+  HostConnection c("h", nullptr, "/");
   EXPECT_EQ("<absent>", Text(c.GetCodes()));
   c.proxy_user.Assign("");
   c.proxy_password.Assign("");

@@ -8,12 +8,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "base/cancel_flag.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
 #include "tests/transport/log_capture.h"
 #include "tests/transport/tls_table.h"
 #include "transport/host_connection.h"
+#include "transport/proxy_credentials.h"
 
 using testing_support::FileExists;
 using testing_support::HttpReply;
@@ -61,6 +64,8 @@ bool g_last_send_failed = false;
 typedef BOOL(WINAPI* SendFn)(HINTERNET, LPCSTR, DWORD, LPVOID, DWORD);
 typedef BOOL(WINAPI* SetOptionFn)(HINTERNET, DWORD, LPVOID, DWORD);
 typedef BOOL(WINAPI* QueryFn)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
+typedef BOOL(WINAPI* InternetCloseFn)(HINTERNET);
 
 BOOL WINAPI ScriptedSend(HINTERNET request, LPCSTR headers, DWORD length, LPVOID optional, DWORD optional_length) {
   g_last_send_failed = ++g_script.sends <= g_script.sends_to_fail;
@@ -108,6 +113,64 @@ void UseScriptedDialog(CWinInetMethod& method) {
   library.entries[kInternetErrorDlg] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ScriptedDialog));
 }
 
+// A stand-in for the option query that reports the request as sent through
+// a proxy, with g_proxy as the session's setting (empty for an automatic
+// configuration); while g_via_proxy is false, the real answers.
+std::string g_proxy;
+bool g_via_proxy = false;
+FARPROC g_real_query_option = nullptr;
+typedef BOOL(WINAPI* QueryOptionFn)(HINTERNET, DWORD, LPVOID, LPDWORD);
+
+BOOL WINAPI ProxyQuery(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD length) {
+  if (g_via_proxy && option == INTERNET_OPTION_REQUEST_FLAGS) {
+    *static_cast<DWORD*>(buffer) = INTERNET_REQFLAG_VIA_PROXY;
+    return TRUE;
+  }
+  if (g_via_proxy && option == INTERNET_OPTION_PROXY) {
+    INTERNET_PROXY_INFO* info = static_cast<INTERNET_PROXY_INFO*>(buffer);
+    char* text = reinterpret_cast<char*>(info + 1);
+    memcpy(text, g_proxy.c_str(), g_proxy.size() + 1);
+    info->dwAccessType = INTERNET_OPEN_TYPE_PROXY;
+    info->lpszProxy = reinterpret_cast<LPCTSTR>(text);
+    info->lpszProxyBypass = nullptr;
+    return TRUE;
+  }
+  return reinterpret_cast<QueryOptionFn>(reinterpret_cast<void*>(g_real_query_option))(handle, option, buffer,
+                                                                                         length);
+}
+
+// Stand-ins that watch one request handle: the size query before a read
+// asks for Cancel and returns only once the caller has closed the handle,
+// as a call that outlives its caller's wait does.
+struct WatchedRequest {
+  HINTERNET handle = nullptr;
+  volatile LONG reads = 0, closes = 0;
+  HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  FARPROC read = nullptr, close = nullptr;
+};
+WatchedRequest* g_watched = nullptr;
+
+BOOL WINAPI AvailableAfterCaller(HINTERNET request, LPDWORD size, DWORD, DWORD_PTR) {
+  g_watched->handle = request;
+  SetCancelRequested(true);
+  WaitForSingleObject(g_watched->closed, 10000);
+  *size = 5;
+  SetEvent(g_watched->returned);
+  return TRUE;
+}
+BOOL WINAPI CountedRead(HINTERNET request, LPVOID buffer, DWORD size, LPDWORD count) {
+  if (request == g_watched->handle) InterlockedIncrement(&g_watched->reads);
+  return reinterpret_cast<InternetReadFileFn>(reinterpret_cast<void*>(g_watched->read))(request, buffer, size, count);
+}
+BOOL WINAPI CountedClose(HINTERNET handle) {
+  if (handle == g_watched->handle) {
+    InterlockedIncrement(&g_watched->closes);
+    SetEvent(g_watched->closed);
+  }
+  return reinterpret_cast<InternetCloseFn>(reinterpret_cast<void*>(g_watched->close))(handle);
+}
+
 class WinInetMethodTest : public ::testing::Test {
  protected:
   // No test meets credentials held from another.
@@ -118,7 +181,7 @@ class WinInetMethodTest : public ::testing::Test {
   std::unique_ptr<HostConnection> Connection(const std::string& address, bool connected = false,
                                              HWND owner = nullptr) {
     std::unique_ptr<HostConnection> connection(
-        new HostConnection(address.c_str(), owner, "/d/", HostConnection::NoTransports()));
+        new HostConnection(address.c_str(), owner, "/d/"));
     connection->connected = connected;
     return connection;
   }
@@ -466,6 +529,84 @@ TEST_F(WinInetMethodTest, AProxyChallengeAsTheAnswerReachesTheDialog) {
     EXPECT_FALSE(connection->proxy_user.IsPresent());
     EXPECT_TRUE(log.Contains("Http Status 407\r\n")) << log.Text();
   }
+}
+
+// Credentials typed for one proxy go to that proxy alone: a request through
+// another, or through one the platform does not name, asks the user again.
+TEST_F(WinInetMethodTest, HeldProxyCredentialsGoOnlyToTheirProxy) {
+  HttpTestServer server(20, 13);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  std::string file = folder_.File("a.txt");
+  const char kA[] = "127.0.0.1:3128";
+  const char kList[] = "http=127.0.0.1:3128 https=127.0.0.1:3128";
+  struct Row {
+    const char* name;
+    const char* proxy;
+    const char* typed;  // the name typed in the dialog (password "p"), or null: declined
+    int dialogs;
+    const char* sent;  // the proxy name put on the request, or null: none, not fetched
+  } rows[] = {
+      {"typed for A", kA, "u", 1, "u"},
+      {"A again: held", kA, nullptr, 0, "u"},
+      {"B: asked", "127.0.0.2:3128", nullptr, 1, nullptr},
+      {"a list: typed, not held", kList, "v", 1, "v"},
+      {"the list again: asked", kList, nullptr, 1, nullptr},
+      {"automatic: typed, not held", "", "w", 1, "w"},
+      {"automatic again: asked", "", nullptr, 1, nullptr},
+      {"A still held", kA, nullptr, 0, "u"},
+  };
+  for (const Row& row : rows) {
+    g_script = DialogScript();
+    g_script.answer = row.typed ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+    g_script.user = row.typed ? row.typed : "";
+    g_script.password = "p";
+    g_proxy = row.proxy;
+    g_via_proxy = true;
+    auto connection = Connection(server.Address(), true);
+    CWinInetMethod method(*connection);
+    UseScriptedDialog(method);
+    g_real_query_option = WinInetLibrary().entries[kInternetQueryOptionA];
+    WinInetLibrary().entries[kInternetQueryOptionA] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(ProxyQuery));
+    EXPECT_EQ(row.sent != nullptr, method.GetFile("a.txt", file.c_str())) << row.name;
+    EXPECT_EQ(row.dialogs, g_script.dialogs) << row.name;
+    EXPECT_STREQ(row.sent, connection->proxy_user.IsPresent() ? connection->proxy_user.Text() : nullptr) << row.name;
+    if (row.sent) EXPECT_STREQ("p", connection->proxy_password.Text()) << row.name;
+  }
+  g_via_proxy = false;
+}
+
+// A read left on Cancel while its first call is still in the library: that
+// call returns after the caller closed the request, and nothing more is
+// asked of the handle, whose value the library may have given to another.
+TEST_F(WinInetMethodTest, ALeftReadMakesNoFurtherCallOnItsHandle) {
+  HttpTestServer server(20, 12);
+  ASSERT_TRUE(server.Ok());
+  server.ServeFile("/d/a.txt", "alpha");
+  auto connection = Connection(server.Address(), true);
+  CWinInetMethod method(*connection);
+  ASSERT_TRUE(method.OpenSession());
+  WatchedRequest watched;
+  g_watched = &watched;
+  TransportLibrary& library = WinInetLibrary();
+  watched.read = library.entries[kInternetReadFile];
+  watched.close = library.entries[kInternetCloseHandle];
+  library.entries[kInternetQueryDataAvailable] =
+      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(AvailableAfterCaller));
+  library.entries[kInternetReadFile] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CountedRead));
+  library.entries[kInternetCloseHandle] = reinterpret_cast<FARPROC>(reinterpret_cast<void*>(CountedClose));
+  LogCapture log;
+  std::string file = folder_.File("a.txt");
+  EXPECT_FALSE(method.GetFile("a.txt", file.c_str()));
+  SetCancelRequested(false);
+  EXPECT_TRUE(log.Contains("InternetReadFile,WinInetMethod 199, 0x4c7\r\n")) << log.Text();
+  // The size query came back after the close; give the thread time for a
+  // read it must not make.
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watched.returned, 10000));
+  Sleep(300);
+  EXPECT_EQ(0, watched.reads);
+  EXPECT_EQ(1, watched.closes);
+  EXPECT_FALSE(FileExists(file));
 }
 
 // Over TLS the platform judges the certificate: each fault fails with its

@@ -54,7 +54,7 @@ TEST(WinInetSendLimit, ANeverAnsweringServerEndsTheSendAfterTwentySeconds) {
   ASSERT_TRUE(server->Ok());
   server->SetScript(HttpReply::NeverAnswer());
   LogCapture log;
-  HostConnection connection(server->Address().c_str(), nullptr, "/d/", HostConnection::NoTransports());
+  HostConnection connection(server->Address().c_str(), nullptr, "/d/");
   std::unique_ptr<CWinInetMethod> method(new CWinInetMethod(connection));
   std::string file = folder.File("silent.txt");
   const int threads_before = ThreadsOfThisProcess();
@@ -128,7 +128,7 @@ TEST(TransferLimits, EveryWaitEndsAfterItsLimit) {
     ASSERT_TRUE(servers.back()->Ok());
     servers.back()->SetScript(row.reply);
     connections.emplace_back(
-        new HostConnection(servers.back()->Address().c_str(), nullptr, "/d/", HostConnection::NoTransports()));
+        new HostConnection(servers.back()->Address().c_str(), nullptr, "/d/"));
     connections.back()->connected = row.connected;
     if (row.url_download)
       methods.emplace_back(new CURLDownLoadMethod(*connections.back()));

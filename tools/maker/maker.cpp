@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "install/parameter_merge.h"
 #include "install/product.h"
 #include "install/signer_rules.h"
 #include "package/appended_blocks.h"
 #include "tools/maker/cabinet_writer.h"
+#include "tools/maker/download_service.h"
 #include "tools/maker/maker_platform.h"
 #include "tools/maker/signed_image.h"
 
@@ -49,7 +51,16 @@ const char kUsage[] =
     "      thumbprints and a chain certificate whose public key (SHA-256 of its\n"
     "      SubjectPublicKeyInfo) is pinned (defaults: what this build was made with).\n"
     "      Natively programs only, against the --ca files (PEM), else the system's bundle;\n"
-    "      on Windows the machine's own (--ca is refused there)\n";
+    "      on Windows the machine's own (--ca is refused there)\n"
+    "  maker serve SIGNED [--keys KEY,KEY...] [--max-age SECONDS] [--name FILENAME] [--socket PATH]\n"
+    "              [--log FILE]\n"
+    "      (native tool) a FastCGI responder: GET or HEAD of the download link gets\n"
+    "      a copy of SIGNED stamped in memory with the link's parameters: only the\n"
+    "      keys (default Partner,Campaign), each once, values of letters, digits,\n"
+    "      - _ and ., at most 258 characters; anything else is a 400. Its listening\n"
+    "      socket is standard input (spawn-fcgi), or PATH. SIGHUP reads SIGNED\n"
+    "      again between requests; SIGTERM ends it after the request in hand.\n"
+    "      Its messages go to FILE, else to standard error\n";
 
 const size_t kMaxParameterText = 258;
 const size_t kMaxStreamName = 31;
@@ -128,10 +139,7 @@ bool WriteAll(const std::string& path, const std::string& bytes, std::string* er
 
 const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
 
-uint32_t Read32(const std::string& bytes, size_t at) {
-  const unsigned char* p = Data(bytes) + at;
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t Read32(const std::string& bytes, size_t at) { return ReadLe32(Data(bytes) + at); }
 
 std::string Offset32(uint32_t value) {
   std::string out(4, '\0');
@@ -156,13 +164,6 @@ bool ReadImage(const std::string& path, std::string* bytes, std::string* error) 
 
 bool EndsWithParameterBlock(const std::string& bytes) {
   return BlockEndingAt(Data(bytes), static_cast<uint32_t>(bytes.size())).kind == kParameterBlock;
-}
-
-std::string ParameterBlock(const std::string& text) {
-  // The text ends at position 258 with its zero at 259; position 0 stays zero.
-  std::string block(260, '\0');
-  block.replace(259 - text.size(), text.size(), text);
-  return block + "Cookies";
 }
 
 // A non-zero security directory entry: the file carries a signature, sound
@@ -268,14 +269,14 @@ int Stamp(const std::vector<std::string>& args) {
     // the signature stays valid, also under the strict check.
     CertificateTable table;
     if (!ReadCertificateTable(bytes, &table, &error) ||
-        !StampInSignature(&bytes, table, ParameterBlock(text), &replaced, &error))
+        !StampInSignature(&bytes, table, MakeParameterBlock(text), &replaced, &error))
       return Fail("\"" + target.input + "\" is signed, but " + error +
                   "; sign it again, or give --drop-signature to stamp it unsigned");
     where = " in the signature, as its signer's unsigned attribute (the signature stays valid)";
   } else {
     replaced = EndsWithParameterBlock(bytes);
     if (replaced) bytes.resize(bytes.size() - kParameterBlockSize);
-    bytes += ParameterBlock(text);
+    bytes += MakeParameterBlock(text);
     UpdatePeChecksum(&bytes);
   }
   if (bytes.size() > 0xffffffffu) return Fail("the result would be 4 GiB or larger");
@@ -434,7 +435,7 @@ const char* FailureText(TrustFailure failure) {
     case kTrusted: return "trusted";
     case kNoTrustLibrary: return "the system's trust library is missing";
     case kPlatformVerdict: return "the platform refuses the signature (none, or the file changed after signing)";
-    case kChainNotTrusted: return "the certificate chain does not end in a trusted root";
+    case kChainNotTrusted: return "the certificate chain does not end in a trusted root, or is not for code signing";
     case kNoCodeSigning: return "the certificate is not for code signing";
     case kOtherPublisher: return "signed by another publisher";
     case kThumbprintUnlisted: return "the certificate's thumbprint is not listed";
@@ -665,6 +666,11 @@ int main(int argc, char** argv) {
   if (command == "embed") return Embed(args);
   if (command == "show") return Show(args);
   if (command == "verify") return Verify(args);
+#if SETUP_MAKER_SERVE
+  if (command == "serve") return ServeDownloads(args);
+#else
+  if (command == "serve") return Fail("serve is a command of the native tool (it needs the FastCGI library)");
+#endif
   if (command == "help" || command == "--help" || command == "-h") {
     printf("%s", kUsage);
     return 0;

@@ -15,6 +15,7 @@
 
 #include <memory>
 
+#include "base/little_endian.h"
 #include "package/appended_blocks.h"
 
 namespace {
@@ -38,8 +39,6 @@ using Signers = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), FreeList
 const char kIndirectData[] = "1.3.6.1.4.1.311.2.1.4";  // the signed content of a code signature
 const char kPeImageData[] = "1.3.6.1.4.1.311.2.1.15";  // its subject: a PE image
 const char kTimestampToken[] = "1.3.6.1.4.1.311.3.3.1";  // an RFC 3161 token countersigning a signer
-
-uint32_t Read32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool IsObject(const ASN1_OBJECT* object, const char* dotted) {
   char text[64];
@@ -199,6 +198,15 @@ void CheckChain(X509_STORE* store, X509* signer, STACK_OF(X509) * carried, const
   report->chain_status =
       X509_verify_cert(context.get()) == 1 ? 0 : ChainStatus(X509_STORE_CTX_get_error(context.get()));
   STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+  // The platform builds the chain for code signing: a certificate above the
+  // signer whose usage list leaves code signing out limits the whole chain
+  // (a list of none allows any). OpenSSL 3.0 has no such purpose to ask for.
+  for (int i = 1; report->chain_status == 0 && chain && i < sk_X509_num(chain); ++i) {
+    X509* certificate = sk_X509_value(chain, i);
+    if ((X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) &&
+        !(X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN))
+      report->chain_status = kChainWrongUsage;
+  }
   for (int i = 0; chain && i < sk_X509_num(chain) && i < SignerReport::kChainSize; ++i) {
     unsigned char* key = nullptr;
     int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(sk_X509_value(chain, i)), &key);
@@ -299,13 +307,13 @@ bool InspectImageSignature(const std::string& bytes, const std::vector<std::stri
     report->verdict = kVerdictSubjectForm;
     return true;
   }
-  uint32_t start = Read32(data + fields.securityEntryAt), length = Read32(data + fields.securityEntryAt + 4);
+  uint32_t start = ReadLe32(data + fields.securityEntryAt), length = ReadLe32(data + fields.securityEntryAt + 4);
   if (start == 0 && length == 0) return true;
   // The table must end the file, after the headers, and hold one signature
   // (revision 2.0, PKCS #7 signed data); anything else is no signature.
   if (start < fields.securityEntryAt + 8 || start > size || size - start != length || length < 8 ||
-      Read32(data + start) != length || (Read32(data + start + 4) & 0xffff) != 0x0200 ||
-      Read32(data + start + 4) >> 16 != 2)
+      ReadLe32(data + start) != length || (ReadLe32(data + start + 4) & 0xffff) != 0x0200 ||
+      ReadLe32(data + start + 4) >> 16 != 2)
     return true;
   const unsigned char* der = data + start + 8;
   Pkcs7 p7(d2i_PKCS7(nullptr, &der, length - 8));

@@ -15,6 +15,7 @@ const int32_t kVerdictBadDigest = static_cast<int32_t>(0x80096010);    // TRUST_
 const int32_t kVerdictSubjectForm = static_cast<int32_t>(0x800B0003);  // TRUST_E_SUBJECT_FORM_UNKNOWN
 const uint32_t kChainNotTimeValid = 0x1;
 const uint32_t kChainRevoked = 0x4;
+const uint32_t kChainWrongUsage = 0x10;  // a certificate of the chain is not for code signing
 const uint32_t kChainBadSignature = 0x8;
 const uint32_t kChainUntrustedRoot = 0x20;
 const uint32_t kChainBadBasicConstraints = 0x400;

@@ -2,16 +2,14 @@
 
 #include <string.h>
 
+#include "base/little_endian.h"
 #include "package/signer_attribute.h"
 
 namespace {
 
 const unsigned char* Data(const std::string& bytes) { return reinterpret_cast<const unsigned char*>(bytes.data()); }
 
-uint32_t Read32(const std::string& bytes, uint32_t at) {
-  const unsigned char* p = Data(bytes) + at;
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t Read32(const std::string& bytes, uint32_t at) { return ReadLe32(Data(bytes) + at); }
 
 void Write32(std::string* bytes, uint32_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
@@ -36,6 +34,13 @@ void UpdatePeChecksum(std::string* image) {
   PeHeaderFields fields;
   if (!FindPeHeaderFields(Data(*image), static_cast<uint32_t>(image->size()), &fields)) return;
   Write32(image, fields.checksumAt, PeChecksum(*image, fields.checksumAt));
+}
+
+std::string MakeParameterBlock(const std::string& text) {
+  // The text ends at position 258 with its zero at 259; position 0 stays zero.
+  std::string block(260, '\0');
+  block.replace(259 - text.size(), text.size(), text);
+  return block + "Cookies";
 }
 
 bool ReadCertificateTable(const std::string& image, CertificateTable* table, std::string* error) {
@@ -69,16 +74,6 @@ static void FinishTable(std::string* image, uint32_t start) {
   Write32(image, start, length);
   Write32(image, fields.securityEntryAt + 4, length);
   UpdatePeChecksum(image);
-}
-
-uint32_t PlaceInCertificateTable(std::string* image, const CertificateTable& table, uint32_t keep,
-                                 const std::string& block) {
-  uint32_t pad = (8 - (keep - table.start + block.size()) % 8) % 8;
-  image->resize(keep);
-  image->append(pad, '\0');
-  image->append(block);
-  FinishTable(image, table.start);
-  return keep + pad;
 }
 
 namespace {

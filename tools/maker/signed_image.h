@@ -17,6 +17,9 @@ uint32_t PeChecksum(const std::string& image, uint32_t checksumAt);
 // Writes the checksum into the headers; nothing when image is no PE image.
 void UpdatePeChecksum(std::string* image);
 
+// The parameter block of text (at most 258 characters).
+std::string MakeParameterBlock(const std::string& text);
+
 // The signed image's table as the maker edits it: false with a reason in
 // error when image carries no usable table.
 bool ReadCertificateTable(const std::string& image, CertificateTable* table, std::string* error);
@@ -24,13 +27,6 @@ bool ReadCertificateTable(const std::string& image, CertificateTable* table, std
 // The parameter block stamped after signing: the first block the walk
 // meets, in the signature or after it. Its start in *start.
 bool StampedParameterBlock(const std::string& image, uint32_t* start);
-
-// Cuts the table at keep (its content up to there stays), puts zero bytes
-// and then block after it so that the table ends 8-byte aligned, and grows
-// the table's length field, the directory size and the checksum. The file
-// position of block is returned.
-uint32_t PlaceInCertificateTable(std::string* image, const CertificateTable& table, uint32_t keep,
-                                 const std::string& block);
 
 // Writes the parameter block into the signature as the signer's attribute:
 // replaces one there, else adds it; whatever followed the signature data
