@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/unpack.h"
+
 namespace {
 
 // Every language's texts, unpacked once: the language ids (four hex digits
@@ -19,41 +21,24 @@ const DWORD kMaxPackSize = 65536;
 
 // The texts, unpacked and widened; null when damaged.
 wchar_t* UnpackTexts(size_t* length) {
-  HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), L"TEXTS");
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), "TEXTS");
   HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
   const BYTE* resource = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
   DWORD size = found ? SizeofResource(module, found) : 0;
-  DWORD declared;
-  if (!resource || size <= sizeof declared) return nullptr;
-  memcpy(&declared, resource, sizeof declared);
-  if (!declared || declared > kMaxPackSize) return nullptr;
-  // ntdll is in every process; looked up, as the import libraries of older
-  // systems lack the function.
-  typedef LONG(WINAPI * Decompress)(USHORT, BYTE*, ULONG, const BYTE*, ULONG, ULONG*);
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  Decompress decompress =
-      ntdll ? reinterpret_cast<Decompress>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDecompressBuffer")))
-            : nullptr;
-  char* utf8 = decompress ? new char[declared + 1] : nullptr;
-  if (!utf8) return nullptr;
-  // One byte more than declared: a pack that unpacks to any other length is
-  // refused whole.
-  ULONG unpacked = 0;
-  wchar_t* texts = nullptr;
-  if (decompress(2 /* COMPRESSION_FORMAT_LZNT1 */, reinterpret_cast<BYTE*>(utf8), declared + 1,
-                 resource + sizeof declared, size - sizeof declared, &unpacked) >= 0 &&
-      unpacked == declared) {
-    int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), nullptr, 0);
-    texts = wide > 0 ? new wchar_t[wide] : nullptr;
-    if (texts && MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), texts, wide) == wide) {
-      *length = static_cast<size_t>(wide);
-    } else {
-      delete[] texts;
-      texts = nullptr;
-    }
+  DWORD declared = 0;
+  BYTE* packed = UnpackBlock(resource, size, 1, kMaxPackSize, &declared);
+  if (!packed) return nullptr;
+  const char* utf8 = reinterpret_cast<const char*>(packed);
+  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), nullptr, 0);
+  wchar_t* texts = wide > 0 ? new wchar_t[wide] : nullptr;
+  if (texts && MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(declared), texts, wide) == wide) {
+    *length = static_cast<size_t>(wide);
+  } else {
+    delete[] texts;
+    texts = nullptr;
   }
-  delete[] utf8;
+  delete[] packed;
   return texts;
 }
 
@@ -90,7 +75,7 @@ bool TryLanguage(const wchar_t* texts, size_t length, size_t languages, LANGID i
 bool ChooseLanguage(const wchar_t* texts, size_t length, size_t languages) {
   // Looked up: older systems have only the user's default.
   typedef BOOL(WINAPI * PreferredLanguages)(DWORD, ULONG*, wchar_t*, ULONG*);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
   PreferredLanguages preferred = kernel ? reinterpret_cast<PreferredLanguages>(reinterpret_cast<void*>(
                                               GetProcAddress(kernel, "GetUserPreferredUILanguages")))
                                         : nullptr;
@@ -154,8 +139,8 @@ UiLine::UiLine(UiText id, const wchar_t* value1, const wchar_t* value2, const wc
 
 void SetUiReading(HWND window) {
   if (!UiRightToLeft()) return;
-  LONG_PTR extended = GetWindowLongPtrW(window, GWL_EXSTYLE);
-  SetWindowLongPtrW(window, GWL_EXSTYLE, extended | WS_EX_RTLREADING);
+  LONG_PTR extended = GetWindowLongPtrA(window, GWL_EXSTYLE);
+  SetWindowLongPtrA(window, GWL_EXSTYLE, extended | WS_EX_RTLREADING);
 }
 
 void SetUiText(HWND window, UiText id) {
