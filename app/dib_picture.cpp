@@ -3,39 +3,10 @@
 #include <string.h>
 
 #include "base/diagnostic_log.h"
+#include "base/unpack.h"
 
 // The most a picture may unpack to.
 static const DWORD kMaxUnpackedSize = 65536;
-
-// The unpacked bitmap in a new buffer, or null; size receives its length.
-static BYTE* Unpack(const BYTE* resource, DWORD resource_size, DWORD* size) {
-  *size = 0;
-  DWORD declared;
-  if (resource_size <= sizeof declared) return nullptr;
-  memcpy(&declared, resource, sizeof declared);
-  if (declared < sizeof(BITMAPINFOHEADER) || declared > kMaxUnpackedSize) return nullptr;
-  // ntdll is in every process; looked up, as the import libraries of older
-  // systems lack the function.
-  typedef LONG(WINAPI * Decompress)(USHORT, BYTE*, ULONG, const BYTE*, ULONG, ULONG*);
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  Decompress decompress =
-      ntdll ? reinterpret_cast<Decompress>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDecompressBuffer")))
-            : nullptr;
-  if (!decompress) return nullptr;
-  // One byte more than declared: a stream that is damaged or unpacks to any
-  // other length than declared, longer included, is refused whole.
-  BYTE* data = new BYTE[declared + 1];
-  if (!data) return nullptr;
-  ULONG unpacked = 0;
-  if (decompress(2 /* COMPRESSION_FORMAT_LZNT1 */, data, declared + 1, resource + sizeof declared,
-                 resource_size - sizeof declared, &unpacked) < 0 ||
-      unpacked != declared) {
-    delete[] data;
-    return nullptr;
-  }
-  *size = declared;
-  return data;
-}
 
 DibPicture::DibPicture(HINSTANCE instance, int resource_id)
     : data_(nullptr), bits_(nullptr), width_(0), height_(0), colours_(0), palette_(nullptr) {
@@ -56,7 +27,7 @@ DibPicture::DibPicture(const void* packed, DWORD packed_size)
 
 void DibPicture::Load(const BYTE* packed, DWORD packed_size) {
   DWORD size = 0;
-  BYTE* data = Unpack(packed, packed_size, &size);
+  BYTE* data = UnpackBlock(packed, packed_size, sizeof(BITMAPINFOHEADER), kMaxUnpackedSize, &size);
   if (!data) {
     LogPrint("Picture malformed\r\n");
     return;

@@ -6,9 +6,9 @@
 #include "app/setup_dialog.h"
 #include "base/byte_count.h"
 #include "base/diagnostic_log.h"
-#include "install/product.h"
 #include "base/registry.h"
 #include "base/text.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 
 static const UINT kFillMessage = WM_APP;  // posted by the donor dialog once
@@ -362,7 +362,7 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, Drive
 
 int DriveDialog::Run() {
   INT_PTR result =
-      DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+      DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
   if (result == -1) LogWithError("Drive dialog failed 0x%x\r\n");
   return result == 1 ? 1 : 2;
 }
@@ -418,8 +418,12 @@ void DriveDialog::Initialise() {
   HWND list = GetDlgItem(window_, IDC_DRIVE_LIST);
   list_.AttachAndFill(list, window_);
 
-  SetWindowTextA(heading_, "Select the drive where you want to install " SETUP_PRODUCT_NAME);
-  SetWindowTextA(requirement_, "Approx 2Mb Required");
+  SetUiText(window_, kUiDriveTitle);
+  SetDlgItemUiText(window_, IDOK, kUiOk);
+  SetDlgItemUiText(window_, IDCANCEL, kUiCancel);
+  SetDlgItemUiText(window_, IDC_DRIVE_LABEL, kUiDriveLabel);
+  SetUiText(heading_, kUiDriveHeading);
+  SetUiText(requirement_, kUiDriveNeeded);
 
   ByteString program_files =
       RegGetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "C:");
@@ -463,9 +467,11 @@ void DriveDialog::UpdateFreeSpace() {
   int64_t shown = free > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(free);
   char number[32];
   FormatByteCountInto(number, sizeof number, shown);
-  char text[64];
-  FormatText(text, sizeof text, "%s%s Available", enough_space_ ? "" : "Only ", number);
-  SetWindowTextA(free_space_, text);
+  // The count is ASCII; the words around it are the user's language.
+  wchar_t wide[32];
+  for (int i = 0; (wide[i] = static_cast<unsigned char>(number[i])) != 0; ++i) {
+  }
+  SetWindowTextW(free_space_, UiLine(enough_space_ ? kUiDriveFree : kUiDriveFreeShort, wide).Text());
   // The static is transparent: what lay under the old text goes first.
   RECT area;
   GetWindowRect(free_space_, &area);

@@ -6,6 +6,7 @@
 #include "base/diagnostic_log.h"
 #include "base/file_utils.h"
 #include "base/text.h"
+#include "base/ui_language.h"
 #include "install/product.h"
 #include "install/install_sequence.h"
 #include "package/embedded_package.h"
@@ -65,6 +66,9 @@ static void OpenSupportLog() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   LoadSystemLibrariesSafely();
   if (HasSwitch(arguments, "/log")) OpenSupportLog();
+  // The user's language before any window: a language written right to left
+  // mirrors every window the program makes.
+  UseUiLanguage();
   SetupDialog dialog(instance, OpenOwnPackage());
   SetupHost host(instance, dialog);
   InstallSequence sequence(host);

@@ -4,8 +4,8 @@
 
 #include "base/cancel_flag.h"
 #include "base/diagnostic_log.h"
-#include "install/product.h"
 #include "base/text.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 
 // Requests of the worker, sent to the dialog so that the window's thread does
@@ -51,7 +51,8 @@ void SetupDialog::SetWorker(WorkerProcedure procedure, void* context) {
 }
 
 HWND SetupDialog::Create() {
-  return CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_SETUP), nullptr, DialogProc,
+  // A Unicode window: its texts may be in any script.
+  return CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_SETUP), nullptr, DialogProc,
                             reinterpret_cast<LPARAM>(this));
 }
 
@@ -101,6 +102,8 @@ INT_PTR SetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       erasing_ = true;
       LRESULT erased = DefDlgProcA(window_, WM_ERASEBKGND, wparam, lparam);
       erasing_ = false;
+      // A mirrored window keeps the picture the right way round.
+      if (UiRightToLeft()) SetLayout(reinterpret_cast<HDC>(wparam), LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
       picture_.Draw(reinterpret_cast<HDC>(wparam), MulDiv(3, dpi_, 96), MulDiv(3, dpi_, 96), dpi_);
       return Answer(window_, erased);
     }
@@ -120,14 +123,14 @@ INT_PTR SetupDialog::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (reinterpret_cast<HWND>(wparam) != window_) RealiseFixedPalette(true);
       return Answer(window_, 0);
     case kShowStatus:
-      ShowStatus(reinterpret_cast<const char*>(lparam));
+      ShowStatus(reinterpret_cast<const wchar_t*>(lparam));
       return TRUE;
     case kShowError:
-      ShowError(reinterpret_cast<const char*>(lparam));
+      ShowError(reinterpret_cast<const wchar_t*>(lparam));
       return TRUE;
     case kClearError:
-      SetWindowTextA(error_line_, "");
-      ShowError("");
+      SetWindowTextW(error_line_, L"");
+      ShowError(L"");
       return TRUE;
     case kEnableInstall:
       EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
@@ -175,13 +178,14 @@ UINT WindowDpi(HWND window) {
 }
 
 void SetupDialog::Initialise() {
-  char title[64];
-  FormatText(title, sizeof title, "%s Setup", SETUP_PRODUCT_NAME);
-  SetWindowTextA(window_, title);
+  SetUiText(window_, kUiTitle);
   if (icon_) SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
 
   status_line_ = GetDlgItem(window_, IDC_STATUS_LINE);
   error_line_ = GetDlgItem(window_, IDC_ERROR_LINE);
+  SetUiText(GetDlgItem(window_, IDC_THANKS), kUiThanks);
+  SetUiReading(status_line_);
+  SetUiReading(error_line_);
   // The layout is in pixels of the window's DPI and is redone here when the
   // DPI changes; the dialog manager's own rescaling would undo it.
   typedef BOOL(WINAPI * DpiBehaviour)(HWND, int, int);
@@ -313,22 +317,23 @@ void SetupDialog::Cancel() {
   // The flag first: the worker's progress reports stop before this text
   // shows, so none overwrites it.
   SetCancelRequested(true);
-  ShowStatus("Cancelling Please wait");
-}
-
-void SetupDialog::ShowStatus(const char* text) {
-  SetWindowTextA(status_line_, text);
+  SetUiText(status_line_, kUiCancelling);
   UpdateWindow(status_line_);
 }
 
-void SetupDialog::ShowError(const char* text) {
-  if (GetWindowTextLengthA(error_line_) > 0) return;
+void SetupDialog::ShowStatus(const wchar_t* text) {
+  SetWindowTextW(status_line_, text);
+  UpdateWindow(status_line_);
+}
+
+void SetupDialog::ShowError(const wchar_t* text) {
+  if (GetWindowTextLengthW(error_line_) > 0) return;
   // The line is transparent: the window behind it is erased first.
   RECT area;
   GetWindowRect(error_line_, &area);
   MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&area), 2);
   InvalidateRect(window_, &area, TRUE);
-  SetWindowTextA(error_line_, text);
+  SetWindowTextW(error_line_, text);
 }
 
 void SetupDialog::RealiseFixedPalette(bool background) {
@@ -350,12 +355,12 @@ void SetupDialog::RealiseFixedPalette(bool background) {
   InvalidateRect(window_, nullptr, TRUE);
 }
 
-void SetupDialog::SetStatusLine(const char* text) {
-  SendMessageA(target_, kShowStatus, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+void SetupDialog::SetStatusLine(const wchar_t* text) {
+  SendMessageA(target_, kShowStatus, 0, reinterpret_cast<LPARAM>(text ? text : L""));
 }
 
-void SetupDialog::SetErrorLine(const char* text) {
-  SendMessageA(target_, kShowError, 0, reinterpret_cast<LPARAM>(text ? text : ""));
+void SetupDialog::SetErrorLine(const wchar_t* text) {
+  SendMessageA(target_, kShowError, 0, reinterpret_cast<LPARAM>(text ? text : L""));
 }
 
 void SetupDialog::ClearErrorLine() { SendMessageA(target_, kClearError, 0, 0); }

@@ -30,9 +30,10 @@ class SetupDialog {
 
   // Callable from the worker: each waits until the window's thread has
   // handled it, so the lines show the text before the worker goes on.
-  void SetStatusLine(const char* text);
+  // Texts in the user's language (base/ui_language.h).
+  void SetStatusLine(const wchar_t* text);
   // Only when the error line is empty: the first error of a run stays.
-  void SetErrorLine(const char* text);
+  void SetErrorLine(const wchar_t* text);
   void ClearErrorLine();
   void EnableInstallButton();
   void PostCloseCommand();
@@ -45,8 +46,8 @@ class SetupDialog {
   void ChangeDpi(UINT dpi, const RECT* suggested);
   void StartWorker();
   void Cancel();
-  void ShowStatus(const char* text);
-  void ShowError(const char* text);
+  void ShowStatus(const wchar_t* text);
+  void ShowError(const wchar_t* text);
   void RealiseFixedPalette(bool background);
   static DWORD WINAPI WorkerThread(void* parameter);
 

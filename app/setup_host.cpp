@@ -10,8 +10,8 @@
 SetupHost::SetupHost(HINSTANCE instance, SetupDialog& dialog)
     : instance_(instance), dialog_(dialog), site_(nullptr), fetcher_(nullptr) {}
 
-void SetupHost::SetStatusLine(const char* text) { dialog_.SetStatusLine(text); }
-void SetupHost::SetErrorLine(const char* text) { dialog_.SetErrorLine(text); }
+void SetupHost::SetStatusLine(const wchar_t* text) { dialog_.SetStatusLine(text); }
+void SetupHost::SetErrorLine(const wchar_t* text) { dialog_.SetErrorLine(text); }
 void SetupHost::ClearErrorLine() { dialog_.ClearErrorLine(); }
 void SetupHost::EnableInstallButton() { dialog_.EnableInstallButton(); }
 void SetupHost::PostCloseCommand() { dialog_.PostCloseCommand(); }

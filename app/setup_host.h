@@ -14,8 +14,8 @@ class SetupHost : public InstallHost {
   SetupHost(const SetupHost&) = delete;
   SetupHost& operator=(const SetupHost&) = delete;
 
-  void SetStatusLine(const char* text) override;
-  void SetErrorLine(const char* text) override;
+  void SetStatusLine(const wchar_t* text) override;
+  void SetErrorLine(const wchar_t* text) override;
   void ClearErrorLine() override;
   void EnableInstallButton() override;
   void PostCloseCommand() override;

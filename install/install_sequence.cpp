@@ -13,14 +13,11 @@
 #include "install/command_line.h"
 #include "base/registry.h"
 #include "base/text.h"
+#include "base/ui_language.h"
 
-static const char kContactFailure[] = "Can't contact " SETUP_FAMILY_NAME " site";
-static const char kSecureFailure[] = "Can't make a secure connection to " SETUP_FAMILY_NAME " site";
-static const char kStartFailure[] = "Failed to start Update";
 static const wchar_t kPendingName[] = L"NewUpdate.exe";
-static const char kRefusal[] = "Update is not signed by " SETUP_UPDATER_SIGNER;
-static const char kFolderFailure[] = "Can't install into %s";
-static const char kDiskFull[] = "Not enough disk space to install Update";
+#define SETUP_WIDE_(text) L##text
+#define SETUP_WIDE(text) SETUP_WIDE_(text)
 
 InstallSequence::InstallSequence(InstallHost& host)
     : host_(host), fetcher_(nullptr), folder_chosen_(false), updater_present_(false), fetch_secure_failure_(false) {
@@ -80,9 +77,9 @@ static void StoredInstallFolder(wchar_t* out, size_t cap) {
 void InstallSequence::Run() {
   // The cancel flag was cleared by the Install command; clearing it here
   // would lose a Cancel pressed before this first step.
-  host_.SetStatusLine("Please wait...");
+  host_.SetStatusLine(UiLine(kUiPleaseWait).Text());
   host_.ClearErrorLine();
-  host_.SetStatusLine("Contacting " SETUP_FAMILY_NAME " site. Please wait ...");
+  host_.SetStatusLine(UiLine(kUiContacting).Text());
 
   // The host may have ended the fetcher of an earlier run.
   fetcher_ = host_.ContactSite(SETUP_FAMILY_NAME);
@@ -90,7 +87,7 @@ void InstallSequence::Run() {
     ContactFailure();
     return;
   }
-  host_.SetStatusLine("");
+  host_.SetStatusLine(L"");
   if (IsCancelRequested()) {
     CommonEnd();
     return;
@@ -113,10 +110,7 @@ void InstallSequence::Run() {
   WorkingFolder(install_folder_, folder, MAX_PATH);
   if (!EnterWorkingFolder(folder)) {
     // Nothing is fetched into whatever folder happens to be current.
-    // The line is narrow: a character outside the code page shows as '?'.
-    char named[2 * MAX_PATH], line[2 * MAX_PATH + sizeof kFolderFailure];
-    LogTextOf(folder, named, sizeof named);
-    if (!IsCancelRequested() && FormatText(line, sizeof line, kFolderFailure, named) >= 0) host_.SetErrorLine(line);
+    if (!IsCancelRequested()) host_.SetErrorLine(UiLine(kUiFolderRefused, folder).Text());
     CommonEnd();
     return;
   }
@@ -156,24 +150,29 @@ void InstallSequence::Run() {
       LogTextOf(folder, log, sizeof log);
       LogPrint("Disk full in %s\r\n", log);
     }
-    host_.SetErrorLine(full ? kDiskFull : refused ? kRefusal : fetch_secure_failure_ ? kSecureFailure : kStartFailure);
+    host_.SetErrorLine(UiLine(full                    ? kUiDiskFull
+                              : refused               ? kUiNotSigned
+                              : fetch_secure_failure_ ? kUiSecureFailed
+                                                      : kUiStartFailed,
+                              SETUP_WIDE(SETUP_UPDATER_SIGNER))
+                           .Text());
   }
   CommonEnd();
 }
 
 void InstallSequence::CommonEnd() {
-  host_.SetStatusLine("");
+  host_.SetStatusLine(L"");
   host_.EnableInstallButton();
   if (IsCancelRequested()) host_.PostCloseCommand();
 }
 
 void InstallSequence::ContactFailure() {
-  host_.SetStatusLine("");
-  const char* text = host_.SecureContactFailed() ? kSecureFailure : kContactFailure;
+  host_.SetStatusLine(L"");
+  UiLine text(host_.SecureContactFailed() ? kUiSecureFailed : kUiContactFailed);
   if (IsCancelRequested()) {
-    host_.SetStatusLine(text);
+    host_.SetStatusLine(text.Text());
   } else {
-    host_.SetErrorLine(text);
+    host_.SetErrorLine(text.Text());
   }
   host_.EnableInstallButton();
 }

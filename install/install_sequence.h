@@ -22,9 +22,10 @@ class UpdaterFetcher {
 class InstallHost {
  public:
   virtual ~InstallHost() {}
-  // The main window's lines; all wait until the window has handled them.
-  virtual void SetStatusLine(const char* text) = 0;
-  virtual void SetErrorLine(const char* text) = 0;
+  // The main window's lines, in the user's language (base/ui_language.h);
+  // all wait until the window has handled them.
+  virtual void SetStatusLine(const wchar_t* text) = 0;
+  virtual void SetErrorLine(const wchar_t* text) = 0;
   virtual void ClearErrorLine() = 0;
   virtual void EnableInstallButton() = 0;
   virtual void PostCloseCommand() = 0;

@@ -9,7 +9,7 @@
 // overwrites "Cancelling Please wait".
 class ProgressLine : public TransferProgress {
  public:
-  explicit ProgressLine(InstallHost& host) : host_(host) {}
+  explicit ProgressLine(InstallHost& host);
   ~ProgressLine() override;
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;

@@ -1,5 +1,6 @@
 #include "transport/proxy_login_dialog.h"
 
+#include "base/ui_language.h"
 #include "transport/host_connection.h"
 
 namespace {
@@ -20,7 +21,21 @@ void StoreField(HWND dialog, int id, ByteString* target) {
   if (target) target->Assign(text);
 }
 
+// The texts in the user's language, in the order the template makes the
+// controls (the labels have no identifier to be found by).
+void SetTexts(HWND dialog) {
+  static const UiText kTexts[] = {kUiOk, kUiCancel, kUiProxyName, kUiProxyPassword};
+  SetUiText(dialog, kUiProxyTitle);
+  HWND control = GetWindow(dialog, GW_CHILD);
+  for (UiText text : kTexts) {
+    SetUiText(control, text);
+    control = GetWindow(control, GW_HWNDNEXT);
+  }
+}
+
 INT_PTR CALLBACK ProxyLoginProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  // Not handled after the texts: the dialog sets no initial focus.
+  if (message == WM_INITDIALOG) SetTexts(dialog);
   if (message != WM_COMMAND) return FALSE;
   switch (LOWORD(wparam)) {
     case IDOK:
@@ -94,14 +109,14 @@ constexpr TemplateWords<N> BuildTemplate() {
   Word(t, 69);
   Word(t, 0);  // no menu
   Word(t, 0);  // default class
-  Text(t, "Enter Proxy/Firewall Access Details");
+  Text(t, "");  // every text is set when the dialog opens
   Word(t, 8);
   Text(t, "MS Sans Serif");
   const DWORD child = WS_CHILD | WS_VISIBLE;
-  Item(t, child | WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 48, 50, 14, IDOK, kButtonAtom, "OK");
-  Item(t, child | WS_TABSTOP | BS_PUSHBUTTON, 129, 48, 50, 14, IDCANCEL, kButtonAtom, "Cancel");
-  Item(t, child | WS_GROUP | SS_RIGHT, 7, 11, 37, 8, 0xFFFF, kStaticAtom, "Name:");
-  Item(t, child | WS_GROUP | SS_RIGHT, 7, 31, 37, 8, 0xFFFF, kStaticAtom, "Password:");
+  Item(t, child | WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 48, 50, 14, IDOK, kButtonAtom, "");
+  Item(t, child | WS_TABSTOP | BS_PUSHBUTTON, 129, 48, 50, 14, IDCANCEL, kButtonAtom, "");
+  Item(t, child | WS_GROUP | SS_RIGHT, 7, 11, 37, 8, 0xFFFF, kStaticAtom, "");
+  Item(t, child | WS_GROUP | SS_RIGHT, 7, 31, 37, 8, 0xFFFF, kStaticAtom, "");
   Item(t, child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 46, 7, 133, 14, kProxyUserEdit, kEditAtom, "");
   Item(t, child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, 46, 28, 133, 14, kProxyPasswordEdit,
        kEditAtom, "");
@@ -116,8 +131,9 @@ bool ShowProxyLoginDialog(ByteString* user, ByteString* password, HWND owner) {
   g_user_target = user;
   g_password_target = password;
 
-  INT_PTR result = DialogBoxIndirectParamA(
-      GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(kTemplate.words), owner, ProxyLoginProc, 0);
+  // A Unicode dialog, so its texts may be in any script.
+  INT_PTR result = DialogBoxIndirectParamW(
+      GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(kTemplate.words), owner, ProxyLoginProc, 0);
   return result == 1;
 }
 

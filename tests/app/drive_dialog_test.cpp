@@ -13,6 +13,7 @@
 #include "app/setup_dialog.h"
 #include "base/diagnostic_log.h"
 #include "base/registry.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
 
@@ -99,6 +100,8 @@ int OwnDialogs() {
 class DriveDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program starts: a language written right to left mirrors.
+    UseUiLanguage();
     saved_ = ReadMachineValueBytes(kVersionKey, "ProgramFilesDir");
     for (uint64_t& f : g_free) f = 0;
   }
@@ -133,7 +136,7 @@ class DriveDialogTest : public ::testing::Test {
     });
     DWORD start = GetTickCount();
     while (GetTickCount() - start < 30000) {
-      HWND found = FindWindowA("#32770", "Select Installation Drive");
+      HWND found = FindWindowW(L"#32770", UiLine(kUiDriveTitle).Text());
       if (found && IsWindowVisible(found)) {
         opened_ms_ = GetTickCount() - start;
         return window_ = found;
@@ -273,6 +276,7 @@ TEST_F(DriveDialogTest, KeyboardAloneAndNoTextIsCut) {
   g_free['Z' - 'A'] = kRequiredFreeBytes - 1;  // too little: the longer text
   ASSERT_NE(nullptr, Open());
   EXPECT_EQ(ExpectedDpi(), WindowDpi(window_));
+  EXPECT_EQ(ExpectedRightToLeft(), (GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
   EXPECT_EQ("", CutTexts(window_));
   ASSERT_TRUE(Pick(window_, 'Z'));
   EXPECT_FALSE(OkEnabled(window_));

@@ -25,6 +25,7 @@
 #include "install/product.h"
 #include "install/publisher_check.h"
 #include "base/registry.h"
+#include "base/ui_language.h"
 #include "resources/resource_ids.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
@@ -215,6 +216,8 @@ struct Steered {
 class SetupDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // As the program starts: a language written right to left mirrors.
+    UseUiLanguage();
     SetCancelRequested(false);
     dialog_.SetWorker(Steered::Run, &steered_);
     window_ = dialog_.Create();
@@ -310,15 +313,25 @@ TEST_F(SetupDialogTest, LayoutScalesWithTheDpiAndNoTextIsCut) {
   ASSERT_NE(0, GetObjectA(dialog_.Font(), sizeof face, &face));
   EXPECT_EQ(-scaled(12), face.lfHeight);
 
+  EXPECT_EQ(ExpectedRightToLeft(), (GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
   EXPECT_EQ("", CutTexts(window_));
-  // The longest texts the lines are given.
-  const char* line_texts[] = {"Contacting Pellomar site. Please wait ...",
-                              "Can't make a secure connection to Pellomar site", "Update is not signed by Brannock",
-                              "Downloading Update ... 100% (10.00Mb of 10.00Mb)", "Cancelling Please wait"};
-  for (const char* text : line_texts) {
-    SetDlgItemTextA(window_, IDC_STATUS_LINE, text);
-    SetDlgItemTextA(window_, IDC_ERROR_LINE, text);
-    EXPECT_EQ("", CutTexts(window_));
+  // Every text the lines are given, in the language of the row, with values
+  // of an updater's size (a folder's path has no bound and is left out).
+  const struct {
+    UiText id;
+    const wchar_t* values[3];
+  } lines[] = {
+      {kUiPleaseWait, {}},       {kUiContacting, {}},   {kUiCancelling, {}},
+      {kUiDownloading, {L"10.00Mb"}},
+      {kUiDownloadingPart, {L"100", L"10.00Mb", L"10.00Mb"}},
+      {kUiContactFailed, {}},    {kUiSecureFailed, {}}, {kUiStartFailed, {}},
+      {kUiNotSigned, {L"Brannock"}}, {kUiDiskFull, {}},
+  };
+  for (const auto& line : lines) {
+    UiLine text(line.id, line.values[0], line.values[1], line.values[2]);
+    SetDlgItemTextW(window_, IDC_STATUS_LINE, text.Text());
+    SetDlgItemTextW(window_, IDC_ERROR_LINE, text.Text());
+    EXPECT_EQ("", CutTexts(window_)) << "text " << line.id;
   }
 }
 
@@ -419,26 +432,38 @@ TEST_F(SetupDialogTest, PaletteMessages) {
 
 TEST_F(SetupDialogTest, LinesFromTheWorkerAndTheFirstErrorStays) {
   OnWorker([&] {
-    dialog_.SetStatusLine("Please wait...");
-    dialog_.SetErrorLine("first");
-    dialog_.SetErrorLine("second");
+    dialog_.SetStatusLine(L"Please wait...");
+    dialog_.SetErrorLine(L"first");
+    dialog_.SetErrorLine(L"second");
   });
   EXPECT_EQ("Please wait...", ItemText(window_, IDC_STATUS_LINE));
   EXPECT_EQ("first", ItemText(window_, IDC_ERROR_LINE));
   OnWorker([&] {
     dialog_.ClearErrorLine();
-    dialog_.SetStatusLine("");
+    dialog_.SetStatusLine(L"");
   });
   EXPECT_EQ("", ItemText(window_, IDC_ERROR_LINE));
   EXPECT_EQ("", ItemText(window_, IDC_STATUS_LINE));
-  OnWorker([&] { dialog_.SetErrorLine("third"); });
+  // Texts outside the system's code page arrive whole.
+  const wchar_t kOther[] = L"\x0423\x0441\x0442\x0430\x043d\x043e\x0432\x043a\x0430 \x65e5\x672c \x0625\x0639\x062f\x0627\x062f";
+  OnWorker([&] {
+    dialog_.SetStatusLine(kOther);
+    dialog_.SetErrorLine(kOther);
+  });
+  wchar_t shown[64] = L"";
+  GetDlgItemTextW(window_, IDC_STATUS_LINE, shown, 64);
+  EXPECT_STREQ(kOther, shown);
+  GetDlgItemTextW(window_, IDC_ERROR_LINE, shown, 64);
+  EXPECT_STREQ(kOther, shown);
+  OnWorker([&] { dialog_.ClearErrorLine(); });
+  OnWorker([&] { dialog_.SetErrorLine(L"third"); });
   EXPECT_EQ("third", ItemText(window_, IDC_ERROR_LINE));
 }
 
 TEST_F(SetupDialogTest, CancelWhileWorkingThenTheWorkerCloses) {
   std::atomic<bool> saw_cancel(false);
   steered_.body = [&] {
-    dialog_.SetStatusLine("working");
+    dialog_.SetStatusLine(L"working");
     while (!IsCancelRequested() && !release_) Sleep(10);
     saw_cancel = IsCancelRequested();
     dialog_.EnableInstallButton();

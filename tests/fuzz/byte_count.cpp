@@ -4,6 +4,10 @@
 #include "install/progress_text.h"
 #include "fuzz_input.h"
 
+#include <wchar.h>
+
+#include <vector>
+
 namespace {
 
 // The rule with divisions: units of 1024 while the value is above 1024,
@@ -48,12 +52,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t done = in.Uint64();
   uint64_t total = in.Uint64();
   size_t progress_cap = in.Byte() % (kProgressTextCap + 8);
-  FuzzBuffer line(progress_cap);
-  bool fits = FormatProgressText(line.get(), progress_cap, done, total);
-  char full[kProgressTextCap];
-  FUZZ_CHECK(FormatProgressText(full, sizeof full, done, total));
-  FUZZ_CHECK(fits == (strlen(full) < progress_cap));
-  if (progress_cap) FUZZ_CHECK(line.Terminated() && line.Text() == (fits ? std::string(full) : std::string()));
+  // The English texts, with their values marked as the packs mark them.
+  static const wchar_t kKnown[] = L"Downloading Update ... \x11% (\x12 of \x13)";
+  static const wchar_t kUnknown[] = L"Downloading Update ... \x11";
+  std::vector<wchar_t> line(progress_cap + 1, L'Z');
+  bool fits = FormatProgressText(line.data(), progress_cap, done, total, kKnown, kUnknown);
+  wchar_t wide[kProgressTextCap];
+  FUZZ_CHECK(FormatProgressText(wide, kProgressTextCap, done, total, kKnown, kUnknown));
+  FUZZ_CHECK(fits == (wcslen(wide) < progress_cap));
+  if (progress_cap) {
+    FUZZ_CHECK(wmemchr(line.data(), 0, progress_cap) != nullptr);
+    FUZZ_CHECK(wcscmp(line.data(), fits ? wide : L"") == 0);
+  }
+  std::string text(wide, wide + wcslen(wide));  // ASCII: the English words and the numbers
+  const char* full = text.c_str();
   const char* percent = strchr(full, '%');
   if (percent) {
     const char* digits = percent;

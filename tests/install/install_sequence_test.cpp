@@ -1,4 +1,7 @@
 #include "install/install_sequence.h"
+
+#include <wchar.h>
+
 #include "install/command_line.h"
 #include "install/process_start.h"
 
@@ -54,13 +57,15 @@ class FakeFetcher : public UpdaterFetcher {
 
 class FakeHost : public InstallHost {
  public:
-  void SetStatusLine(const char* text) override {
-    status = text;
+  // The English texts are ASCII.
+  void SetStatusLine(const wchar_t* text) override {
+    status.assign(text, text + wcslen(text));
     events.push_back("status:" + status);
   }
-  void SetErrorLine(const char* text) override {
-    if (error.empty()) error = text;
-    events.push_back(std::string("error:") + text);
+  void SetErrorLine(const wchar_t* text) override {
+    std::string narrow(text, text + wcslen(text));
+    if (error.empty()) error = narrow;
+    events.push_back("error:" + narrow);
   }
   void ClearErrorLine() override {
     error.clear();

@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <wchar.h>
 
 #include <string>
 
 namespace {
 
+// The English texts, with their values marked as the packs mark them.
+const wchar_t kKnown[] = L"Downloading Update ... \x11% (\x12 of \x13)";
+const wchar_t kUnknown[] = L"Downloading Update ... \x11";
+
+std::string Narrow(const wchar_t* text) { return std::string(text, text + wcslen(text)); }
+
 std::string Text(uint64_t done, uint64_t total) {
-  char out[kProgressTextCap];
-  EXPECT_TRUE(FormatProgressText(out, sizeof out, done, total)) << done << " of " << total;
-  return out;
+  wchar_t out[kProgressTextCap];
+  EXPECT_TRUE(FormatProgressText(out, kProgressTextCap, done, total, kKnown, kUnknown)) << done << " of " << total;
+  return Narrow(out);
 }
 
 TEST(ProgressText, KnownAndUnknownSizes) {
@@ -40,27 +47,36 @@ TEST(ProgressText, KnownAndUnknownSizes) {
   for (const auto& c : cases) EXPECT_EQ(c.text, Text(c.done, c.total)) << c.done << " of " << c.total;
 
   // The longest text fits the cap; a buffer too small is refused, never cut.
-  char small[30];
-  EXPECT_FALSE(FormatProgressText(small, sizeof small, 999, 1000));
-  EXPECT_STREQ("", small);
+  wchar_t small[30];
+  EXPECT_FALSE(FormatProgressText(small, 30, 999, 1000, kKnown, kUnknown));
+  EXPECT_STREQ(L"", small);
+
+  // Another language's words around the same numbers; a value it leaves out
+  // or names twice is as written.
+  wchar_t other[kProgressTextCap];
+  ASSERT_TRUE(FormatProgressText(other, kProgressTextCap, 999, 1000, L"Update indiriliyor... %\x11 (\x12 / \x13)",
+                                 kUnknown));
+  EXPECT_STREQ(L"Update indiriliyor... %99 (999bytes / 1000bytes)", other);
+  ASSERT_TRUE(FormatProgressText(other, kProgressTextCap, 1536, 0, kKnown, L"\x11 \x12\x11"));
+  EXPECT_STREQ(L"1.50kb 1.50kb", other);
 }
 
 TEST(ProgressText, ChangesAtMostEveryIntervalAndOnlyWhenTheTextDoes) {
-  ProgressText progress;
+  ProgressText progress(kKnown, kUnknown);
   EXPECT_FALSE(progress.Shown());
   ASSERT_TRUE(progress.Update(100, 1000, 5000));
-  EXPECT_STREQ("Downloading Update ... 10% (100bytes of 1000bytes)", progress.Text());
+  EXPECT_EQ("Downloading Update ... 10% (100bytes of 1000bytes)", Narrow(progress.Text()));
   EXPECT_TRUE(progress.Shown());
   // Too soon, whatever changed.
   EXPECT_FALSE(progress.Update(500, 1000, 5000 + ProgressText::kProgressIntervalMs - 1));
-  EXPECT_STREQ("Downloading Update ... 10% (100bytes of 1000bytes)", progress.Text());
+  EXPECT_EQ("Downloading Update ... 10% (100bytes of 1000bytes)", Narrow(progress.Text()));
   // Time enough, but the same text.
   EXPECT_FALSE(progress.Update(100, 1000, 9000));
   ASSERT_TRUE(progress.Update(500, 1000, 9000));
-  EXPECT_STREQ("Downloading Update ... 50% (500bytes of 1000bytes)", progress.Text());
+  EXPECT_EQ("Downloading Update ... 50% (500bytes of 1000bytes)", Narrow(progress.Text()));
 
   // The tick count wraps after 49 days.
-  ProgressText wrapping;
+  ProgressText wrapping(kKnown, kUnknown);
   ASSERT_TRUE(wrapping.Update(1, 0, 0xFFFFFFF0u));
   EXPECT_FALSE(wrapping.Update(2, 0, 0x00000010u));  // 32 ms later
   EXPECT_TRUE(wrapping.Update(2, 0, 0x00000070u));   // 128 ms later

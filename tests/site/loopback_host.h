@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string.h>
+#include <wchar.h>
 
 #include <memory>
 #include <string>
@@ -21,9 +22,10 @@ class LoopbackSiteHost : public InstallHost {
   explicit LoopbackSiteHost(const std::string& site_host, EmbeddedPackage* package = nullptr)
       : site_host_(site_host), package_(package) {}
 
-  void SetStatusLine(const char* text) override { status = text; }
-  void SetErrorLine(const char* text) override {
-    if (error.empty()) error = text;
+  // The English texts are ASCII.
+  void SetStatusLine(const wchar_t* text) override { status.assign(text, text + wcslen(text)); }
+  void SetErrorLine(const wchar_t* text) override {
+    if (error.empty()) error.assign(text, text + wcslen(text));
   }
   void ClearErrorLine() override { error.clear(); }
   void EnableInstallButton() override { button_enabled = true; }

@@ -10,7 +10,8 @@ code and data make (no .tls or .CRT of the C runtime's start-up, no unwind
 sections on i686); ASLR with its relocations and NX are on; its header keeps
 the program's values: file alignment 512, subsystem version 4.0 (x64: 5.2),
 a 2 MB stack reserve, no terminal-server awareness. With max-bytes, it is at
-most that large.
+most that large. It also prints the bytes of the language texts (the TEXTS
+resource; tools/texts/pack_texts.py tells what each language adds).
 """
 import struct
 import sys
@@ -102,6 +103,31 @@ def main():
         entry += 20
     print("imports:", " ".join(dlls))
     need(dlls, "no imports found")
+
+    # Resource tree: type, name, language, then the data's address and size.
+    resources_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    if resources_rva:
+        base = offset(resources_rva)
+
+        def entries(at):
+            named, numbered = struct.unpack_from("<HH", data, base + at + 12)
+            for i in range(named + numbered):
+                key, target = struct.unpack_from("<II", data, base + at + 16 + 8 * i)
+                if key & 0x80000000:
+                    length = struct.unpack_from("<H", data, base + (key & 0x7FFFFFFF))[0]
+                    start = base + (key & 0x7FFFFFFF) + 2
+                    key = data[start:start + 2 * length].decode("utf-16-le")
+                yield key, target & 0x7FFFFFFF
+
+        packs = []
+        for key, types in entries(0):
+            if key != "TEXTS":
+                continue
+            for name, languages in entries(types):
+                for _, leaf in entries(languages):
+                    packs.append((name, struct.unpack_from("<I", data, base + leaf + 4)[0]))
+        need(packs, "no language texts (TEXTS resources)")
+        print("language texts (TEXTS resources): %d bytes" % sum(size for _, size in packs))
 
     if limit is not None:
         need(len(data) <= limit, "larger than %d bytes" % limit)

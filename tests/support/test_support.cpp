@@ -248,6 +248,11 @@ void ExpectBenchLocale() {
   EXPECT_STREQ(locale, narrow);
 }
 
+bool ExpectedRightToLeft() {
+  const char* locale = getenv("SETUP_TEST_LOCALE");
+  return locale && strncmp(locale, "ar", 2) == 0;
+}
+
 int LineHeight(HWND window) {
   HDC dc = GetDC(window);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)));

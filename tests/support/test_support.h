@@ -69,6 +69,8 @@ int VerifyWithTestAuthority(const std::string& file, std::string* output);
 UINT ExpectedDpi();
 // Fails the test when the system's locale is not the row's.
 void ExpectBenchLocale();
+// Whether the row's language (SETUP_TEST_LOCALE) is written right to left.
+bool ExpectedRightToLeft();
 // The height of one line of window's font.
 int LineHeight(HWND window);
 // Every visible static text in window that, measured with its control's font
