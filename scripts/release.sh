@@ -2,29 +2,32 @@
 # The release: builds the shipped Setup.exe of a branding with no test
 # authority, builds the native maker's tool with the same publisher and pins,
 # then signs, embeds, verifies and stamps (docs/maker.md walks through it).
-#   bash scripts/release.sh --branding FILE --chain PEM --key PEM --roots PEM --updater EXE
+#   bash scripts/release.sh --branding FILE --chain PEM --key PEM --roots PEM --updater EXE --tsa URL
 #                           [--pin HEX]... [--out DIR] [--build DIR] [--stamp TEXT]
 # --chain: the code-signing certificate followed by its issuers (PEM); --key:
-# its private key; --roots: the roots users trust (PEM). Pins: --pin, else
-# the branding's BRAND_PINS, else the keys of the certificates in --roots.
+# its private key; --roots: the roots users trust (PEM); --tsa: the URL of the
+# RFC 3161 timestamping authority that times every signature, so that it keeps
+# passing after the certificate expires (the certificate's vendor names one).
+# Pins: --pin, else the branding's BRAND_PINS, else the keys of the
+# certificates in --roots.
 # The builds go to --build (default build-release/<branding's name>), the
 # release to --out (default release/<branding's name>).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
-branding="" chain="" key="" roots="" updater="" out="" build="" stamp="" pins=()
+branding="" chain="" key="" roots="" updater="" tsa="" out="" build="" stamp="" pins=()
 usage() {
-  sed -n '5,6p' "$0" | sed 's/^# *//' >&2
+  sed -n '5,10p' "$0" | sed 's/^# *//' >&2
   echo "release: $*" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
   case $1 in
-    --branding|--chain|--key|--roots|--updater|--out|--build|--stamp|--pin)
+    --branding|--chain|--key|--roots|--updater|--tsa|--out|--build|--stamp|--pin)
       [ $# -ge 2 ] || usage "$1 needs a value"
       case $1 in
         --branding) branding=$2 ;; --chain) chain=$2 ;; --key) key=$2 ;; --roots) roots=$2 ;;
-        --updater) updater=$2 ;; --out) out=$2 ;; --build) build=$2 ;; --stamp) stamp=$2 ;;
+        --updater) updater=$2 ;; --tsa) tsa=$2 ;; --out) out=$2 ;; --build) build=$2 ;; --stamp) stamp=$2 ;;
         --pin) pins+=("$2") ;;
       esac
       shift 2 ;;
@@ -35,6 +38,8 @@ for need in branding chain key roots updater; do
   [ -n "${!need}" ] || usage "--$need is missing"
   [ -f "${!need}" ] || usage "--$need: no file ${!need}"
 done
+# Signatures without a timestamp die with the certificate: refuse to make them.
+[ -n "$tsa" ] || usage "--tsa is missing: the RFC 3161 URL of your timestamping authority"
 absolute() { (cd "$(dirname "$1")" && printf '%s/%s' "$PWD" "$(basename "$1")"); }
 branding=$(absolute "$branding") chain=$(absolute "$chain") key=$(absolute "$key")
 roots=$(absolute "$roots") updater=$(absolute "$updater")
@@ -76,26 +81,32 @@ source "$build/win32/branding.sh"
 [ "$BRAND_TEST_BUILD" = 0 ] || fail "the build pins a test authority"
 maker=$build/native/tools/maker/maker
 
-say "2. sign the updater and its cabinet (the download area's Update.exe)"
+say "2. sign the updater and its cabinet (the download area's Update.exe), every signature timestamped by $tsa"
 rm -rf "$out/cab" "$out/site"
 mkdir -p "$out/cab" "$out/site"
-osslsigncode sign -certs "$chain" -key "$key" -h sha256 -in "$updater" -out "$out/cab/NewUpdate.exe" >/dev/null
+sign() {
+  osslsigncode sign -certs "$chain" -key "$key" -h sha256 -ts "$tsa" -in "$1" -out "$2" >"$out/sign.log" 2>&1 ||
+    { cat "$out/sign.log"; fail "signing $1 failed (is the timestamping authority $tsa reachable?)"; }
+}
+sign "$updater" "$out/cab/NewUpdate.exe"
 (cd "$out/cab" && gcab -c -z ../Update.cab NewUpdate.exe)
-osslsigncode sign -certs "$chain" -key "$key" -h sha256 -in "$out/Update.cab" -out "$out/site/Update.exe" >/dev/null
+sign "$out/Update.cab" "$out/site/Update.exe"
 cp "$out/cab/NewUpdate.exe" "$out/site/Update.exe_uncompressed"
 
 say "3. embed the signed updater in Setup.exe, 4. sign Setup.exe (the signature covers the package)"
 "$maker" embed "$build/win32/Setup.exe" -o "$out/Setup-unsigned.exe" --updater "$out/cab/NewUpdate.exe" \
   "Update.exe_uncompressed=$out/cab/NewUpdate.exe"
-osslsigncode sign -certs "$chain" -key "$key" -h sha256 -in "$out/Setup-unsigned.exe" -out "$out/Setup.exe" >/dev/null
+sign "$out/Setup-unsigned.exe" "$out/Setup.exe"
 rm -f "$out/Setup-unsigned.exe"
 
 say "5. verify what users run: the updater, the cabinet's signature, Setup.exe"
 "$maker" verify --ca "$roots" "$out/cab/NewUpdate.exe"
-osslsigncode verify -CAfile "$roots" -in "$out/site/Update.exe" >"$out/cabinet-verify.log" 2>&1 ||
+osslsigncode verify -CAfile "$roots" -TSA-CAfile "$roots" -in "$out/site/Update.exe" >"$out/cabinet-verify.log" 2>&1 ||
   { cat "$out/cabinet-verify.log"; fail "the cabinet's signature does not verify"; }
 "$maker" verify --ca "$roots" "$out/Setup.exe"
-"$maker" show --ca "$roots" "$out/Setup.exe"
+shown=$("$maker" show --ca "$roots" "$out/Setup.exe")
+printf '%s\n' "$shown"
+grep -q 'signing time .*, timestamped by' <<<"$shown" || fail "$out/Setup.exe carries no timestamp"
 
 if [ -n "$stamp" ]; then
   say "6. stamp a copy: $out/Setup-stamped.exe"
