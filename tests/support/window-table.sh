@@ -1,7 +1,7 @@
 #!/bin/bash
-# Runs the window tests once per row of a language and a DPI, each chosen as
-# a user's system chooses it: the language by LANG/LC_ALL of the Wine
-# process, the DPI by HKCU\Control Panel\Desktop LogPixels with the
+# Runs the window and language tests once per row of a language and a DPI,
+# each chosen as a user's system chooses it: the language by LANG/LC_ALL of
+# the Wine process, the DPI by HKCU\Control Panel\Desktop LogPixels with the
 # wineserver started afresh. The rows run in a copy of the bench's prefix
 # with a server of its own, so the bench's other tests keep their 96 DPI.
 #   window-table.sh <build> [locale:dpi ...]     (default: en de ja ar at 96 and 144)
@@ -57,7 +57,8 @@ for row in "${rows[@]}"; do
   start_server || exit 1
   result=passed
   for run in "app_window_test.exe SetupDialogTest.LayoutScalesWithTheDpiAndNoTextIsCut" \
-    "app_drive_dialog_test.exe DriveDialogTest.KeyboardAloneAndNoTextIsCut"; do
+    "app_drive_dialog_test.exe DriveDialogTest.KeyboardAloneAndNoTextIsCut" \
+    "app_language_test.exe Language.TheWindowSpeaksTheUsersLanguage"; do
     set -- $run
     out=$table/$locale-$dpi-${1%.exe}.log
     LANG=$locale.UTF-8 LC_ALL=$locale.UTF-8 SETUP_TEST_DPI=$dpi SETUP_TEST_LOCALE=${locale/_/-} \
