@@ -21,15 +21,17 @@ void StoreField(HWND dialog, int id, ByteString* target) {
   if (target) target->Assign(text);
 }
 
-// The texts in the user's language, in the order the template makes the
-// controls (the labels have no identifier to be found by).
+// The texts in the user's language, set in the order the template makes the
+// controls (the labels have no identifier to be found by): a label, the edit
+// it names, the other label, its edit, then the buttons.
 void SetTexts(HWND dialog) {
-  static const UiText kTexts[] = {kUiOk, kUiCancel, kUiProxyName, kUiProxyPassword};
+  static const UiText kTexts[] = {kUiProxyName, kUiProxyPassword, kUiOk, kUiCancel};
   SetUiText(dialog, kUiProxyTitle);
   HWND control = GetWindow(dialog, GW_CHILD);
-  for (UiText text : kTexts) {
-    SetUiText(control, text);
+  for (int i = 0; i < 4; ++i) {
+    SetUiText(control, kTexts[i]);
     control = GetWindow(control, GW_HWNDNEXT);
+    if (i < 2) control = GetWindow(control, GW_HWNDNEXT);  // past the label's edit
   }
 }
 
@@ -97,6 +99,13 @@ const WORD kButtonAtom = 0x0080;
 const WORD kEditAtom = 0x0081;
 const WORD kStaticAtom = 0x0082;
 
+// Wide enough for every language's title beside the close box, and every
+// label beside its field.
+const WORD kDialogWidth = 200;
+const WORD kLabelWidth = 60;
+const WORD kEditX = 7 + kLabelWidth + 3;
+const WORD kEditWidth = kDialogWidth - 7 - kEditX;
+
 template <size_t N>
 constexpr TemplateWords<N> BuildTemplate() {
   TemplateWords<N> t{};
@@ -105,21 +114,23 @@ constexpr TemplateWords<N> BuildTemplate() {
   Word(t, 6);   // controls
   Word(t, 0);
   Word(t, 0);
-  Word(t, 186);
+  Word(t, kDialogWidth);
   Word(t, 69);
   Word(t, 0);  // no menu
   Word(t, 0);  // default class
   Text(t, "");  // every text is set when the dialog opens
   Word(t, 8);
   Text(t, "MS Sans Serif");
+  // Each label comes right before the edit it names, so the tab order is the
+  // reading order and a screen reader names each field by its own label.
   const DWORD child = WS_CHILD | WS_VISIBLE;
+  const DWORD edit = child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+  Item(t, child | WS_GROUP | SS_RIGHT, 7, 11, kLabelWidth, 8, 0xFFFF, kStaticAtom, "");
+  Item(t, edit, kEditX, 7, kEditWidth, 14, kProxyUserEdit, kEditAtom, "");
+  Item(t, child | WS_GROUP | SS_RIGHT, 7, 31, kLabelWidth, 8, 0xFFFF, kStaticAtom, "");
+  Item(t, edit | ES_PASSWORD, kEditX, 28, kEditWidth, 14, kProxyPasswordEdit, kEditAtom, "");
   Item(t, child | WS_TABSTOP | BS_DEFPUSHBUTTON, 7, 48, 50, 14, IDOK, kButtonAtom, "");
-  Item(t, child | WS_TABSTOP | BS_PUSHBUTTON, 129, 48, 50, 14, IDCANCEL, kButtonAtom, "");
-  Item(t, child | WS_GROUP | SS_RIGHT, 7, 11, 37, 8, 0xFFFF, kStaticAtom, "");
-  Item(t, child | WS_GROUP | SS_RIGHT, 7, 31, 37, 8, 0xFFFF, kStaticAtom, "");
-  Item(t, child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 46, 7, 133, 14, kProxyUserEdit, kEditAtom, "");
-  Item(t, child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, 46, 28, 133, 14, kProxyPasswordEdit,
-       kEditAtom, "");
+  Item(t, child | WS_TABSTOP | BS_PUSHBUTTON, kDialogWidth - 57, 48, 50, 14, IDCANCEL, kButtonAtom, "");
   return t;
 }
 

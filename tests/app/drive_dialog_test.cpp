@@ -16,6 +16,7 @@
 #include "base/ui_language.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_support.h"
+#include "transport/proxy_login_dialog.h"
 
 using namespace testing_support;
 
@@ -74,6 +75,12 @@ bool FreeTextIsRed(HWND dialog) {
 }
 
 bool OkEnabled(HWND dialog) { return IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE; }
+
+bool FocusBecomes(HWND window, HWND expected) {
+  DWORD start = GetTickCount();
+  while (FocusOf(window) != expected && GetTickCount() - start < 5000) Sleep(20);
+  return FocusOf(window) == expected;
+}
 
 struct Counted {
   DWORD pid;
@@ -284,21 +291,62 @@ TEST_F(DriveDialogTest, KeyboardAloneAndNoTextIsCut) {
   ASSERT_TRUE(Pick(window_, 'C'));
 
   HWND list = GetDlgItem(window_, IDC_DRIVE_LIST);
-  auto focus_becomes = [&](HWND expected) {
-    DWORD start = GetTickCount();
-    while (FocusOf(window_) != expected && GetTickCount() - start < 5000) Sleep(20);
-    return FocusOf(window_) == expected;
-  };
-  EXPECT_TRUE(focus_becomes(list));
+  EXPECT_TRUE(FocusBecomes(window_, list));
   for (HWND next : {GetDlgItem(window_, IDOK), GetDlgItem(window_, IDCANCEL), list}) {
     PressKey(window_, VK_TAB);
-    EXPECT_TRUE(focus_becomes(next)) << GetDlgCtrlID(FocusOf(window_));
+    EXPECT_TRUE(FocusBecomes(window_, next)) << GetDlgCtrlID(FocusOf(window_));
   }
   PressKey(window_, VK_RETURN);
   worker_.join();
   window_ = nullptr;
   EXPECT_EQ(1, result_.load());
   EXPECT_EQ("C:\\Program Files\\Pellomar\\", folder_);
+}
+
+// The socket transport's proxy prompt, in the same rows: no label cut, the
+// title within its caption beside the close box, mirrored when the language
+// is written right to left, Tab in reading order (each field right after its
+// label) and Escape cancels.
+TEST_F(DriveDialogTest, ProxyPromptReadsInOrderAndNoTextIsCut) {
+  ExpectBenchLocale();
+  ByteString user, password;
+  worker_ = std::thread([&] { result_ = ShowProxyLoginDialog(&user, &password, nullptr); });
+  UiLine title(kUiProxyTitle);
+  for (DWORD start = GetTickCount(); !window_ && GetTickCount() - start < 30000; Sleep(50)) {
+    HWND found = FindWindowW(L"#32770", title.Text());
+    if (found && IsWindowVisible(found)) window_ = found;
+  }
+  ASSERT_NE(nullptr, window_);
+  EXPECT_EQ(ExpectedDpi(), WindowDpi(window_));
+  EXPECT_EQ(ExpectedRightToLeft(), (GetWindowLongPtrW(window_, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0);
+  EXPECT_EQ("", CutTexts(window_));
+
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+  HFONT caption = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HDC dc = GetDC(window_);
+  HGDIOBJ old = SelectObject(dc, caption);
+  SIZE title_size = {};
+  GetTextExtentPoint32W(dc, title.Text(), lstrlenW(title.Text()), &title_size);
+  SelectObject(dc, old);
+  ReleaseDC(window_, dc);
+  DeleteObject(caption);
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_LE(title_size.cx + 2 * GetSystemMetrics(SM_CXSIZE), client.right) << title_size.cx << " " << client.right;
+
+  HWND name = GetDlgItem(window_, kProxyUserEdit);
+  EXPECT_TRUE(FocusBecomes(window_, name));
+  for (int next : {int{kProxyPasswordEdit}, IDOK, IDCANCEL, int{kProxyUserEdit}}) {
+    PressKey(window_, VK_TAB);
+    EXPECT_TRUE(FocusBecomes(window_, GetDlgItem(window_, next))) << GetDlgCtrlID(FocusOf(window_));
+  }
+  PressKey(window_, VK_ESCAPE);
+  worker_.join();
+  window_ = nullptr;
+  EXPECT_EQ(0, result_.load());
+  EXPECT_FALSE(user.IsPresent());
 }
 
 TEST_F(DriveDialogTest, CancelAndTheHiddenDialogEnds) {

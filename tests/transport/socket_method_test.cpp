@@ -237,14 +237,15 @@ TEST_F(SocketMethodTest, ProxyPromptOkLeadsToASecondAttemptWithTheTypedCredentia
     EXPECT_TRUE(Get("a.txt"));
     EXPECT_EQ(1, driver.Seen());
     EXPECT_EQ(
-        "title=Enter Proxy/Firewall Access Details size=186x69 font=MS Sans Serif\n"
+        "title=Enter Proxy/Firewall Access Details size=200x69 font=MS Sans Serif\n"
+        // Each label right before the field it names; the dialog turns an
+        // edit's border into a client edge.
+        "Static id=65535 text=Name: at=7,11 size=60x8 style=20002\n"
+        "Edit id=1001 text= at=70,7 size=123x14 style=10080\n"
+        "Static id=65535 text=Password: at=7,31 size=60x8 style=20002\n"
+        "Edit id=1002 text= at=70,28 size=123x14 style=100a0\n"
         "Button id=1 text=OK at=7,48 size=50x14 style=10001\n"
-        "Button id=2 text=Cancel at=129,48 size=50x14 style=10000\n"
-        "Static id=65535 text=Name: at=7,11 size=37x8 style=20002\n"
-        "Static id=65535 text=Password: at=7,31 size=37x8 style=20002\n"
-        // The dialog turns an edit's border into a client edge.
-        "Edit id=1001 text= at=46,7 size=133x14 style=10080\n"
-        "Edit id=1002 text= at=46,28 size=133x14 style=100a0\n",
+        "Button id=2 text=Cancel at=143,48 size=50x14 style=10000\n",
         driver.Description());
   }
   EXPECT_EQ("through the proxy", ReadWholeFile(File()));
