@@ -5,6 +5,14 @@
 
 #include <string.h>
 
+TransportLibrary& NameEntries(TransportLibrary& library, const char* entry_names, int entry_count) {
+  if (!library.entry_names) {
+    library.entry_names = entry_names;
+    library.entry_count = entry_count;
+  }
+  return library;
+}
+
 bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   int count = library.entry_count;
   if (count < 0 || count > TransportLibrary::kMaxEntries) return false;

@@ -18,7 +18,7 @@
 
 namespace {
 
-TransportLibrary g_library = {"URLDownloadToFileA", 1, nullptr, {}, 0};
+TransportLibrary g_library;
 
 typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, IBindStatusCallback*);
 
@@ -127,7 +127,7 @@ bool JudgeDownload(DownloadJob& job) {
 
 }  // namespace
 
-TransportLibrary& UrlMonikerLibrary() { return g_library; }
+TransportLibrary& UrlMonikerLibrary() { return NameEntries(g_library, "URLDownloadToFileA", 1); }
 
 CURLDownLoadMethod::CURLDownLoadMethod(HostConnection& connection) : DownloadMethod("URLDownLoad"), host_(connection) {
   AddTransportObject(g_library);
@@ -146,7 +146,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
     host_.failure = HostConnection::kNotAttempted;
     return false;
   }
-  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "URLMON.DLL")) {
+  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(UrlMonikerLibrary(), "URLMON.DLL")) {
     LogTransportStep("IsOK", kUnit, 41);
     return false;
   }

@@ -23,7 +23,7 @@ const char kEntryNames[] =
     "InternetErrorDlg\0InternetQueryOptionA\0InternetSetOptionA\0HttpOpenRequestA\0InternetConnectA\0"
     "InternetCrackUrlA\0HttpQueryInfoA\0InternetQueryDataAvailable";
 
-TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
+TransportLibrary g_library;
 
 typedef HINTERNET(WINAPI* InternetOpenFn)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
 typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
@@ -176,7 +176,7 @@ class RequestScope {
 
 }  // namespace
 
-TransportLibrary& WinInetLibrary() { return g_library; }
+TransportLibrary& WinInetLibrary() { return NameEntries(g_library, kEntryNames, kWinInetEntryCount); }
 
 CWinInetMethod::CWinInetMethod(HostConnection& connection)
     : DownloadMethod("WinInet"), session_(nullptr), connection_(nullptr), host_(connection) {
@@ -192,7 +192,7 @@ CWinInetMethod::~CWinInetMethod() {
 }
 
 bool CWinInetMethod::OpenSession() {
-  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "WININET.DLL")) return false;
+  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(WinInetLibrary(), "WININET.DLL")) return false;
   if (!session_) {
     session_ = Entry<InternetOpenFn>(kInternetOpenA)("Quorvale Connection", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                                      nullptr, 0);
