@@ -83,5 +83,5 @@ void LogModuleVersion(HMODULE module) {
   GetModuleFileNameA(module, path, MAX_PATH);
   char version[MAX_PATH + 64];
   ModuleVersionText(path, version, sizeof version);
-  LogPrint("%s %s\r\n", path, version);
+  LogPrint("%s %s\n", path, version);
 }

@@ -167,7 +167,7 @@ bool CSocketMethod::GetFile(const char* path, const char* local_file) {
   // This transport speaks plain HTTP only: an https URL is never sent over
   // it, neither as it stands nor rewritten to http.
   if (host_.IsSecure()) {
-    LogPrint("Socket transport refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    LogPrint("Socket transport refuses %s://%s,%s\n", host_.scheme.Text(), host_.host.Text(), kUnit);
     host_.failure = HostConnection::kNotAttempted;
     return false;
   }
@@ -277,7 +277,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     return false;
   }
   if (!IsWholeFileStatus(head.status)) {
-    LogPrint("Http Status %d\r\n", head.status);
+    LogPrint("Http Status %d\n", head.status);
     return false;
   }
 

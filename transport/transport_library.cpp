@@ -48,11 +48,11 @@ void ReleaseTransportLibrary(TransportLibrary& library) {
 void LogTransportStep(const char* step, const char* unit, int line) {
   if (!LogIsOn()) return;
   DWORD error = GetLastError();
-  LogPrint("%s,%s %d, 0x%x\r\n", step, unit, line, error);
+  LogPrint("%s,%s %d, 0x%x\n", step, unit, line, error);
 }
 
 void LogSocketStep(const char* step, const char* unit, int line, int socket_error) {
   if (!LogIsOn()) return;
   DWORD error = GetLastError();
-  LogPrint("%s,%s %d, 0x%x, 0x%x\r\n", step, unit, line, error, socket_error);
+  LogPrint("%s,%s %d, 0x%x, 0x%x\n", step, unit, line, error, socket_error);
 }

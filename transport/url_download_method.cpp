@@ -108,7 +108,7 @@ bool JudgeDownload(DownloadJob& job) {
   // decides. No status at all is no HTTP answer to trust.
   DWORD status = callback.Status();
   if (!IsWholeFileStatus(static_cast<int>(status))) {
-    LogPrint("Http Status %d\r\n", static_cast<int>(status));
+    LogPrint("Http Status %d\n", static_cast<int>(status));
     return false;
   }
   // The length is always compared: a head that could not be read fails.
@@ -118,7 +118,7 @@ bool JudgeDownload(DownloadJob& job) {
     return false;
   }
   if (callback.HasLength() && FileSizeOf(job.file) != callback.ContentLength()) {
-    LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(callback.ContentLength()),
+    LogPrint("Content-Length %u, received %u,%s\n", static_cast<unsigned>(callback.ContentLength()),
              static_cast<unsigned>(FileSizeOf(job.file)), kUnit);
     return false;
   }
@@ -142,7 +142,7 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
   // once the next request is on its way: one from https to http would send
   // it in the clear. An https URL is left to WinInet.
   if (host_.IsSecure()) {
-    LogPrint("URL download refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    LogPrint("URL download refuses %s://%s,%s\n", host_.scheme.Text(), host_.host.Text(), kUnit);
     host_.failure = HostConnection::kNotAttempted;
     return false;
   }
