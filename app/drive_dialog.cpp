@@ -333,19 +333,10 @@ void DriveList::DrawEntry(const DRAWITEMSTRUCT* item) {
 
 uint64_t FreeSpaceOf(char letter) {
   char root[4] = {letter, ':', '\\', 0};
-  typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-  static HMODULE kernel;
-  if (!kernel) kernel = LoadLibraryA("KERNEL32");
-  FreeSpaceEx ex =
-      kernel ? reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")))
-             : nullptr;
-  if (ex) {
-    ULARGE_INTEGER available, total, free;
-    return ex(root, &available, &total, &free) ? available.QuadPart : 0;
-  }
-  DWORD sectors, bytes, free_clusters, clusters;
-  if (!GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters)) return 0;
-  return static_cast<uint64_t>(sectors) * bytes * free_clusters;
+  // Space above a quota is not the user's; the cabinet's unpacking imports
+  // the same call, so every system this runs on has it.
+  ULARGE_INTEGER available;
+  return GetDiskFreeSpaceExA(root, &available, nullptr, nullptr) ? available.QuadPart : 0;
 }
 
 DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, DriveList::DriveMaskFunction drive_mask)
