@@ -354,7 +354,7 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, Drive
 int DriveDialog::Run() {
   INT_PTR result =
       DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-  if (result == -1) LogWithError("Drive dialog failed 0x%x\n");
+  if (result == -1) LogWithError("Drive dialog failed");
   return result == 1 ? 1 : 2;
 }
 

@@ -31,6 +31,19 @@ void LogPrint(const char* format, ...) {
   LogWriteLines(text, WriteToSink, nullptr);
 }
 
+void LogWithError(const char* format, ...) {
+  DWORD error = GetLastError();
+  if (!g_sink) return;
+  // Under a page, so the frame needs no probe; a line that does not fit is
+  // left out, as LogPrint leaves out its own.
+  char text[4000];
+  va_list args;
+  va_start(args, format);
+  int n = FormatTextV(text, sizeof text, format, args);
+  va_end(args);
+  if (n >= 0) LogPrint("%s 0x%x\n", text, error);
+}
+
 typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
 typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);

@@ -60,7 +60,7 @@ static bool EnterWorkingFolder(const wchar_t* folder) {
   if (!SetCurrentDirectoryW(folder)) {
     char log[2 * MAX_PATH];
     if (LogIsOn()) LogTextOf(folder, log, sizeof log);
-    LogWithError("SetCurrentDirectory %s failed 0x%x\n", log);
+    LogWithError("SetCurrentDirectory %s failed", log);
     return false;
   }
   return true;

@@ -29,7 +29,7 @@ bool StartProcess(const wchar_t* program, const wchar_t* arguments, const wchar_
   if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
                       &startup, &process)) {
     if (LogIsOn()) LogTextOf(command, log, sizeof log);
-    LogWithError("CreateProcess %s failed 0x%x\n", log);
+    LogWithError("CreateProcess %s failed", log);
     return false;
   }
   if (LogIsOn()) {
@@ -48,7 +48,7 @@ StartOutcome StartCheckedProcess(const wchar_t* program, const wchar_t* argument
   HANDLE file = CreateFileW(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogWithError("Open %s failed 0x%x\n", log);
+    LogWithError("Open %s failed", log);
     return kNotStarted;
   }
   if (!UpdaterCheckIsOff()) {
@@ -58,7 +58,7 @@ StartOutcome StartCheckedProcess(const wchar_t* program, const wchar_t* argument
       LogRefusal(log, failure, report);
       CloseHandle(file);
       // Never left for a later run to start.
-      if (!DeleteFileW(program)) LogWithError("DeleteFile %s failed 0x%x\n", log);
+      if (!DeleteFileW(program)) LogWithError("DeleteFile %s failed", log);
       return kNotTrusted;
     }
   }

@@ -127,7 +127,7 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     DeleteFileA(target);
     LogPrint("After DeleteFile\n");
     if (!MoveFileExA(kArrivalFile, target, MOVEFILE_COPY_ALLOWED)) {
-      LogWithError("MoveFile %s to %s failed 0x%x\n", kArrivalFile, target);
+      LogWithError("MoveFile %s to %s failed", kArrivalFile, target);
       DeleteFileA(kArrivalFile);
       return false;
     }
@@ -161,7 +161,7 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   // cabinet checked is the cabinet unpacked.
   HANDLE file = CreateFileA(kCabinetFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogWithError("Open %s failed 0x%x\n", kCabinetFile);
+    LogWithError("Open %s failed", kCabinetFile);
     return false;
   }
   CabinetUnpacking unpacking(folder, SignedByPublisher(file) ? nullptr : target);
