@@ -204,7 +204,7 @@ void DriveList::FillFromDonor() {
   donor_list_ = static_cast<HWND>(
       InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&link_->donor_list), nullptr, nullptr));
   if (!donor_list_) {
-    LogPrint("Drive list donor has no drive list\n");
+    LogPrint("Drive list donor has no list\n");
     FillFromSystem();
     return;
   }

@@ -150,7 +150,7 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
     LocalFree(descriptor);
   }
   if (verdict == kFolderRefused)
-    LogPrint("Install folder %s: its volume keeps no access lists (flags 0x%x)\n", NarrowName(folder).text, flags);
+    LogPrint("Install folder %s: volume keeps no access lists (flags 0x%x)\n", NarrowName(folder).text, flags);
   // Another account's that holds anything: its first entry is in the log.
   if (verdict != kFolderToLock) return verdict == kFolderLeft;
   LogPrint("Install folder %s is not the administrators' alone: locking it\n", NarrowName(folder).text);

@@ -30,7 +30,7 @@ PackageByteSource::PackageByteSource(const wchar_t* path) : file_(path, true, 0)
   }
   // The signature does not cover it, so anyone could have put it there.
   if (blocks.packageIgnored) LogPrint("Package after the signature ignored\n");
-  if (blocks.tableUnread) LogPrint("Signature of unknown length: nothing inside its table taken\n");
+  if (blocks.tableUnread) LogPrint("Signature of unknown length: its table ignored\n");
   LogPrint("Package found %d at %u size %u\n", found_ ? 1 : 0, start_, Size());
 }
 

@@ -239,7 +239,7 @@ UINT CALLBACK FileFetcher::CabinetCallback(PVOID context, UINT notification, UIN
         return FILEOP_ABORT;
       }
       if (unpacking->Only() && !IsTargetEntry(entry, unpacking->Only())) {
-        LogPrint("Cabinet entry '%s' skipped: the cabinet is not signed by the publisher\n", entry);
+        LogPrint("Cabinet entry '%s' skipped: cabinet not signed by the publisher\n", entry);
         return FILEOP_SKIP;
       }
       if (!ComposeEntryTarget(info->FullTargetName, sizeof info->FullTargetName, unpacking->Folder(), entry)) {

@@ -33,7 +33,7 @@ ProductQuery::ProductQuery(const char* name, SiteConnection* site)
 void ProductQuery::Ask() {
   if (!site_) return;
   if (!site_->QuerySuffixFits()) {
-    LogPrint("Gateway query for %s not sent: query suffix too long\n", name_.Text());
+    LogPrint("Gateway query for %s not sent: suffix too long\n", name_.Text());
     return;
   }
   char request[kRequestCap];
