@@ -14,7 +14,7 @@ DibPicture::DibPicture(HINSTANCE instance, int resource_id)
   HGLOBAL loaded = found ? LoadResource(instance, found) : nullptr;
   const BYTE* resource = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
   if (!resource) {
-    LogPrint("Picture %d missing\r\n", resource_id);
+    LogPrint("Picture %d missing\n", resource_id);
     return;
   }
   Load(resource, SizeofResource(instance, found));
@@ -29,7 +29,7 @@ void DibPicture::Load(const BYTE* packed, DWORD packed_size) {
   DWORD size = 0;
   BYTE* data = UnpackBlock(packed, packed_size, sizeof(BITMAPINFOHEADER), kMaxUnpackedSize, &size);
   if (!data) {
-    LogPrint("Picture malformed\r\n");
+    LogPrint("Picture malformed\n");
     return;
   }
   BITMAPINFOHEADER header;
@@ -46,7 +46,7 @@ void DibPicture::Load(const BYTE* packed, DWORD packed_size) {
   if (header.biSize < sizeof header || header.biSize > size || colours < 0 || table_end >= size ||
       header.biWidth <= 0 || header.biWidth > 4096 || header.biHeight == 0 || header.biHeight > 4096 ||
       header.biHeight < -4096) {
-    LogPrint("Picture malformed\r\n");
+    LogPrint("Picture malformed\n");
     delete[] data;
     return;
   }

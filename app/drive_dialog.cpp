@@ -162,7 +162,7 @@ void DriveList::AttachAndFill(HWND list, HWND dialog) {
     }
   }
   if (!filled_) {
-    LogPrint("Drive list donor late\r\n");
+    LogPrint("Drive list donor late\n");
     FillFromSystem();
   }
 }
@@ -204,7 +204,7 @@ void DriveList::FillFromDonor() {
   donor_list_ = static_cast<HWND>(
       InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&link_->donor_list), nullptr, nullptr));
   if (!donor_list_) {
-    LogPrint("Drive list donor has no drive list\r\n");
+    LogPrint("Drive list donor has no list\n");
     FillFromSystem();
     return;
   }
@@ -240,7 +240,7 @@ void DriveList::FillFromDonor() {
       // Only the letter matters; the rest is cut to what an entry holds.
       if (length >= kEntryCap) text[kEntryCap - 1] = 0;
       usable = IsDriveLetter(text[0]);
-      if (!usable) LogPrint("Drive list entry %d unusable: %s\r\n", static_cast<int>(i), text);
+      if (!usable) LogPrint("Drive list entry %d unusable: %s\n", static_cast<int>(i), text);
       if (usable) {
         LRESULT added = SendMessageA(list_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
         LRESULT data = SendMessageA(donor_list_, CB_GETITEMDATA, i, 0);
@@ -255,7 +255,7 @@ void DriveList::FillFromDonor() {
     FillFromSystem();
     return;
   }
-  LogPrint("Drive list borrowed, %d entries\r\n", static_cast<int>(count));
+  LogPrint("Drive list borrowed, %d entries\n", static_cast<int>(count));
   borrowed_ = true;
   filled_ = true;
 }
@@ -279,7 +279,7 @@ void DriveList::FillFromSystem() {
     LRESULT added = SendMessageA(list_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     if (added >= 0) SendMessageA(list_, CB_SETITEMDATA, added, type);
   }
-  LogPrint("Drive list from the system\r\n");
+  LogPrint("Drive list from the system\n");
   borrowed_ = false;
   filled_ = true;
 }
@@ -333,19 +333,10 @@ void DriveList::DrawEntry(const DRAWITEMSTRUCT* item) {
 
 uint64_t FreeSpaceOf(char letter) {
   char root[4] = {letter, ':', '\\', 0};
-  typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-  static HMODULE kernel;
-  if (!kernel) kernel = LoadLibraryA("KERNEL32");
-  FreeSpaceEx ex =
-      kernel ? reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")))
-             : nullptr;
-  if (ex) {
-    ULARGE_INTEGER available, total, free;
-    return ex(root, &available, &total, &free) ? available.QuadPart : 0;
-  }
-  DWORD sectors, bytes, free_clusters, clusters;
-  if (!GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters)) return 0;
-  return static_cast<uint64_t>(sectors) * bytes * free_clusters;
+  // Space above a quota is not the user's; the cabinet's unpacking imports
+  // the same call, so every system this runs on has it.
+  ULARGE_INTEGER available;
+  return GetDiskFreeSpaceExA(root, &available, nullptr, nullptr) ? available.QuadPart : 0;
 }
 
 DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, DriveList::DriveMaskFunction drive_mask)
@@ -363,7 +354,7 @@ DriveDialog::DriveDialog(HINSTANCE instance, FreeSpaceFunction free_space, Drive
 int DriveDialog::Run() {
   INT_PTR result =
       DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_DRIVE), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
-  if (result == -1) LogWithError("Drive dialog failed 0x%x\r\n");
+  if (result == -1) LogWithError("Drive dialog failed");
   return result == 1 ? 1 : 2;
 }
 

@@ -303,7 +303,7 @@ void SetupDialog::StartWorker() {
   if (worker_) CloseHandle(worker_);
   worker_ = CreateThread(nullptr, 0, WorkerThread, this, 0, &worker_id_);
   if (!worker_) {
-    LogWithError("CreateThread failed 0x%x\r\n");
+    LogWithError("CreateThread failed");
     EnableWindow(GetDlgItem(window_, kInstallButton), TRUE);
   }
 }

@@ -6,10 +6,12 @@
 #include "base/log_lines.h"
 #include "base/text.h"
 
-static HANDLE g_sink = INVALID_HANDLE_VALUE;
+// Null while closed: the program then carries no initialised data at all,
+// which saves the file a section of its own.
+static HANDLE g_sink;
 
-void LogSetSink(HANDLE sink) { g_sink = sink; }
-bool LogIsOn() { return g_sink != INVALID_HANDLE_VALUE; }
+void LogSetSink(HANDLE sink) { g_sink = sink == INVALID_HANDLE_VALUE ? nullptr : sink; }
+bool LogIsOn() { return g_sink != nullptr; }
 
 static void WriteToSink(void*, const char* data, size_t length) {
   DWORD written = 0;
@@ -17,7 +19,7 @@ static void WriteToSink(void*, const char* data, size_t length) {
 }
 
 void LogPrint(const char* format, ...) {
-  if (g_sink == INVALID_HANDLE_VALUE) return;
+  if (!g_sink) return;
   // The program's own formatter, not the system's: the product then
   // imports no formatter it never calls. A line that does not fit is left
   // out (empty) rather than cut.
@@ -27,6 +29,19 @@ void LogPrint(const char* format, ...) {
   FormatTextV(text, sizeof text, format, args);
   va_end(args);
   LogWriteLines(text, WriteToSink, nullptr);
+}
+
+void LogWithError(const char* format, ...) {
+  DWORD error = GetLastError();
+  if (!g_sink) return;
+  // Under a page, so the frame needs no probe; a line that does not fit is
+  // left out, as LogPrint leaves out its own.
+  char text[4000];
+  va_list args;
+  va_start(args, format);
+  int n = FormatTextV(text, sizeof text, format, args);
+  va_end(args);
+  if (n >= 0) LogPrint("%s 0x%x\n", text, error);
 }
 
 typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
@@ -76,10 +91,10 @@ void ModuleVersionText(const char* path, char* out, size_t cap) {
 }
 
 void LogModuleVersion(HMODULE module) {
-  if (g_sink == INVALID_HANDLE_VALUE) return;
+  if (!g_sink) return;
   char path[MAX_PATH + 1] = "";
   GetModuleFileNameA(module, path, MAX_PATH);
   char version[MAX_PATH + 64];
   ModuleVersionText(path, version, sizeof version);
-  LogPrint("%s %s\r\n", path, version);
+  LogPrint("%s %s\n", path, version);
 }

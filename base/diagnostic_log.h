@@ -6,12 +6,11 @@
 void LogPrint(const char* format, ...);
 // Whether a sink takes the lines: what a line needs is worked out only then.
 bool LogIsOn();
-// LogPrint with the platform's last error as the last argument, read only
-// when a sink takes the line (in the product the read is dropped).
-template <typename... Arguments>
-void LogWithError(const char* format, Arguments... arguments) {
-  if (LogIsOn()) LogPrint(format, arguments..., GetLastError());
-}
+// LogPrint of format and its arguments followed by " 0x" and the platform's
+// last error, read on entry, and the line's end: "Open %s failed" prints
+// "Open C:\x failed 0x5". One call for every such line, so none carries the
+// read or the test of the sink.
+void LogWithError(const char* format, ...);
 void LogModuleVersion(HMODULE module);
 // "Failed 1", "Failed 2", the path followed by " unknown version", or the
 // product version stored in the file.

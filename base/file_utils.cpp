@@ -129,7 +129,7 @@ static bool disk_full = false;
 
 void NoteDiskFull(DWORD missing) {
   disk_full = true;
-  LogPrint("Disk full: %u bytes missing\r\n", static_cast<unsigned>(missing));
+  LogPrint("Disk full: %u bytes missing\n", static_cast<unsigned>(missing));
 }
 
 bool DiskFullNoted() { return disk_full; }

@@ -103,7 +103,12 @@ function(setup_write_branding)
   endif()
   set(manifest_version "${BRAND_VERSION}")
   configure_file("${CMAKE_SOURCE_DIR}/install/product.h.in" "${SETUP_GENERATED}/install/product.h" @ONLY)
-  configure_file("${CMAKE_SOURCE_DIR}/resources/setup.manifest" "${SETUP_GENERATED}/setup.manifest" @ONLY)
+  # The manifest as one line: the line breaks between its elements mean
+  # nothing to the system and would only add to the shipped size.
+  file(READ "${CMAKE_SOURCE_DIR}/resources/setup.manifest" manifest)
+  string(REPLACE "\n" "" manifest "${manifest}")
+  file(CONFIGURE OUTPUT "${SETUP_GENERATED}/setup.manifest" CONTENT "${manifest}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/setup.manifest")
   # The demo's and the release script's view of the same branding.
   string(TOLOWER "${BRAND_FAMILY}" area)
   string(REPLACE " " "-" area "${area}")

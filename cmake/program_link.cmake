@@ -7,7 +7,9 @@
 # another entry point, for the test variants that adjust the program first.
 # The header keeps the values the program has always had, which lld would
 # otherwise raise: subsystem version 4.0 (5.2 on x64, the first 64-bit
-# Windows), a 2 MB stack reserve, no terminal-server awareness.
+# Windows), a 2 MB stack reserve, no terminal-server awareness. Read-only
+# data shares the code's section (read-only, executable, never writable): one
+# section less to pad to the file alignment.
 function(setup_link_program target)
   cmake_parse_arguments(P "UNCHECKED" "ENTRY" "" ${ARGN})
   if(NOT P_ENTRY)
@@ -24,7 +26,7 @@ function(setup_link_program target)
   target_link_options(${target} PRIVATE -s -Wl,--gc-sections -nostartfiles -Wl,--entry=${P_ENTRY}
     -Wl,--major-subsystem-version=${major},--minor-subsystem-version=${minor}
     -Wl,--major-os-version=4,--minor-os-version=0 -Wl,--stack=0x200000 -Wl,--disable-tsaware
-    "-Wl,-Map=${map}")
+    "-Wl,-Map=${map}" -Wl,-Xlink=/merge:.rdata=.text)
   if(NOT P_UNCHECKED)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -DMAP=${map} -P ${CMAKE_SOURCE_DIR}/cmake/check_startup.cmake

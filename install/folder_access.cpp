@@ -56,7 +56,7 @@ bool SecureFolder(const wchar_t* path) {
     if (error) break;
   }
   LocalFree(descriptor);
-  if (error) LogPrint("Securing %s failed 0x%x\r\n", NarrowName(path).text, error);
+  if (error) LogPrint("Securing %s failed 0x%x\n", NarrowName(path).text, error);
   return error == 0;
 }
 
@@ -87,11 +87,11 @@ bool FirstEntry(const wchar_t* folder, WIN32_FIND_DATAW* entry) {
 bool HoldsAnything(const wchar_t* folder) {
   WIN32_FIND_DATAW entry;
   if (!FirstEntry(folder, &entry)) {
-    LogPrint("Install folder %s cannot be listed\r\n", NarrowName(folder).text);
+    LogPrint("Install folder %s cannot be listed\n", NarrowName(folder).text);
     return true;
   }
   if (entry.cFileName[0])
-    LogPrint("Install folder %s holds %s\r\n", NarrowName(folder).text, NarrowName(entry.cFileName).text);
+    LogPrint("Install folder %s holds %s\n", NarrowName(folder).text, NarrowName(entry.cFileName).text);
   return entry.cFileName[0] != 0;
 }
 
@@ -129,14 +129,14 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
     LocalFree(attributes.lpSecurityDescriptor);
     if (made) return true;
     if (error != ERROR_ALREADY_EXISTS) {
-      LogPrint("CreateDirectory %s failed 0x%x\r\n", NarrowName(folder).text, error);
+      LogPrint("CreateDirectory %s failed 0x%x\n", NarrowName(folder).text, error);
       return false;
     }
     DWORD attributes_found = GetFileAttributesW(folder);
     // A link would send what is fetched wherever it points.
     if (attributes_found == INVALID_FILE_ATTRIBUTES || !(attributes_found & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes_found & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      LogPrint("Install folder %s is a link or no folder\r\n", NarrowName(folder).text);
+      LogPrint("Install folder %s is a link or no folder\n", NarrowName(folder).text);
       return false;
     }
     // One whose list cannot be read is judged as having none.
@@ -150,10 +150,10 @@ bool PrepareInstallFolder(const wchar_t* folder, bool locked) {
     LocalFree(descriptor);
   }
   if (verdict == kFolderRefused)
-    LogPrint("Install folder %s: its volume keeps no access lists (flags 0x%x)\r\n", NarrowName(folder).text, flags);
+    LogPrint("Install folder %s: volume keeps no access lists (flags 0x%x)\n", NarrowName(folder).text, flags);
   // Another account's that holds anything: its first entry is in the log.
   if (verdict != kFolderToLock) return verdict == kFolderLeft;
-  LogPrint("Install folder %s is not the administrators' alone: locking it\r\n", NarrowName(folder).text);
+  LogPrint("Install folder %s is not the administrators' alone: locking it\n", NarrowName(folder).text);
   return TakeOver(folder);
 }
 

@@ -60,7 +60,7 @@ static bool EnterWorkingFolder(const wchar_t* folder) {
   if (!SetCurrentDirectoryW(folder)) {
     char log[2 * MAX_PATH];
     if (LogIsOn()) LogTextOf(folder, log, sizeof log);
-    LogWithError("SetCurrentDirectory %s failed 0x%x\r\n", log);
+    LogWithError("SetCurrentDirectory %s failed", log);
     return false;
   }
   return true;
@@ -148,7 +148,7 @@ void InstallSequence::Run() {
     if (full && LogIsOn()) {
       char log[2 * MAX_PATH];
       LogTextOf(folder, log, sizeof log);
-      LogPrint("Disk full in %s\r\n", log);
+      LogPrint("Disk full in %s\n", log);
     }
     host_.SetErrorLine(UiLine(full                    ? kUiDiskFull
                               : refused               ? kUiNotSigned
@@ -193,7 +193,7 @@ bool InstallSequence::ComposeArguments(wchar_t* out, size_t cap) {
     ok = OwnPath(self, MAX_PATH) && AppendPath(out, cap, L" /Bulk=\"") && AppendPath(out, cap, self) &&
          AppendPath(out, cap, L"\"");
   }
-  if (!ok) LogPrint("Updater arguments do not fit %d characters\r\n", static_cast<int>(cap));
+  if (!ok) LogPrint("Updater arguments do not fit %d characters\n", static_cast<int>(cap));
   return ok;
 }
 

@@ -29,7 +29,7 @@ void MergeLaunchParametersFrom(const wchar_t* path) {
   ByteString stored = StoredWebParameters();
   char merged[kMergedParametersSize];
   MergeParameterTexts(trailer, stored.Text(), merged, sizeof merged);
-  LogPrint("MergeLaunchParameters %s\r\n", merged);
+  LogPrint("MergeLaunchParameters %s\n", merged);
   RegSetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "WWWParams", merged);
 }
 

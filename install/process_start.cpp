@@ -19,7 +19,7 @@ bool StartProcess(const wchar_t* program, const wchar_t* arguments, const wchar_
   wchar_t command[2 * MAX_PATH + 8 + 600];
   char log[2 * (2 * MAX_PATH + 8 + 600)];  // the command line, two bytes a character at most
   if (!ComposeCommandLine(command, sizeof command / sizeof command[0], program, arguments)) {
-    LogPrint("Command line does not fit %d characters\r\n", static_cast<int>(sizeof command / sizeof command[0]));
+    LogPrint("Command line does not fit %d characters\n", static_cast<int>(sizeof command / sizeof command[0]));
     return false;
   }
   STARTUPINFOW startup;
@@ -29,12 +29,12 @@ bool StartProcess(const wchar_t* program, const wchar_t* arguments, const wchar_
   if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE, nullptr, folder,
                       &startup, &process)) {
     if (LogIsOn()) LogTextOf(command, log, sizeof log);
-    LogWithError("CreateProcess %s failed 0x%x\r\n", log);
+    LogWithError("CreateProcess %s failed", log);
     return false;
   }
   if (LogIsOn()) {
     LogTextOf(command, log, sizeof log);
-    LogPrint("Started %s\r\n", log);
+    LogPrint("Started %s\n", log);
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
@@ -48,7 +48,7 @@ StartOutcome StartCheckedProcess(const wchar_t* program, const wchar_t* argument
   HANDLE file = CreateFileW(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogWithError("Open %s failed 0x%x\r\n", log);
+    LogWithError("Open %s failed", log);
     return kNotStarted;
   }
   if (!UpdaterCheckIsOff()) {
@@ -58,7 +58,7 @@ StartOutcome StartCheckedProcess(const wchar_t* program, const wchar_t* argument
       LogRefusal(log, failure, report);
       CloseHandle(file);
       // Never left for a later run to start.
-      if (!DeleteFileW(program)) LogWithError("DeleteFile %s failed 0x%x\r\n", log);
+      if (!DeleteFileW(program)) LogWithError("DeleteFile %s failed", log);
       return kNotTrusted;
     }
   }

@@ -200,7 +200,7 @@ TrustFailure CheckPublisher(HANDLE file, const wchar_t* path, const SignerPolicy
 }
 
 void LogRefusal(const char* path, TrustFailure failure, const SignerReport& report) {
-  LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, %u common names, thumbprint %s\r\n", path,
+  LogPrint("%s refused (rule %d): result 0x%x, chain status 0x%x, %u common names, thumbprint %s\n", path,
            static_cast<int>(failure), static_cast<unsigned>(report.verdict), report.chain_status, report.name_count,
            report.thumbprint);
 }

@@ -29,9 +29,9 @@ PackageByteSource::PackageByteSource(const wchar_t* path) : file_(path, true, 0)
     found_ = true;
   }
   // The signature does not cover it, so anyone could have put it there.
-  if (blocks.packageIgnored) LogPrint("Package after the signature ignored\r\n");
-  if (blocks.tableUnread) LogPrint("Signature of unknown length: nothing inside its table taken\r\n");
-  LogPrint("Package found %d at %u size %u\r\n", found_ ? 1 : 0, start_, Size());
+  if (blocks.packageIgnored) LogPrint("Package after the signature ignored\n");
+  if (blocks.tableUnread) LogPrint("Signature of unknown length: its table ignored\n");
+  LogPrint("Package found %d at %u size %u\n", found_ ? 1 : 0, start_, Size());
 }
 
 HRESULT STDMETHODCALLTYPE PackageByteSource::QueryInterface(REFIID iid, void** object) {
@@ -97,7 +97,7 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination, Tra
   HRESULT hr = storage_->OpenStream(name, nullptr, STGM_SHARE_EXCLUSIVE, 0, &source);
   if (FAILED(hr) || !source) {
     if (source) source->Release();
-    LogPrint("ExtractFile %s: no stream 0x%x\r\n", stream, static_cast<unsigned>(hr));
+    LogPrint("ExtractFile %s: no stream 0x%x\n", stream, static_cast<unsigned>(hr));
     return false;
   }
   STATSTG description;
@@ -133,7 +133,7 @@ bool PackageFolder::ExtractFile(const char* stream, const char* destination, Tra
   }
   delete[] buffer;
   source->Release();
-  LogPrint("ExtractFile %s %u of %u\r\n", stream, static_cast<unsigned>(copied), static_cast<unsigned>(size));
+  LogPrint("ExtractFile %s %u of %u\n", stream, static_cast<unsigned>(copied), static_cast<unsigned>(size));
   if (cancelled) {
     target.Close();
     DeleteFileA(destination);
@@ -151,7 +151,7 @@ EmbeddedPackage::EmbeddedPackage(const wchar_t* path) : root_(nullptr), source_(
   } else if (root) {
     root->Release();
   }
-  LogPrint("Package open 0x%x\r\n", static_cast<unsigned>(hr));
+  LogPrint("Package open 0x%x\n", static_cast<unsigned>(hr));
 }
 
 EmbeddedPackage::~EmbeddedPackage() {

@@ -50,7 +50,7 @@ bool CabinetUnpacking::AllWhole() const {
   for (const Written* entry = written_; entry; entry = entry->next) {
     DWORD size = FileSizeOf(entry->path.Text());
     if (size == entry->size) continue;
-    LogPrint("Cabinet entry %s: %u of %u bytes\r\n", entry->path.Text(), static_cast<unsigned>(size),
+    LogPrint("Cabinet entry %s: %u of %u bytes\n", entry->path.Text(), static_cast<unsigned>(size),
              static_cast<unsigned>(entry->size));
     ULARGE_INTEGER free_bytes;
     DWORD missing = entry->size - size;
@@ -64,7 +64,7 @@ bool CabinetUnpacking::AllWhole() const {
 
 void CabinetUnpacking::RemoveWritten() {
   for (Written* entry = written_; entry; entry = entry->next) {
-    if (DeleteFileA(entry->path.Text())) LogPrint("Removed %s\r\n", entry->path.Text());
+    if (DeleteFileA(entry->path.Text())) LogPrint("Removed %s\n", entry->path.Text());
   }
 }
 
@@ -92,12 +92,12 @@ static bool HasExpectedSize(const char* path, int expected_size) {
     FileText text(path);
     // No memory to look at the text: not known to be safe, so refused.
     bool html = !text.IsPresent() || strchr(text.Text(), '<') != nullptr;
-    if (html) LogPrint("GetFile: %s is an HTML page\r\n", path);
+    if (html) LogPrint("GetFile: %s is an HTML page\n", path);
     return !html;
   }
   DWORD size = FileSizeOf(path);
   if (size != static_cast<DWORD>(expected_size)) {
-    LogPrint("GetFile: %s has %u bytes, expected %u\r\n", path, static_cast<unsigned>(size),
+    LogPrint("GetFile: %s has %u bytes, expected %u\n", path, static_cast<unsigned>(size),
              static_cast<unsigned>(expected_size));
     return false;
   }
@@ -127,7 +127,7 @@ bool FileFetcher::GetFile(const char* name, const char* target, int expected_siz
     DeleteFileA(target);
     LogPrint("After DeleteFile\n");
     if (!MoveFileExA(kArrivalFile, target, MOVEFILE_COPY_ALLOWED)) {
-      LogWithError("MoveFile %s to %s failed 0x%x\r\n", kArrivalFile, target);
+      LogWithError("MoveFile %s to %s failed", kArrivalFile, target);
       DeleteFileA(kArrivalFile);
       return false;
     }
@@ -161,7 +161,7 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   // cabinet checked is the cabinet unpacked.
   HANDLE file = CreateFileA(kCabinetFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    LogWithError("Open %s failed 0x%x\r\n", kCabinetFile);
+    LogWithError("Open %s failed", kCabinetFile);
     return false;
   }
   CabinetUnpacking unpacking(folder, SignedByPublisher(file) ? nullptr : target);
@@ -173,7 +173,7 @@ static bool UnpackCabinet(IterateCabinetFunction iterate, const char* folder, co
   CloseHandle(file);
   bool whole = unpacking.AllWhole();
   if (ok && whole && !unpacking.Failed() && IsFilePath(target)) return true;
-  if (ok && whole && !unpacking.Failed()) LogPrint("Cabinet holds no %s\r\n", target);
+  if (ok && whole && !unpacking.Failed()) LogPrint("Cabinet holds no %s\n", target);
   // A cut cabinet can leave a partial file behind that a later run would
   // take for a pending updater.
   unpacking.RemoveWritten();
@@ -196,7 +196,7 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target, Transf
       if (CabinetTargetFolder(target, folder, sizeof folder)) {
         unpacked = UnpackCabinet(iterate, folder, target);
       } else {
-        LogPrint("Folder of %s over %d characters\r\n", target, MAX_PATH - 1);
+        LogPrint("Folder of %s over %d characters\n", target, MAX_PATH - 1);
       }
     }
     // Also when cancelled after the cabinet arrived: it is never left behind.
@@ -215,7 +215,7 @@ bool FileFetcher::GetCompressedFile(const char* name, const char* target, Transf
     result = GetFile(plain, target, kNotHtml, progress);
   } else {
     // Never fetch a cut name: it could name another file.
-    LogPrint("%s%s over %d characters\r\n", name, kUncompressedSuffix, MAX_PATH - 1);
+    LogPrint("%s%s over %d characters\n", name, kUncompressedSuffix, MAX_PATH - 1);
   }
   if (setupapi) FreeLibrary(setupapi);
   return result;
@@ -233,17 +233,17 @@ UINT CALLBACK FileFetcher::CabinetCallback(PVOID context, UINT notification, UIN
       // An entry must land inside the folder; one that would leave it fails
       // the whole unpacking, so nothing of a hostile cabinet is kept.
       if (!IsContainedEntryName(entry)) {
-        LogPrint("Cabinet entry '%s' leaves the folder\r\n", entry);
+        LogPrint("Cabinet entry '%s' leaves the folder\n", entry);
         unpacking->SetFailed();
         info->Win32Error = ERROR_INVALID_NAME;
         return FILEOP_ABORT;
       }
       if (unpacking->Only() && !IsTargetEntry(entry, unpacking->Only())) {
-        LogPrint("Cabinet entry '%s' skipped: the cabinet is not signed by the publisher\r\n", entry);
+        LogPrint("Cabinet entry '%s' skipped: cabinet not signed by the publisher\n", entry);
         return FILEOP_SKIP;
       }
       if (!ComposeEntryTarget(info->FullTargetName, sizeof info->FullTargetName, unpacking->Folder(), entry)) {
-        LogPrint("Cabinet entry '%s' over %d characters in %s\r\n", entry,
+        LogPrint("Cabinet entry '%s' over %d characters in %s\n", entry,
                  static_cast<int>(sizeof info->FullTargetName - 1), unpacking->Folder());
         unpacking->SetFailed();
         info->Win32Error = ERROR_FILENAME_EXCED_RANGE;

@@ -12,7 +12,7 @@ HostClient::HostClient(const char* host, HWND owner, const char* base_path, cons
   if (connection_)
     AdoptStandardTransports(*connection_);
   else
-    LogPrint("HostClient: no memory for the connection to %s\r\n", host);
+    LogPrint("HostClient: no memory to connect to %s\n", host);
 }
 
 HostClient::~HostClient() { delete connection_; }

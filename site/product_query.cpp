@@ -33,13 +33,13 @@ ProductQuery::ProductQuery(const char* name, SiteConnection* site)
 void ProductQuery::Ask() {
   if (!site_) return;
   if (!site_->QuerySuffixFits()) {
-    LogPrint("Gateway query for %s not sent: query suffix too long\r\n", name_.Text());
+    LogPrint("Gateway query for %s not sent: suffix too long\n", name_.Text());
     return;
   }
   char request[kRequestCap];
   if (!ComposeGatewayRequest(request, sizeof request, name_.Text(), auth_key_.Text(), site_->QuerySuffix(),
                              product_params_.Text())) {
-    LogPrint("Gateway query for %s not sent: over %d characters\r\n", name_.Text(), static_cast<int>(kRequestCap - 1));
+    LogPrint("Gateway query for %s not sent: over %d characters\n", name_.Text(), static_cast<int>(kRequestCap - 1));
     return;
   }
   TemporaryFile answer_file;
@@ -51,7 +51,7 @@ void ProductQuery::Ask() {
   // Without an http or https URL there is no host to fetch from: the query
   // stays invalid.
   if (!SplitUrl(answer.url.Text(), &area)) {
-    LogPrint("Gateway answer names no download area\r\n");
+    LogPrint("Gateway answer names no download area\n");
     return;
   }
   url_ = answer.url;

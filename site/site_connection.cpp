@@ -32,7 +32,7 @@ void SiteConnection::BuildQuerySuffix() {
   ByteString params = RegGetString(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, "WWWParams", "");
   suffix_fits_ = ComposeQuerySuffix(query_suffix_, sizeof query_suffix_, MachineFingerprint(), beta.Text(),
                                     params.Text());
-  if (!suffix_fits_) LogPrint("Query suffix over %d characters\r\n", kQuerySuffixCap - 1);
+  if (!suffix_fits_) LogPrint("Query suffix over %d characters\n", kQuerySuffixCap - 1);
 }
 
 ProductQuery* SiteConnection::FindOrCreateQuery(const char* name) {

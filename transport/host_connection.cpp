@@ -92,7 +92,7 @@ bool HostConnection::Download(const char* path, const char* local_file, Transfer
     // A line break or other control byte would end the request line early
     // and let the rest pass for headers: such a path is never sent.
     if (c < 0x20 || c == 0x7f) {
-      LogPrint("Download path has control byte 0x%x,HostConnection\r\n", c);
+      LogPrint("Download path has control byte 0x%x,HostConnection\n", c);
       return false;
     }
     char one[2] = {*p, 0};
@@ -103,7 +103,7 @@ bool HostConnection::Download(const char* path, const char* local_file, Transfer
   fits = fits && AppendText(encoded, sizeof encoded, has_query ? "&" : "?") &&
          AppendText(encoded, sizeof encoded, random.Text());
   if (!fits) {
-    LogPrint("Download path too long,HostConnection %d characters\r\n", static_cast<int>(strlen(path)));
+    LogPrint("Download path too long,HostConnection %d characters\n", static_cast<int>(strlen(path)));
     return false;
   }
   // The transports report this transfer only, never the connection test.

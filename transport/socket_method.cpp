@@ -40,7 +40,7 @@ const char kEntryNames[] =
     "WSAStartup\0WSACleanup\0WSAGetLastError\0socket\0htons\0inet_addr\0connect\0send\0recv\0closesocket\0"
     "gethostbyname\0recvfrom\0sendto\0inet_ntoa\0setsockopt\0select\0ioctlsocket\0getsockopt";
 
-TransportLibrary g_library = {kEntryNames, kSocketEntryCount, nullptr, {}, 0};
+TransportLibrary g_library;
 
 typedef int(WSAAPI* WSAStartupFn)(WORD, LPWSADATA);
 typedef int(WSAAPI* WSACleanupFn)();
@@ -83,6 +83,7 @@ void LogStep(const char* step, int line) {
 
 bool LoadSocketLibrary() {
   if (IsTransportLibraryLoaded(g_library)) return true;
+  NameEntries(g_library, kEntryNames, kSocketEntryCount);
   return LoadTransportLibrary(g_library, "ws2_32.dll") || LoadTransportLibrary(g_library, "Wsock32.dll");
 }
 
@@ -149,7 +150,7 @@ class SocketCloser {
 
 }  // namespace
 
-TransportLibrary& SocketLibrary() { return g_library; }
+TransportLibrary& SocketLibrary() { return NameEntries(g_library, kEntryNames, kSocketEntryCount); }
 
 CSocketMethod::CSocketMethod(HostConnection& connection) : DownloadMethod("Socket"), host_(connection) {
   AddTransportObject(g_library);
@@ -166,7 +167,7 @@ bool CSocketMethod::GetFile(const char* path, const char* local_file) {
   // This transport speaks plain HTTP only: an https URL is never sent over
   // it, neither as it stands nor rewritten to http.
   if (host_.IsSecure()) {
-    LogPrint("Socket transport refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    LogPrint("Socket transport refuses %s://%s,%s\n", host_.scheme.Text(), host_.host.Text(), kUnit);
     host_.failure = HostConnection::kNotAttempted;
     return false;
   }
@@ -276,7 +277,7 @@ bool CSocketMethod::TryGetFile(const char* path, const char* local_file) {
     return false;
   }
   if (!IsWholeFileStatus(head.status)) {
-    LogPrint("Http Status %d\r\n", head.status);
+    LogPrint("Http Status %d\n", head.status);
     return false;
   }
 

@@ -5,6 +5,14 @@
 
 #include <string.h>
 
+TransportLibrary& NameEntries(TransportLibrary& library, const char* entry_names, int entry_count) {
+  if (!library.entry_names) {
+    library.entry_names = entry_names;
+    library.entry_count = entry_count;
+  }
+  return library;
+}
+
 bool LoadTransportLibrary(TransportLibrary& library, const char* file_name) {
   int count = library.entry_count;
   if (count < 0 || count > TransportLibrary::kMaxEntries) return false;
@@ -40,11 +48,11 @@ void ReleaseTransportLibrary(TransportLibrary& library) {
 void LogTransportStep(const char* step, const char* unit, int line) {
   if (!LogIsOn()) return;
   DWORD error = GetLastError();
-  LogPrint("%s,%s %d, 0x%x\r\n", step, unit, line, error);
+  LogPrint("%s,%s %d, 0x%x\n", step, unit, line, error);
 }
 
 void LogSocketStep(const char* step, const char* unit, int line, int socket_error) {
   if (!LogIsOn()) return;
   DWORD error = GetLastError();
-  LogPrint("%s,%s %d, 0x%x, 0x%x\r\n", step, unit, line, error, socket_error);
+  LogPrint("%s,%s %d, 0x%x, 0x%x\n", step, unit, line, error, socket_error);
 }

@@ -16,6 +16,11 @@ struct TransportLibrary {
   volatile LONG live;
 };
 
+// Names a record's entries unless they were named before (a test may name
+// others). The records start as all zeros, so the image carries no
+// initialised data: a file section less.
+TransportLibrary& NameEntries(TransportLibrary& library, const char* entry_names, int entry_count);
+
 // Loads file_name from the system directory (never from the program's own
 // folder), prints its version, and fills the entry table. The library is kept
 // only when every entry was found; otherwise it is released and false returned.

@@ -18,7 +18,7 @@
 
 namespace {
 
-TransportLibrary g_library = {"URLDownloadToFileA", 1, nullptr, {}, 0};
+TransportLibrary g_library;
 
 typedef HRESULT(WINAPI* URLDownloadToFileFn)(void*, const char*, const char*, DWORD, IBindStatusCallback*);
 
@@ -108,7 +108,7 @@ bool JudgeDownload(DownloadJob& job) {
   // decides. No status at all is no HTTP answer to trust.
   DWORD status = callback.Status();
   if (!IsWholeFileStatus(static_cast<int>(status))) {
-    LogPrint("Http Status %d\r\n", static_cast<int>(status));
+    LogPrint("Http Status %d\n", static_cast<int>(status));
     return false;
   }
   // The length is always compared: a head that could not be read fails.
@@ -118,7 +118,7 @@ bool JudgeDownload(DownloadJob& job) {
     return false;
   }
   if (callback.HasLength() && FileSizeOf(job.file) != callback.ContentLength()) {
-    LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(callback.ContentLength()),
+    LogPrint("Content-Length %u, received %u,%s\n", static_cast<unsigned>(callback.ContentLength()),
              static_cast<unsigned>(FileSizeOf(job.file)), kUnit);
     return false;
   }
@@ -127,7 +127,7 @@ bool JudgeDownload(DownloadJob& job) {
 
 }  // namespace
 
-TransportLibrary& UrlMonikerLibrary() { return g_library; }
+TransportLibrary& UrlMonikerLibrary() { return NameEntries(g_library, "URLDownloadToFileA", 1); }
 
 CURLDownLoadMethod::CURLDownLoadMethod(HostConnection& connection) : DownloadMethod("URLDownLoad"), host_(connection) {
   AddTransportObject(g_library);
@@ -142,11 +142,11 @@ bool CURLDownLoadMethod::GetFile(const char* path, const char* local_file) {
   // once the next request is on its way: one from https to http would send
   // it in the clear. An https URL is left to WinInet.
   if (host_.IsSecure()) {
-    LogPrint("URL download refuses %s://%s,%s\r\n", host_.scheme.Text(), host_.host.Text(), kUnit);
+    LogPrint("URL download refuses %s://%s,%s\n", host_.scheme.Text(), host_.host.Text(), kUnit);
     host_.failure = HostConnection::kNotAttempted;
     return false;
   }
-  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "URLMON.DLL")) {
+  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(UrlMonikerLibrary(), "URLMON.DLL")) {
     LogTransportStep("IsOK", kUnit, 41);
     return false;
   }

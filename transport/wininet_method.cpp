@@ -23,7 +23,7 @@ const char kEntryNames[] =
     "InternetErrorDlg\0InternetQueryOptionA\0InternetSetOptionA\0HttpOpenRequestA\0InternetConnectA\0"
     "InternetCrackUrlA\0HttpQueryInfoA\0InternetQueryDataAvailable";
 
-TransportLibrary g_library = {kEntryNames, kWinInetEntryCount, nullptr, {}, 0};
+TransportLibrary g_library;
 
 typedef HINTERNET(WINAPI* InternetOpenFn)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
 typedef BOOL(WINAPI* InternetReadFileFn)(HINTERNET, LPVOID, DWORD, LPDWORD);
@@ -176,7 +176,7 @@ class RequestScope {
 
 }  // namespace
 
-TransportLibrary& WinInetLibrary() { return g_library; }
+TransportLibrary& WinInetLibrary() { return NameEntries(g_library, kEntryNames, kWinInetEntryCount); }
 
 CWinInetMethod::CWinInetMethod(HostConnection& connection)
     : DownloadMethod("WinInet"), session_(nullptr), connection_(nullptr), host_(connection) {
@@ -192,7 +192,7 @@ CWinInetMethod::~CWinInetMethod() {
 }
 
 bool CWinInetMethod::OpenSession() {
-  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(g_library, "WININET.DLL")) return false;
+  if (!IsTransportLibraryLoaded(g_library) && !LoadTransportLibrary(WinInetLibrary(), "WININET.DLL")) return false;
   if (!session_) {
     session_ = Entry<InternetOpenFn>(kInternetOpenA)("Quorvale Connection", INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                                      nullptr, 0);
@@ -230,12 +230,12 @@ bool CWinInetMethod::QueryStatus(void* request, DWORD* status) {
 }
 
 bool CWinInetMethod::ProxyAuthRequired(void* request) {
-  LogPrint("Waypoint 0\r\n");
+  LogPrint("Waypoint 0\n");
   DWORD status = 0;
   if (!QueryStatus(request, &status)) return false;
-  LogPrint("Waypoint 1\r\n");
+  LogPrint("Waypoint 1\n");
   if (status == HTTP_STATUS_PROXY_AUTH_REQ) return true;
-  LogPrint("Http Status %d\r\n", static_cast<int>(status));
+  LogPrint("Http Status %d\n", static_cast<int>(status));
   return false;
 }
 
@@ -279,19 +279,19 @@ bool CWinInetMethod::UseHeldCredentials(void* request) {
   host_.proxy_password.Assign(held->password.Text());
   SetCredentialOption(request, INTERNET_OPTION_PROXY_USERNAME, host_.proxy_user);
   SetCredentialOption(request, INTERNET_OPTION_PROXY_PASSWORD, host_.proxy_password);
-  LogPrint("Proxy credentials held\r\n");
+  LogPrint("Proxy credentials held\n");
   return true;
 }
 
 bool CWinInetMethod::AskProxyCredentials(void* request, DWORD send_error) {
-  LogPrint("Waypoint 2\r\n");
+  LogPrint("Waypoint 2\n");
   // The dialog takes the platform's error code, never the status: for 407
   // Wine answers at once and shows nothing. After a send that succeeded, no
   // error and the filter flag let the dialog find the challenge itself.
   DWORD error = send_error == ERROR_INTERNET_INCORRECT_PASSWORD ? send_error : ERROR_SUCCESS;
   DWORD answer = Entry<InternetErrorDlgFn>(kInternetErrorDlg)(host_.owner, request, error, kCredentialsDialogFlags,
                                                                nullptr);
-  LogPrint("Waypoint 3\r\n");
+  LogPrint("Waypoint 3\n");
   if (answer != ERROR_INTERNET_FORCE_RETRY) return false;
 
   InternetQueryOptionFn query = Entry<InternetQueryOptionFn>(kInternetQueryOptionA);
@@ -406,7 +406,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     if (!SendAnsweringProxy(calls, request, &status)) return false;
     if (!host_.IsSecure() || status / 100 != 3) break;
     if (hops == kRedirectLimit) {
-      LogPrint("Redirects %d,%s\r\n", hops, kUnit);
+      LogPrint("Redirects %d,%s\n", hops, kUnit);
       return false;
     }
     if (!FollowRedirect(request, server)) return false;
@@ -414,7 +414,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   if (host_.IsSecure() && !StillSecure(request)) return false;
   // An error page or a part is not the file, whatever the library made of it.
   if (!IsWholeFileStatus(static_cast<int>(status))) {
-    LogPrint("Http Status %d\r\n", static_cast<int>(status));
+    LogPrint("Http Status %d\n", static_cast<int>(status));
     return false;
   }
   unsigned long long expected = 0;
@@ -425,7 +425,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
   unsigned long long total = 0;
   while (!has_length || total < expected) {
     if (IsCancelRequested()) {
-      LogPrint("Cancelled,%s\r\n", kUnit);
+      LogPrint("Cancelled,%s\n", kUnit);
       return false;
     }
     if (!calls.Read()) {
@@ -444,7 +444,7 @@ bool CWinInetMethod::GetFile(const char* path, const char* local_file) {
     if (progress) progress->Report(total, expected);
   }
   if (has_length && total != expected) {
-    LogPrint("Content-Length %u, received %u,%s\r\n", static_cast<unsigned>(expected), static_cast<unsigned>(total),
+    LogPrint("Content-Length %u, received %u,%s\n", static_cast<unsigned>(expected), static_cast<unsigned>(total),
              kUnit);
     return false;
   }

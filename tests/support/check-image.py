@@ -9,7 +9,8 @@ version or common-controls DLL); it has only the sections the program's own
 code and data make (no .tls or .CRT of the C runtime's start-up, no unwind
 sections on i686); ASLR with its relocations and NX are on; its header keeps
 the program's values: file alignment 512, subsystem version 4.0 (x64: 5.2),
-a 2 MB stack reserve, no terminal-server awareness. With max-bytes, it is at
+a 2 MB stack reserve, no terminal-server awareness; no section is both
+writable and executable (read-only data is linked into the code's section). With max-bytes, it is at
 most that large. It also prints the bytes of the language texts (the TEXTS
 resource; tools/texts/pack_texts.py tells what each language adds).
 """
@@ -55,6 +56,10 @@ def main():
     for i in range(count):
         name, vsize, rva, raw, raw_at = struct.unpack_from("<8sIIII", data, at + 40 * i)
         sections.append((name.rstrip(b"\0").decode("latin-1"), vsize, rva, raw, raw_at))
+        characteristics = struct.unpack_from("<I", data, at + 40 * i + 36)[0]
+        # Read-only data may share the code's section; code is never writable.
+        need(not (characteristics & 0x20000000 and characteristics & 0x80000000),
+             "section %s is both writable and executable" % sections[-1][0])
     print("%s: %d bytes" % (path, len(data)))
     for name, vsize, _, raw, _ in sections:
         print("  %-8s %6d bytes in the file, %6d in memory" % (name, raw, vsize))

@@ -260,10 +260,45 @@ def lznt1_split(pos):
 
 
 def lznt1_compress_chunk(data):
-    out = bytearray()
-    heads = {}
-    pos = 0
+    """The chunk's smallest coding: the longest match at every position, then
+    the cheapest path through them (a literal costs 9 bits, a reference 17),
+    which beats taking the longest match at each step by a few per cent."""
     n = len(data)
+    heads = {}
+    longest = [(0, 0)] * n
+    for pos in range(n):
+        key = data[pos:pos + 3]
+        if pos > 0 and pos + 3 <= n:
+            shift, max_len = lznt1_split(pos)
+            max_off = 1 << (16 - shift)
+            limit = min(max_len, n - pos)
+            best_len, best_off = 0, 0
+            for start in reversed(heads.get(key, [])):
+                off = pos - start
+                if off > max_off:
+                    break
+                length = 3
+                while length < limit and data[start + length] == data[pos + length]:
+                    length += 1
+                if length > best_len:
+                    best_len, best_off = length, off
+                    if length == limit:
+                        break
+            longest[pos] = (best_len, best_off)
+        heads.setdefault(key, []).append(pos)
+    # Cheapest coding of each tail; any length up to the longest match is a
+    # match too.
+    cost = [0] * (n + 1)
+    step = [(1, 0)] * n
+    for pos in range(n - 1, -1, -1):
+        best, choice = 9 + cost[pos + 1], (1, 0)
+        length, off = longest[pos]
+        for k in range(3, length + 1):
+            if 17 + cost[pos + k] < best:
+                best, choice = 17 + cost[pos + k], (k, off)
+        cost[pos], step[pos] = best, choice
+    out = bytearray()
+    pos = 0
     while pos < n:
         flag_at = len(out)
         out.append(0)
@@ -271,33 +306,14 @@ def lznt1_compress_chunk(data):
         for bit in range(8):
             if pos >= n:
                 break
-            best_len, best_off = 0, 0
-            if pos > 0 and pos + 3 <= n:
-                shift, max_len = lznt1_split(pos)
-                max_off = 1 << (16 - shift)
-                for start in reversed(heads.get(data[pos:pos + 3], [])):
-                    off = pos - start
-                    if off > max_off:
-                        break
-                    length = 3
-                    limit = min(max_len, n - pos)
-                    while length < limit and data[start + length] == data[pos + length]:
-                        length += 1
-                    if length > best_len:
-                        best_len, best_off = length, off
-                        if length == limit:
-                            break
-            if best_len >= 3:
+            length, off = step[pos]
+            if length >= 3:
                 shift, _ = lznt1_split(pos)
-                out += struct.pack("<H", ((best_off - 1) << shift) | (best_len - 3))
+                out += struct.pack("<H", ((off - 1) << shift) | (length - 3))
                 flags |= 1 << bit
-                step = best_len
             else:
                 out.append(data[pos])
-                step = 1
-            for k in range(pos, pos + step):
-                heads.setdefault(data[k:k + 3], []).append(k)
-            pos += step
+            pos += length
         out[flag_at] = flags
     return bytes(out)
 

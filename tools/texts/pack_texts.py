@@ -29,11 +29,13 @@ from draw_picture import lznt1_compress, lznt1_decompress  # noqa: E402
 # The file of each language and the language id it is found under. Neutral
 # sub-languages, so every country's form finds it; Chinese is the Simplified
 # one alone (PRC), which the Traditional readers would not expect. Packed in
-# this order: English first and related languages side by side, so each finds
-# words to share within reach of the compressor (its 4 KB chunks).
+# this order, which the program does not depend on: of the orders tried it
+# packs smallest (each language finds words to share within reach of the
+# compressor's 4 KB chunks; 175 bytes less than English first and related
+# languages side by side). A new language goes where it packs smallest.
 LANGUAGES = {
-    "en": 0x0009, "de": 0x0007, "nl": 0x0013, "fr": 0x000C, "es": 0x000A, "it": 0x0010, "pt": 0x0016,
-    "pl": 0x0015, "tr": 0x001F, "ru": 0x0019, "ja": 0x0011, "zh": 0x0804, "ar": 0x0001,
+    "es": 0x000A, "pt": 0x0016, "it": 0x0010, "fr": 0x000C, "en": 0x0009, "pl": 0x0015, "ru": 0x0019,
+    "nl": 0x0013, "de": 0x0007, "tr": 0x001F, "ar": 0x0001, "ja": 0x0011, "zh": 0x0804,
 }
 NAMES = {"product": "\x01", "family": "\x02", "maker": "\x03"}
 ARGUMENTS = {"1": "\x11", "2": "\x12", "3": "\x13"}
