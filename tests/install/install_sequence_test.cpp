@@ -226,7 +226,10 @@ TEST_F(InstallSequenceTest, FolderNamedInAnotherScriptInstallsAndIsStoredWhole) 
   EXPECT_TRUE(RegGetPath(HKEY_LOCAL_MACHINE, SETUP_FAMILY_KEY, L"InstallDir", stored, MAX_PATH));
   EXPECT_EQ(wide, stored);
   SetCurrentDirectoryA(cwd_);
-  EXPECT_TRUE(DeleteFileW((wide + L"Update.exe").c_str()));
+  // The updater may still be running from it a moment after its log line.
+  bool deleted = false;
+  for (int i = 0; i < 100 && !(deleted = DeleteFileW((wide + L"Update.exe").c_str())); ++i) Sleep(50);
+  EXPECT_TRUE(deleted);
   for (int i = 0; i < 100 && !RemoveDirectoryW(wide.c_str()); ++i) Sleep(50);
 }
 
