@@ -70,4 +70,7 @@ for which in old new; do
           printf "%s: median %d ms, quartiles %d-%d ms, range %d-%d ms, %d runs\n",
                  name, m, v[int((NR + 3) / 4)], v[NR + 1 - int((NR + 3) / 4)], v[1], v[NR], NR }'
 done
+# The load moves both of a pair alike: the median of the pairs' differences.
+paste "$build/window-start.old" "$build/window-start.new" | awk '{ print $2 - $1 }' | sort -n |
+  awk '{ d[NR] = $1 } END { printf "new - old, median of %d pairs: %+d ms\n", NR, (NR % 2) ? d[(NR + 1) / 2] : (d[NR / 2] + d[NR / 2 + 1]) / 2 }'
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
