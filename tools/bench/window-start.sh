@@ -14,6 +14,8 @@ if [ -z "${WINDOW_BENCH_NS:-}" ]; then
 fi
 old=$(realpath "$1") new=$(realpath "$2") runs=${3:-9}
 build=$(cd "${4:-$root/build/win64}" && pwd)
+# The window's title names the product of the build's branding.
+source "$build/branding.sh" || exit 1
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=en_US.UTF-8
 wine=/usr/lib/wine/wine64
 bench() { "$root/tests/support/wine-bench.sh" "$@" "$build/tests/support/wine_warmup.exe" >/dev/null; }
@@ -41,13 +43,13 @@ time_one() {  # exe: prints milliseconds until its window is viewable
   SETUP_E2E_ADDRESSES=127.0.0.1,127.0.0.3 "$wine" "$1" >/dev/null 2>&1 &
   pid=$!
   for _ in $(seq 2000); do
-    id=$(xwininfo -name "Tamsu Setup" 2>/dev/null | awk '/Window id:/ {print $4}')
+    id=$(xwininfo -name "$BRAND_PRODUCT Setup" 2>/dev/null | awk '/Window id:/ {print $4}')
     [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q IsViewable && break
     id=""; sleep 0.01
   done
   local t=$(($(now_ms) - t0))
   kill "$pid"; wait "$pid" 2>/dev/null || true
-  for _ in $(seq 100); do xwininfo -name "Tamsu Setup" >/dev/null 2>&1 || break; sleep 0.05; done
+  for _ in $(seq 100); do xwininfo -name "$BRAND_PRODUCT Setup" >/dev/null 2>&1 || break; sleep 0.05; done
   [ -n "$id" ] || { echo "no window from $1" >&2; return 1; }
   echo "$t"
 }
