@@ -36,9 +36,11 @@ mkdir -p "$prefix/logs" "$prefix/tmp" "$prefix/site" "$prefix/download" "$prefix
 cp "$setup" "$prefix/download/Setup.exe"
 chmod -R a+rX "$prefix/site" "$prefix/download"
 chmod a+x "$prefix" "$work"
-nocache=""
+nocache="" keepalive=""
 [ "${CACHE:-on}" = off ] && nocache=/fastcgi_cache/d
-sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" -e "$nocache" \
+# A deployment keeps clients' connections open; the demo closes each.
+[ "${KEEPALIVE:-off}" = on ] && keepalive="s/keepalive_timeout 0;/keepalive_timeout 65;/"
+sed -e "s/127\.0\.0\.1/$address/g" -e "s|@prefix@|$prefix|g" -e "$nocache" -e "$keepalive" \
   -e "s/^worker_processes 1;/worker_processes ${WORKERS:-1};/" -e "s/worker_connections 64;/worker_connections 1024;/" \
   "$repo/demo/nginx.conf" >"$work/nginx.conf"
 # The service's log: spawn-fcgi sends its standard error to /dev/null.

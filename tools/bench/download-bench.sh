@@ -47,7 +47,7 @@ unshare --net bash -c '
   work=$0 maker=$1 seconds=$2 connections=$3 responders=$4
   ip link set lo up
   trap "bash tests/support/download-site.sh stop $work/site" EXIT
-  RESPONDERS=$responders WORKERS=2 bash tests/support/download-site.sh start "$work/site" 127.0.0.1 "$maker" "$work/Signed.exe"
+  KEEPALIVE=on RESPONDERS=$responders WORKERS=2 bash tests/support/download-site.sh start "$work/site" 127.0.0.1 "$maker" "$work/Signed.exe"
   curl -s -o "$work/site/nginx/site/static.exe" "http://127.0.0.1/download/Setup.exe?Partner=static&Campaign=bench"
   echo "stamped copy: $(stat -c %s "$work/site/nginx/site/static.exe") bytes; $responders responders, nginx with 2 workers"
   run() {  # run NAME WRK-ARGUMENTS...
@@ -65,7 +65,7 @@ unshare --net bash -c '
   run cached "http://127.0.0.1/download/Setup.exe?Partner=acme&Campaign=winter"
   run static http://127.0.0.1/static.exe
   bash tests/support/download-site.sh stop "$work/site"
-  CACHE=off RESPONDERS=$responders WORKERS=2 bash tests/support/download-site.sh start "$work/site" 127.0.0.1 "$maker" "$work/Signed.exe"
+  CACHE=off KEEPALIVE=on RESPONDERS=$responders WORKERS=2 bash tests/support/download-site.sh start "$work/site" 127.0.0.1 "$maker" "$work/Signed.exe"
   run uncached -s "$work/distinct.lua" http://127.0.0.1
   echo "load average after: $(cut -d" " -f1-3 /proc/loadavg)"
 ' "$work" "$maker" "$seconds" "$connections" "$responders"
