@@ -6,25 +6,15 @@
 #include "base/diagnostic_log.h"
 #include "base/text.h"
 
-bool IsDirectoryPath(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+// Whether something exists with these attributes and is (or is not) a folder.
+static bool IsKind(DWORD attributes, bool folder) {
+  return attributes != INVALID_FILE_ATTRIBUTES && ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder;
 }
 
-bool IsFilePath(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsDirectoryPath(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFilePath(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool IsDirectoryPath(const char* path) { return IsKind(GetFileAttributesA(path), true); }
+bool IsFilePath(const char* path) { return IsKind(GetFileAttributesA(path), false); }
+bool IsDirectoryPath(const wchar_t* path) { return IsKind(GetFileAttributesW(path), true); }
+bool IsFilePath(const wchar_t* path) { return IsKind(GetFileAttributesW(path), false); }
 
 bool AppendPath(wchar_t* out, size_t cap, const wchar_t* text) {
   size_t used = lstrlenW(out), length = lstrlenW(text);
